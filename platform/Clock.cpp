@@ -1,0 +1,14 @@
+#include "platform/Clock.h"
+
+#include <time.h>
+
+namespace corvane::platform {
+
+std::int64_t monotonic_ms()
+{
+    timespec ts {};
+    ::clock_gettime(CLOCK_MONOTONIC, &ts);
+    return static_cast<std::int64_t>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
+}
+
+} // namespace corvane::platform

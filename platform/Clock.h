@@ -1,0 +1,10 @@
+#pragma once
+#include <cstdint>
+
+namespace corvane::platform {
+
+// Milliseconds on a monotonic clock: never jumps back (midnight, NTP, DST), so pacing and
+// transaction ids derived from it stay sane for the whole of a scan.
+std::int64_t monotonic_ms();
+
+} // namespace corvane::platform

@@ -1,0 +1,41 @@
+#!/usr/bin/env bash
+# Installs the Debian packages Corvane needs to build, test and run, when any is missing.
+# Usage: scripts/setup-deps.sh [build|test|run]   (default: test, which is the superset)
+set -euo pipefail
+
+what=${1:-test}
+build_pkgs=(g++ make cmake pkg-config qt6-base-dev qt6-base-dev-tools libgl-dev)
+# Test peers: Samba's nmbd and nmblookup for the private LAN, iproute2 for the namespaces,
+# iputils-ping as the reference echo, clang for the fuzz target.
+test_pkgs=(samba samba-common-bin iproute2 iputils-ping util-linux procps clang libclang-rt-14-dev)
+run_pkgs=(xdg-utils)
+
+pkgs=("${build_pkgs[@]}")
+case "$what" in
+    build) ;;
+    test) pkgs+=("${test_pkgs[@]}") ;;
+    run) pkgs+=("${run_pkgs[@]}") ;;
+    *) echo "usage: $0 [build|test|run]" >&2; exit 2 ;;
+esac
+
+missing=()
+for p in "${pkgs[@]}"; do
+    if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
+        missing+=("$p")
+    fi
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+echo "Installing missing Debian packages: ${missing[*]}"
+sudo=()
+if [ "$(id -u)" -ne 0 ]; then
+    command -v sudo >/dev/null || { echo "Need root (or sudo) to install: ${missing[*]}" >&2; exit 1; }
+    sudo=(sudo)
+fi
+export DEBIAN_FRONTEND=noninteractive
+"${sudo[@]}" apt-get update -qq
+"${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
+# nmbd and smbd start as services when samba is installed; the tests run their own nmbd.
+if [[ " ${missing[*]} " == *" samba "* ]] && command -v systemctl >/dev/null; then
+    "${sudo[@]}" systemctl disable --now nmbd smbd samba-ad-dc >/dev/null 2>&1 || true
+fi
