@@ -4,8 +4,8 @@
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 "$top/scripts/setup-deps.sh" test
-build="$top/build"
-cmake -S "$top" -B "$build" -DCMAKE_BUILD_TYPE=Release -DCORVANE_BUILD_BENCH=ON >/dev/null
+build="$top/build-bench"
+cmake -S "$top" -B "$build" -DCMAKE_BUILD_TYPE=Release -DCORVANE_BUILD_BENCH=ON -DCORVANE_BUILD_TESTS=OFF >/dev/null
 cmake --build "$build" -j "$(nproc)"
 filter=${1:-}
 mapfile -t benches < <(find "$build/bench" -type f -executable -name 'bench_*' | sort)
