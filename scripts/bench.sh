@@ -5,10 +5,10 @@ set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 "$top/scripts/setup-deps.sh" test
 build="$top/build-bench"
-cmake -S "$top" -B "$build" -DCMAKE_BUILD_TYPE=Release -DCORVANE_BUILD_BENCH=ON -DCORVANE_BUILD_TESTS=OFF >/dev/null
+cmake -S "$top" -B "$build" -DCMAKE_BUILD_TYPE=Release -DCORVANE_BUILD_BENCH=ON >/dev/null
 cmake --build "$build" -j "$(nproc)"
 filter=${1:-}
-mapfile -t benches < <(find "$build/bench" -type f -executable -name 'bench_*' | sort)
+mapfile -t benches < <(find "$build/bench" -type f -executable ! -name '*.so' ! -path '*/CMakeFiles/*' ! -path '*_autogen/*' | sort)
 [ ${#benches[@]} -gt 0 ] || { echo "no benchmarks built" >&2; exit 1; }
 for b in "${benches[@]}"; do
     name=$(basename "$b")
