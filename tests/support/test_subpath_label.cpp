@@ -124,6 +124,24 @@ private Q_SLOTS:
         QVERIFY(l.GetSubPath().startsWith(QStringLiteral("D:\\")));
         QCOMPARE(l.width(), l.sizeHint().width()); // sizes itself to the new text
     }
+
+    void clickHandsOverSubPath()
+    {
+        TSubPathLabel l;
+        l.setCaption(QStringLiteral("https://www.example.com/corvane/index.html"));
+        l.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&l));
+        QString seen;
+        connect(&l, &TSubPathLabel::clicked, &l, [&] { seen = l.GetSubPath(); });
+        enter(l);
+        const QPoint at(xAtPrefix(l, l.caption(), 26), l.height() / 2);
+        move(l, at);
+        QTest::mouseClick(&l, Qt::LeftButton, {}, at);
+        QCOMPARE(seen, QStringLiteral("https://www.example.com/corvane/"));
+        seen.clear();
+        QTest::mouseClick(&l, Qt::RightButton, {}, at);
+        QVERIFY(seen.isEmpty());
+    }
 };
 
 QTEST_MAIN(TestSubPathLabel)
