@@ -1,0 +1,112 @@
+#include "support/My_net_tcpip.h"
+
+#include <memory>
+
+#include <arpa/inet.h>
+#include <ifaddrs.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace {
+
+struct ifaddrs_deleter
+{
+    void operator()(ifaddrs* p) const { ::freeifaddrs(p); }
+};
+
+struct addrinfo_deleter
+{
+    void operator()(addrinfo* p) const { ::freeaddrinfo(p); }
+};
+
+// First IPv4 address of a name, network order; 0 when there is none.
+std::uint32_t first_ipv4(const char* name)
+{
+    addrinfo hints{};
+    hints.ai_family = AF_INET;
+    hints.ai_socktype = SOCK_STREAM; // one entry per address, not one per socket type
+    addrinfo* found = nullptr;
+    if (::getaddrinfo(name, nullptr, &hints, &found) != 0 || !found)
+        return 0;
+    std::unique_ptr<addrinfo, addrinfo_deleter> list(found);
+    return reinterpret_cast<const sockaddr_in*>(found->ai_addr)->sin_addr.s_addr;
+}
+
+} // namespace
+
+int winsock_startup()
+{
+    return 0;
+}
+
+int winsock_cleanup()
+{
+    return 0;
+}
+
+void get_interface_list(std::int32_t& count, interface_list& list)
+{
+    ifaddrs* head = nullptr;
+    if (::getifaddrs(&head) != 0)
+        return;
+    std::unique_ptr<ifaddrs, ifaddrs_deleter> owner(head);
+    interface_list found;
+    for (const ifaddrs* p = head; p; p = p->ifa_next) {
+        if (!p->ifa_addr || p->ifa_addr->sa_family != AF_INET)
+            continue;
+        interface_entry e{};
+        e.address = reinterpret_cast<const sockaddr_in*>(p->ifa_addr)->sin_addr.s_addr;
+        if (p->ifa_netmask && p->ifa_netmask->sa_family == AF_INET)
+            e.netmask = reinterpret_cast<const sockaddr_in*>(p->ifa_netmask)->sin_addr.s_addr;
+        e.flags = p->ifa_flags;
+        found.push_back(e);
+    }
+    list = std::move(found);
+    count = static_cast<std::int32_t>(list.size());
+}
+
+QString ip_to_dotted(std::uint32_t value)
+{
+    return QString::asprintf("%u.%u.%u.%u", (value >> 24) & 0xFF, (value >> 16) & 0xFF, (value >> 8) & 0xFF,
+                             value & 0xFF);
+}
+
+std::uint32_t get_local_ip()
+{
+    char name[256] = {};
+    if (::gethostname(name, sizeof(name) - 1) != 0)
+        return 0;
+    return first_ipv4(name);
+}
+
+QString ip_to_host_name(std::uint32_t address)
+{
+    sockaddr_in sa{};
+    sa.sin_family = AF_INET;
+    sa.sin_addr.s_addr = address;
+    char host[NI_MAXHOST] = {};
+    if (::getnameinfo(reinterpret_cast<const sockaddr*>(&sa), sizeof(sa), host, sizeof(host), nullptr, 0,
+                      NI_NAMEREQD)
+        != 0)
+        return QString();
+    return QString::fromUtf8(host);
+}
+
+QString ip_text_to_host_name(const QString& text)
+{
+    return ip_to_host_name(::inet_addr(text.toUtf8().constData()));
+}
+
+std::uint32_t host_name_to_ip(const QString& name)
+{
+    if (name.isEmpty())
+        return 0;
+    return ntohl(first_ipv4(name.toUtf8().constData()));
+}
+
+QString host_name_to_ip_text(const QString& name)
+{
+    return ip_to_dotted(host_name_to_ip(name));
+}

@@ -1,0 +1,367 @@
+#include "NetnsLab.h"
+
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QFile>
+#include <QRegularExpression>
+#include <QThread>
+
+#include <fcntl.h>
+#include <sched.h>
+#include <unistd.h>
+
+namespace corvane::test {
+
+namespace {
+
+QString netnsPath(const QString& name)
+{
+    return QStringLiteral("/run/netns/") + name;
+}
+
+} // namespace
+
+NetnsLab::NetnsLab() : m_prefix(QStringLiteral("cvl%1-").arg(::getpid()))
+{
+    m_homeNetFd = ::open("/proc/thread-self/ns/net", O_RDONLY | O_CLOEXEC);
+    if (m_homeNetFd < 0)
+        fail(QStringLiteral("cannot open the current network namespace"));
+    if (!m_dir.isValid())
+        fail(QStringLiteral("cannot create a temp dir"));
+    // Lab peers read nothing from /etc/samba.
+    if (m_ok)
+        ensureSmbConf();
+}
+
+NetnsLab::~NetnsLab()
+{
+    leave();
+    for (auto& p : m_peers) {
+        if (p->state() == QProcess::NotRunning)
+            continue;
+        p->terminate();
+        if (!p->waitForFinished(2000)) {
+            p->kill();
+            p->waitForFinished(2000);
+        }
+    }
+    m_peers.clear();
+    for (auto it = m_namespaces.rbegin(); it != m_namespaces.rend(); ++it) {
+        // Deleting a namespace also destroys the veths in it, and their peers.
+        QProcess p;
+        p.start(QStringLiteral("ip"), {QStringLiteral("netns"), QStringLiteral("del"), *it});
+        p.waitForFinished(5000);
+    }
+    if (m_homeNetFd >= 0)
+        ::close(m_homeNetFd);
+}
+
+bool NetnsLab::fail(const QString& what)
+{
+    if (m_ok)
+        m_error = what;
+    else
+        m_error += QStringLiteral("; ") + what;
+    m_ok = false;
+    return false;
+}
+
+bool NetnsLab::ip(const QStringList& args)
+{
+    const RunResult r = run({}, QStringList{QStringLiteral("ip")} + args);
+    if (r.exitCode != 0)
+        return fail(QStringLiteral("ip %1: %2").arg(args.join(QLatin1Char(' ')), r.err.trimmed()));
+    return true;
+}
+
+bool NetnsLab::createNs(const QString& name)
+{
+    if (!ip({QStringLiteral("netns"), QStringLiteral("add"), name}))
+        return false;
+    m_namespaces.push_back(name);
+    return ip({QStringLiteral("-n"), name, QStringLiteral("link"), QStringLiteral("set"), QStringLiteral("lo"),
+               QStringLiteral("up")});
+}
+
+bool NetnsLab::addSegment(const QString& segment)
+{
+    const QString n = ns(QStringLiteral("seg-") + segment);
+    return createNs(n)
+        && ip({QStringLiteral("-n"), n, QStringLiteral("link"), QStringLiteral("add"), QStringLiteral("br0"),
+               QStringLiteral("type"), QStringLiteral("bridge")})
+        && ip({QStringLiteral("-n"), n, QStringLiteral("link"), QStringLiteral("set"), QStringLiteral("br0"),
+               QStringLiteral("up")});
+}
+
+bool NetnsLab::addHost(const QString& host, const QString& segment, const QString& cidr)
+{
+    const QString h = ns(host);
+    const QString s = ns(QStringLiteral("seg-") + segment);
+    if (std::find(m_namespaces.begin(), m_namespaces.end(), s) == m_namespaces.end())
+        return fail(QStringLiteral("no segment ") + segment);
+    const bool fresh = std::find(m_namespaces.begin(), m_namespaces.end(), h) == m_namespaces.end();
+    if (fresh && !createNs(h))
+        return false;
+    const QString ifname = QStringLiteral("eth%1").arg(m_ifaces[host].size());
+    const QString port = QStringLiteral("p%1").arg(m_segmentPorts[segment]++);
+    // Both ends are made in the bridge's namespace; the root namespace never sees them.
+    if (!ip({QStringLiteral("-n"), s, QStringLiteral("link"), QStringLiteral("add"), port, QStringLiteral("type"),
+             QStringLiteral("veth"), QStringLiteral("peer"), QStringLiteral("name"), ifname, QStringLiteral("netns"),
+             h})
+        || !ip({QStringLiteral("-n"), s, QStringLiteral("link"), QStringLiteral("set"), port, QStringLiteral("master"),
+                QStringLiteral("br0"), QStringLiteral("up")})
+        || !ip({QStringLiteral("-n"), h, QStringLiteral("addr"), QStringLiteral("add"), cidr, QStringLiteral("dev"),
+                ifname})
+        || !ip({QStringLiteral("-n"), h, QStringLiteral("link"), QStringLiteral("set"), ifname, QStringLiteral("up")}))
+        return false;
+    m_ifaces[host][segment] = ifname;
+    if (!m_addresses.count(host))
+        m_addresses[host] = cidr.section(QLatin1Char('/'), 0, 0);
+    return true;
+}
+
+QString NetnsLab::interfaceOf(const QString& host, const QString& segment) const
+{
+    const auto h = m_ifaces.find(host);
+    if (h == m_ifaces.end())
+        return {};
+    const auto s = h->second.find(segment);
+    return s == h->second.end() ? QString() : s->second;
+}
+
+QString NetnsLab::addressOf(const QString& host) const
+{
+    const auto it = m_addresses.find(host);
+    return it == m_addresses.end() ? QString() : it->second;
+}
+
+bool NetnsLab::addRouter(const QString& host, const QList<std::pair<QString, QString>>& legs)
+{
+    for (const auto& [segment, cidr] : legs)
+        if (!addHost(host, segment, cidr))
+            return false;
+    return setSysctl(host, QStringLiteral("net.ipv4.ip_forward"), QStringLiteral("1"));
+}
+
+bool NetnsLab::setSysctl(const QString& host, const QString& key, const QString& value)
+{
+    const RunResult r = run(host, {QStringLiteral("sysctl"), QStringLiteral("-q"), QStringLiteral("-w"),
+                                   key + QLatin1Char('=') + value});
+    if (r.exitCode != 0)
+        return fail(QStringLiteral("sysctl %1=%2 in %3: %4").arg(key, value, host, r.err.trimmed()));
+    return true;
+}
+
+bool NetnsLab::addRoute(const QString& host, const QStringList& routeArgs)
+{
+    return ip(QStringList{QStringLiteral("-n"), ns(host), QStringLiteral("route"), QStringLiteral("add")} + routeArgs);
+}
+
+NetnsLab::RunResult NetnsLab::run(const QString& host, const QStringList& argv, int timeoutMs)
+{
+    RunResult r;
+    if (argv.isEmpty())
+        return r;
+    QStringList full = argv;
+    if (!host.isEmpty())
+        full = QStringList{QStringLiteral("ip"), QStringLiteral("netns"), QStringLiteral("exec"), ns(host)} + argv;
+    QProcess p;
+    p.start(full.first(), full.mid(1));
+    if (!p.waitForStarted(5000)) {
+        r.err = p.errorString();
+        return r;
+    }
+    if (!p.waitForFinished(timeoutMs)) {
+        r.timedOut = true;
+        p.kill();
+        p.waitForFinished(2000);
+    }
+    r.out = QString::fromLocal8Bit(p.readAllStandardOutput());
+    r.err = QString::fromLocal8Bit(p.readAllStandardError());
+    if (!r.timedOut && p.exitStatus() == QProcess::NormalExit)
+        r.exitCode = p.exitCode();
+    return r;
+}
+
+NetnsLab::RunResult NetnsLab::runAsUser(const QString& host, int uid, int gid, const QStringList& argv, int timeoutMs)
+{
+    return run(host,
+               QStringList{QStringLiteral("setpriv"), QStringLiteral("--reuid=%1").arg(uid),
+                           QStringLiteral("--regid=%1").arg(gid), QStringLiteral("--clear-groups"),
+                           QStringLiteral("--inh-caps=-all"), QStringLiteral("--no-new-privs")}
+                   + argv,
+               timeoutMs);
+}
+
+QProcess* NetnsLab::spawn(const QString& host, const QStringList& argv)
+{
+    if (argv.isEmpty())
+        return nullptr;
+    QStringList full = argv;
+    if (!host.isEmpty())
+        full = QStringList{QStringLiteral("ip"), QStringLiteral("netns"), QStringLiteral("exec"), ns(host)} + argv;
+    auto p = std::make_unique<QProcess>();
+    p->setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    p->setStandardOutputFile(QProcess::nullDevice());
+    p->start(full.first(), full.mid(1));
+    if (!p->waitForStarted(5000)) {
+        fail(QStringLiteral("cannot start %1: %2").arg(argv.first(), p->errorString()));
+        return nullptr;
+    }
+    m_peers.push_back(std::move(p));
+    return m_peers.back().get();
+}
+
+bool NetnsLab::ensureSmbConf()
+{
+    m_clientConf = m_dir.filePath(QStringLiteral("client.conf"));
+    QFile f(m_clientConf);
+    if (!f.open(QIODevice::WriteOnly))
+        return fail(QStringLiteral("cannot write ") + m_clientConf);
+    const QString d = m_dir.filePath(QStringLiteral("client"));
+    QDir().mkpath(d);
+    f.write(QStringLiteral("[global]\n"
+                           "lock directory = %1\nstate directory = %1\ncache directory = %1\n"
+                           "pid directory = %1\nprivate dir = %1\nncalrpc dir = %1\n"
+                           "log file = %1/client.log\n")
+                .arg(d)
+                .toLocal8Bit());
+    return true;
+}
+
+bool NetnsLab::startNmbd(const QString& host, const NmbdConfig& c)
+{
+    const auto ifs = m_ifaces.find(host);
+    if (ifs == m_ifaces.end())
+        return fail(QStringLiteral("no host ") + host);
+    QStringList names;
+    for (const auto& kv : ifs->second)
+        names << kv.second;
+    const QString d = m_dir.filePath(QStringLiteral("nmbd-") + host);
+    const QString conf = d + QStringLiteral("/smb.conf");
+    for (const char* sub : {"lock", "state", "cache", "pid", "log", "private", "ncalrpc", "binddns"})
+        QDir().mkpath(d + QLatin1Char('/') + QLatin1String(sub));
+    QString text = QStringLiteral("[global]\n"
+                                  "netbios name = %1\nworkgroup = %2\n")
+                       .arg(c.netbiosName, c.workgroup);
+    if (!c.aliases.isEmpty())
+        text += QStringLiteral("netbios aliases = %1\n").arg(c.aliases.join(QLatin1Char(' ')));
+    text += QStringLiteral("interfaces = %1\nbind interfaces only = yes\n").arg(names.join(QLatin1Char(' ')));
+    text += c.localMaster ? QStringLiteral("local master = yes\npreferred master = yes\nos level = 255\n")
+                          : QStringLiteral("local master = no\npreferred master = no\nos level = 0\n");
+    text += QStringLiteral("domain master = no\nwins support = no\ndns proxy = no\n"
+                           "disable spoolss = yes\nload printers = no\nprinting = bsd\nprintcap name = /dev/null\n"
+                           "lock directory = %1/lock\nstate directory = %1/state\ncache directory = %1/cache\n"
+                           "pid directory = %1/pid\nprivate dir = %1/private\nncalrpc dir = %1/ncalrpc\n"
+                           "binddns dir = %1/binddns\nlog file = %1/log/nmbd.log\n")
+                .arg(d);
+    text += c.extra;
+    QFile f(conf);
+    if (!f.open(QIODevice::WriteOnly) || f.write(text.toLocal8Bit()) < 0)
+        return fail(QStringLiteral("cannot write ") + conf);
+    f.close();
+    if (!spawn(host, {QStringLiteral("nmbd"), QStringLiteral("-F"), QStringLiteral("--no-process-group"),
+                      QStringLiteral("--configfile=") + conf, QStringLiteral("-d0")}))
+        return false;
+    m_nmbd[host] = c;
+    return true;
+}
+
+QList<NetnsLab::NameEntry> NetnsLab::parseNmblookup(const QString& output)
+{
+    // "\tNAME           <20> - <GROUP> B <ACTIVE> ": nmblookup prints 15 name characters, unprintables as '.'.
+    static const QRegularExpression line(QStringLiteral("^\\t(.{15}) <([0-9a-fA-F]{2})> - (<GROUP>)?"));
+    QList<NameEntry> table;
+    for (const QString& l : output.split(QLatin1Char('\n'))) {
+        const auto m = line.match(l);
+        if (!m.hasMatch())
+            continue;
+        NameEntry e;
+        QString name = m.captured(1);
+        while (name.endsWith(QLatin1Char(' ')))
+            name.chop(1);
+        e.name = name;
+        e.suffix = m.captured(2).toInt(nullptr, 16);
+        e.group = m.capturedLength(3) > 0;
+        table << e;
+    }
+    return table;
+}
+
+QList<NetnsLab::NameEntry> NetnsLab::nmblookupTable(const QString& fromHost, const QString& ip, int timeoutMs)
+{
+    const RunResult r = run(fromHost, {QStringLiteral("nmblookup"), QStringLiteral("--configfile=") + m_clientConf,
+                                       QStringLiteral("-A"), ip},
+                            timeoutMs);
+    return r.exitCode == 0 ? parseNmblookup(r.out) : QList<NameEntry>{};
+}
+
+namespace {
+
+bool holds(const QList<NetnsLab::NameEntry>& t, const QString& name, int suffix, bool group)
+{
+    return t.contains(NetnsLab::NameEntry{name.toUpper(), suffix, group});
+}
+
+} // namespace
+
+bool NetnsLab::waitForNmbd(const QString& host, const QString& fromHost, int timeoutMs)
+{
+    const auto c = m_nmbd.find(host);
+    if (c == m_nmbd.end())
+        return fail(QStringLiteral("no nmbd in ") + host);
+    const QString ipText = addressOf(host);
+    QDeadlineTimer deadline(timeoutMs);
+    while (!deadline.hasExpired()) {
+        const auto t = nmblookupTable(fromHost, ipText, 3000);
+        bool all = holds(t, c->second.workgroup, 0x00, true) && holds(t, c->second.workgroup, 0x1e, true);
+        for (const QString& n : QStringList{c->second.netbiosName} + c->second.aliases)
+            all = all && holds(t, n, 0x00, false) && holds(t, n, 0x20, false);
+        if (all)
+            return true;
+        QThread::msleep(200);
+    }
+    return fail(QStringLiteral("nmbd in %1 did not answer within %2 ms").arg(host).arg(timeoutMs));
+}
+
+bool NetnsLab::waitForMasterBrowser(const QString& host, const QString& fromHost, int timeoutMs)
+{
+    const auto c = m_nmbd.find(host);
+    if (c == m_nmbd.end())
+        return fail(QStringLiteral("no nmbd in ") + host);
+    QDeadlineTimer deadline(timeoutMs);
+    while (!deadline.hasExpired()) {
+        const auto t = nmblookupTable(fromHost, addressOf(host), 3000);
+        if (holds(t, c->second.workgroup, 0x1d, false) && holds(t, QStringLiteral("..__MSBROWSE__."), 0x01, true))
+            return true;
+        QThread::msleep(500);
+    }
+    return fail(QStringLiteral("%1 did not become local master browser within %2 ms").arg(host).arg(timeoutMs));
+}
+
+bool NetnsLab::enter(const QString& host)
+{
+    const int fd = ::open(QFile::encodeName(netnsPath(ns(host))).constData(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return fail(QStringLiteral("no namespace ") + ns(host));
+    const int rc = ::setns(fd, CLONE_NEWNET);
+    ::close(fd);
+    return rc == 0 || fail(QStringLiteral("setns into %1 failed").arg(ns(host)));
+}
+
+bool NetnsLab::leave()
+{
+    return m_homeNetFd >= 0 && ::setns(m_homeNetFd, CLONE_NEWNET) == 0;
+}
+
+QStringList NetnsLab::namespacesWithPrefix(const QString& prefix)
+{
+    QStringList found;
+    for (const QString& n : QDir(QStringLiteral("/run/netns")).entryList(QDir::Files | QDir::System))
+        if (n.startsWith(prefix))
+            found << n;
+    return found;
+}
+
+} // namespace corvane::test
