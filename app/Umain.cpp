@@ -1,6 +1,7 @@
 #include "app/Umain.h"
 
 #include "support/LanRange.h"
+#include "support/My_net_tcpip.h"
 #include "ui_Umain.h"
 
 #include <QCloseEvent>
@@ -21,41 +22,6 @@
 
 const QString TFrm_Corvane::ProductPage = QStringLiteral("https://www.example.com/tools/corvane/");
 
-namespace {
-
-// The first IPv4 address of the local host name's lookup (network order), 0 when there is none.
-std::uint32_t local_ip()
-{
-    char name[256] = {};
-    if (::gethostname(name, sizeof name - 1) != 0)
-        return 0;
-    addrinfo hints{};
-    hints.ai_family = AF_INET;
-    addrinfo* found = nullptr;
-    if (::getaddrinfo(name, nullptr, &hints, &found) != 0 || !found)
-        return 0;
-    const std::unique_ptr<addrinfo, decltype(&::freeaddrinfo)> guard(found, &::freeaddrinfo);
-    return reinterpret_cast<const sockaddr_in*>(found->ai_addr)->sin_addr.s_addr;
-}
-
-// IPv4 interfaces in system order.
-std::vector<corvane::TLanInterface> interface_list()
-{
-    std::vector<corvane::TLanInterface> list;
-    ifaddrs* head = nullptr;
-    if (::getifaddrs(&head) != 0)
-        return list;
-    const std::unique_ptr<ifaddrs, decltype(&::freeifaddrs)> guard(head, &::freeifaddrs);
-    for (const ifaddrs* it = head; it; it = it->ifa_next) {
-        if (!it->ifa_addr || it->ifa_addr->sa_family != AF_INET || !it->ifa_netmask)
-            continue;
-        list.push_back({reinterpret_cast<const sockaddr_in*>(it->ifa_addr)->sin_addr.s_addr,
-                        reinterpret_cast<const sockaddr_in*>(it->ifa_netmask)->sin_addr.s_addr});
-    }
-    return list;
-}
-
-} // namespace
 
 QIcon corvane_main_icon()
 {
@@ -118,6 +84,8 @@ TFrm_Corvane::TFrm_Corvane(QWidget* parent) : QMainWindow(parent), m_ui(std::mak
         field->installEventFilter(this);
 
     connect(m_ui->But_getLocalIPrange, &QPushButton::clicked, this, &TFrm_Corvane::But_getLocalIPrangeClick);
+    connect(m_ui->But_IP2Host, &QPushButton::clicked, this, &TFrm_Corvane::But_IP2HostClick);
+    connect(m_ui->But_Host2IP, &QPushButton::clicked, this, &TFrm_Corvane::But_Host2IPClick);
     connect(m_ui->But_Stop, &QPushButton::clicked, this, &TFrm_Corvane::But_StopClick);
 
     resize(834, 642);
@@ -137,11 +105,13 @@ void TFrm_Corvane::FormCreate()
 {
     setWindowIcon(corvane_main_icon());
     m_ui->Ed_timeout->setText(QString::number(30));
+    winsock_startup();
     SetLocalIPRange();
 }
 
 void TFrm_Corvane::FormClose()
 {
+    winsock_cleanup();
     ClearResults();
     QCoreApplication::processEvents();
 }
@@ -221,11 +191,16 @@ bool TFrm_Corvane::eventFilter(QObject* watched, QEvent* event)
 
 void TFrm_Corvane::SetLocalIPRange()
 {
-    const std::uint32_t addr = local_ip();
+    const std::uint32_t addr = get_local_ip();
     const QString dotted = corvane::net_order_dotted(addr);
     m_ui->Ed_IP->setText(dotted);
     setWindowTitle(QStringLiteral("Corvane v1.1 Beta (Local IP: ") + dotted + QStringLiteral(")"));
-    const std::vector<corvane::TLanInterface> list = interface_list();
+    std::int32_t count = 0;
+    interface_list entries;
+    get_interface_list(count, entries);
+    std::vector<corvane::TLanInterface> list;
+    for (std::int32_t i = 0; i < count && i < std::int32_t(entries.size()); ++i)
+        list.push_back({entries[size_t(i)].address, entries[size_t(i)].netmask});
     const corvane::TLanRange range = corvane::lan_range(addr, list);
     if (!range.found)
         return;
@@ -240,6 +215,16 @@ void TFrm_Corvane::But_getLocalIPrangeClick()
     } catch (...) {
         ShowMessage(QMessageBox::Critical, QStringLiteral("Can not get informations from network adapter"));
     }
+}
+
+void TFrm_Corvane::But_IP2HostClick()
+{
+    m_ui->Ed_Host->setText(ip_text_to_host_name(m_ui->Ed_IP->text()));
+}
+
+void TFrm_Corvane::But_Host2IPClick()
+{
+    m_ui->Ed_IP->setText(host_name_to_ip_text(m_ui->Ed_Host->text()));
 }
 
 void TFrm_Corvane::But_StopClick()

@@ -41,6 +41,8 @@ public:
 
 public Q_SLOTS:
     void But_getLocalIPrangeClick();
+    void But_IP2HostClick();
+    void But_Host2IPClick();
     void But_StopClick();
     void LbwwwClick();
 

@@ -179,6 +179,31 @@ private Q_SLOTS:
         QCOMPARE(opened, QStringList{TFrm_Corvane::ProductPage + "?fromApp=Corvane&ver=1.1.0.0"});
     }
 
+    void address_tools_data()
+    {
+        QTest::addColumn<QString>("ip");
+        QTest::addColumn<QString>("host");
+        QTest::addColumn<QString>("expectedHost");
+        QTest::addColumn<QString>("expectedIp");
+        QTest::newRow("loopback both ways") << "127.0.0.1" << "localhost" << "localhost" << "127.0.0.1";
+        QTest::newRow("unresolvable") << "127.9.9.9" << "no-such-host.invalid" << "" << "0.0.0.0";
+    }
+
+    void address_tools()
+    {
+        QFETCH(QString, ip);
+        QFETCH(QString, host);
+        QFETCH(QString, expectedHost);
+        QFETCH(QString, expectedIp);
+        TFrm_Corvane w;
+        w.findChild<QLineEdit*>("Ed_IP")->setText(ip);
+        QTest::mouseClick(w.findChild<QWidget*>("But_IP2Host"), Qt::LeftButton);
+        QCOMPARE(w.findChild<QLineEdit*>("Ed_Host")->text(), expectedHost);
+        w.findChild<QLineEdit*>("Ed_Host")->setText(host);
+        QTest::mouseClick(w.findChild<QWidget*>("But_Host2IP"), Qt::LeftButton);
+        QCOMPARE(w.findChild<QLineEdit*>("Ed_IP")->text(), expectedIp);
+    }
+
     void get_lan_ips_shows_no_box_without_fault()
     {
         TFrm_Corvane w;
