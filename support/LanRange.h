@@ -1,0 +1,34 @@
+#pragma once
+// The local subnet's host range, from the local address and the interface list. Widget-free: the
+// window and the headless front end both use it.
+
+#include <QString>
+
+#include <cstdint>
+#include <span>
+
+namespace corvane {
+
+// Both values as the socket library stores them: network byte order.
+struct TLanInterface
+{
+    std::uint32_t address = 0;
+    std::uint32_t netmask = 0;
+};
+
+struct TLanRange
+{
+    bool found = false;       // an interface carries the local address
+    std::uint32_t first = 0;  // network order
+    std::uint32_t last = 0;   // network order
+};
+
+// The first interface, in the given order, whose address equals localIp decides the mask.
+// first = net + 1 and last = broadcast - 1, as numbers in host order with 32-bit wrap-around; a /32
+// therefore gives first above last, and that is kept.
+TLanRange lan_range(std::uint32_t localIp, std::span<const TLanInterface> interfaces);
+
+// Dotted text of an address in network order, as inet_ntoa writes it.
+QString net_order_dotted(std::uint32_t address);
+
+} // namespace corvane
