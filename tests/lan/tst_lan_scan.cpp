@@ -148,9 +148,9 @@ private Q_SLOTS:
             release_result(r);
         };
         scan->OnError = [&](TNBTscanThread*, const QString& line) { errors << line; };
-        connect(scan, &QThread::finished, this, [&] { ended = true; });
-        connect(scan, &QThread::finished, scan, &QObject::deleteLater);
-        scan->start();
+        scan->OnTerminate = [&](TNBTscanThread*) { ended = true; };
+        scan->FreeOnTerminate = true;
+        scan->Resume();
         QTRY_VERIFY_WITH_TIMEOUT(ended, 30000);
         QVERIFY2(errors.isEmpty(), qPrintable(errors.join(QLatin1Char('\n'))));
         QCOMPARE(deliveries.size(), plan().size());

@@ -1,0 +1,261 @@
+#include "netbios/nbtscan.h"
+
+#include "netbios/netBios_procs.h"
+#include "platform/Clock.h"
+
+#include <QCoreApplication>
+#include <QMetaObject>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+time_value time_of_day()
+{
+    const std::int64_t ms = corvane::platform::monotonic_ms();
+    return {static_cast<std::int32_t>(ms / 1000), static_cast<std::int32_t>(ms % 1000) * 1000};
+}
+
+time_value time_diff(time_value a, time_value b)
+{
+    time_value d{a.seconds - b.seconds, a.microseconds - b.microseconds};
+    if (d.microseconds < 0) {
+        d.seconds -= 1;
+        d.microseconds += 1000000;
+    }
+    return d;
+}
+
+bool time_not_before(time_value a, time_value b)
+{
+    return a.seconds > b.seconds || (a.seconds == b.seconds && a.microseconds >= b.microseconds);
+}
+
+time_value send_interval(std::int32_t bandwidth)
+{
+    if (bandwidth <= 0)
+        return {0, 1};
+    const std::int32_t us = 624000000 / bandwidth;
+    return {us / 1000000, us % 1000000};
+}
+
+std::uint32_t scan_transaction_id(time_value now, std::int32_t start_second)
+{
+    return static_cast<std::uint32_t>((now.seconds - start_second) * 1000 + now.microseconds / 1000);
+}
+
+namespace {
+
+// inet_addr semantics, except that a text that is not an address gives 0 (an empty range) instead
+// of INADDR_NONE, which would make the range run on to 255.255.255.255.
+std::uint32_t dotted_to_address(const QString& text)
+{
+    in_addr a{};
+    if (::inet_aton(text.toLatin1().constData(), &a) == 0)
+        return 0;
+    return a.s_addr;
+}
+
+QString address_to_dotted(std::uint32_t address)
+{
+    in_addr a{};
+    a.s_addr = address;
+    char buf[INET_ADDRSTRLEN] = {};
+    ::inet_ntop(AF_INET, &a, buf, sizeof buf);
+    return QString::fromLatin1(buf);
+}
+
+// The nanoseconds left until the interval since last_send has passed on the millisecond clock.
+std::int64_t ns_until_due(time_value last_send, time_value interval)
+{
+    const std::int64_t interval_us = std::int64_t{interval.seconds} * 1000000 + interval.microseconds;
+    const std::int64_t due_ms = std::int64_t{last_send.seconds} * 1000 + last_send.microseconds / 1000
+        + (interval_us + 999) / 1000;
+    return due_ms * 1000000 - corvane::platform::monotonic_ns();
+}
+
+} // namespace
+
+TNBTscanThread::TNBTscanThread(QObject* Receiver) : Receiver_(Receiver), HasReceiver_(Receiver != nullptr)
+{
+    // The end event runs on the creating thread, after the scan thread has finished.
+    connect(
+        this, &QThread::finished, this,
+        [this] {
+            if (OnTerminate && (!HasReceiver_ || Receiver_))
+                OnTerminate(this);
+            if (FreeOnTerminate)
+                deleteLater();
+        },
+        Qt::QueuedConnection);
+}
+
+TNBTscanThread::~TNBTscanThread()
+{
+    if (!isRunning())
+        return;
+    // The scan may be blocked in a hand-over to this (the owner's) thread: drop pending hand-overs
+    // until it has seen the request and ended.
+    requestInterruption();
+    while (!wait(10))
+        QCoreApplication::removePostedEvents(this, QEvent::MetaCall);
+}
+
+std::uint32_t TNBTscanThread::QueriesSent() const
+{
+    return QueriesSent_.load(std::memory_order_relaxed);
+}
+
+void TNBTscanThread::run()
+{
+    RunScan();
+}
+
+bool TNBTscanThread::RunOnOwnerThread(const std::function<void()>& fn)
+{
+    bool ran = false;
+    QMetaObject::invokeMethod(
+        this,
+        [&] {
+            if (HasReceiver_ && !Receiver_)
+                return;
+            fn();
+            ran = true;
+        },
+        Qt::BlockingQueuedConnection);
+    return ran;
+}
+
+void TNBTscanThread::ReportError(const QString& Text)
+{
+    ErrorText = Text;
+    RunOnOwnerThread([this] { CallOnError(); });
+}
+
+void TNBTscanThread::CallOnError()
+{
+    if (OnError)
+        OnError(this, ErrorText);
+}
+
+bool TNBTscanThread::DeliverReply()
+{
+    if (ReportedIPs.contains(ReplyIP))
+        return false;
+    ReportedIPs.insert(ReplyIP);
+    OnReceive(this, ReplyIP, ReplyResult);
+    return true;
+}
+
+void TNBTscanThread::RunScan()
+{
+    ReportedIPs.clear();
+    QueriesSent_ = 0;
+
+    const std::uint32_t first = dotted_to_address(StartIP);
+    const std::uint32_t last = dotted_to_address(EndIP);
+    if (first == 0 || last == 0 || static_cast<std::int32_t>(ntohl(first)) > static_cast<std::int32_t>(ntohl(last)))
+        return;
+
+    const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, IPPROTO_UDP);
+    if (fd < 0) {
+        ReportError(QStringLiteral("Failed to create socket"));
+        return;
+    }
+    sockaddr_in local{};
+    local.sin_family = AF_INET;
+    local.sin_port = htons(UsePort137 ? nb_name_service_port : 0);
+    local.sin_addr.s_addr = htonl(INADDR_ANY);
+    if (::bind(fd, reinterpret_cast<const sockaddr*>(&local), sizeof local) == -1) {
+        ReportError(QStringLiteral("Failed to bind"));
+        ::close(fd);
+        return;
+    }
+
+    const time_value interval = send_interval(Bandwidth);
+    time_value last_send = time_of_day();
+    const std::int32_t start_second = last_send.seconds;
+    bool sending = true;
+    std::uint32_t current = ntohl(first);
+    const std::uint32_t last_host = ntohl(last);
+    bool all_queried = false;
+
+    sockaddr_in from{};
+    alignas(8) std::uint8_t buffer[1024];
+
+    while (!isInterruptionRequested()) {
+        // While sending and not yet due, sleep until the next millisecond tick instead of spinning
+        // on a writable socket; answers still wake the wait at once.
+        pollfd pfd{fd, POLLIN, 0};
+        std::int64_t wait_ns = 1000000000;
+        if (sending) {
+            const std::int64_t left = ns_until_due(last_send, interval);
+            if (left <= 0)
+                pfd.events |= POLLOUT;
+            else
+                wait_ns = left < wait_ns ? left : wait_ns;
+        }
+        const timespec timeout{static_cast<time_t>(wait_ns / 1000000000), static_cast<long>(wait_ns % 1000000000)};
+        const int ready = ::ppoll(&pfd, 1, &timeout, nullptr);
+        if (ready <= 0 || isInterruptionRequested()) {
+            if (!sending)
+                break;
+            continue;
+        }
+
+        if (pfd.revents & (POLLIN | POLLERR)) {
+            socklen_t from_length = sizeof from;
+            const ssize_t got = ::recvfrom(fd, buffer, sizeof buffer, MSG_TRUNC | MSG_DONTWAIT,
+                                           reinterpret_cast<sockaddr*>(&from), &from_length);
+            if (got < 0 && (errno == EAGAIN || errno == EINTR))
+                continue;
+            // MSG_TRUNC makes a datagram larger than the buffer report its real length: not a
+            // silently cut answer but a failed receive.
+            if (got <= 0 || got > static_cast<ssize_t>(sizeof buffer)) {
+                ReportError(QStringLiteral("Recieved failed from ") + address_to_dotted(from.sin_addr.s_addr));
+                continue;
+            }
+            nb_status_result* result = parse_response(buffer, static_cast<std::int32_t>(got));
+            if (!result) {
+                ReportError(QStringLiteral("parse_response returned NULL"));
+                continue;
+            }
+            bool handed_over = false;
+            if (OnReceive) {
+                ReplyIP = address_to_dotted(from.sin_addr.s_addr);
+                ReplyResult = result;
+                RunOnOwnerThread([this, &handed_over] { handed_over = DeliverReply(); });
+                ReplyResult = nullptr;
+            }
+            if (!handed_over || FreeResults)
+                release_result(result);
+        }
+
+        if (sending && (pfd.revents & POLLOUT)
+            && time_not_before(time_diff(time_of_day(), last_send), interval)) {
+            if (all_queried) {
+                sending = false;
+                continue;
+            }
+            const std::uint32_t tid = scan_transaction_id(time_of_day(), start_second);
+            if (send_status_query(fd, htonl(current), static_cast<std::uint16_t>(tid & 0xFFFF)) == -1)
+                ReportError(QStringLiteral("Send to %1 failed").arg(address_to_dotted(htonl(current))));
+            QueriesSent_.fetch_add(1, std::memory_order_relaxed);
+            // The address after the last one is never formed, so a range ending at
+            // 127.255.255.255 (or 255.255.255.255) cannot wrap.
+            if (current == last_host)
+                all_queried = true;
+            else
+                ++current;
+            last_send = time_of_day();
+        }
+    }
+
+    ::shutdown(fd, SHUT_RDWR);
+    ::close(fd);
+    ReportedIPs.clear();
+}

@@ -1,0 +1,87 @@
+#pragma once
+// TNBTscanThread: one node-status scan of an IPv4 range in the background.
+//
+// Create it (it is not running yet), set the fields, then Resume(). OnReceive, OnError and OnTerminate
+// run on the thread that created the object while the scan thread waits for them. With
+// FreeOnTerminate the object deletes itself after OnTerminate.
+
+#include "netbios/netBios_types.h"
+
+#include <QObject>
+#include <QPointer>
+#include <QSet>
+#include <QString>
+#include <QThread>
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+
+// A time as whole seconds and microseconds (0 .. 999999).
+struct time_value
+{
+    std::int32_t seconds;
+    std::int32_t microseconds;
+};
+
+// The scan clock: a monotonic millisecond clock split into seconds and microseconds, so pacing and
+// transaction ids never go back (not even across midnight).
+time_value time_of_day();
+time_value time_diff(time_value a, time_value b);
+bool time_not_before(time_value a, time_value b);
+// The pause between two queries: 78 bytes on the wire (query, UDP and IPv4 headers) at bandwidth
+// bits per second; 1 microsecond when bandwidth is 0 or less.
+time_value send_interval(std::int32_t bandwidth);
+// Milliseconds since the scan's start second T0; the wire carries the low 16 bits.
+std::uint32_t scan_transaction_id(time_value now, std::int32_t start_second);
+
+class TNBTscanThread : public QThread
+{
+    Q_OBJECT
+
+public:
+    using TReceiveEvent = std::function<void(TNBTscanThread* Sender, const QString& IP, nb_status_result* Result)>;
+    using TErrorEvent = std::function<void(TNBTscanThread* Sender, const QString& Text)>;
+    using TNotifyEvent = std::function<void(TNBTscanThread* Sender)>;
+
+    // Receiver, when given, guards the hand-overs: once it is destroyed nothing more is handed over,
+    // and results that could not be handed over are released by the thread.
+    explicit TNBTscanThread(QObject* Receiver = nullptr);
+    ~TNBTscanThread() override;
+
+    QString StartIP;
+    QString EndIP;
+    QString ErrorText;
+    bool UsePort137 = false;
+    bool FreeResults = true;
+    std::int32_t Bandwidth = 0;
+    QString ReplyIP;
+    nb_status_result* ReplyResult = nullptr;
+    QSet<QString> ReportedIPs;
+    TReceiveEvent OnReceive;
+    TErrorEvent OnError;
+    TNotifyEvent OnTerminate; // the end event
+    bool FreeOnTerminate = false;
+
+    void Resume() { start(); }
+    void Terminate() { requestInterruption(); }
+    bool Terminated() const { return isInterruptionRequested(); }
+
+    // Queries sent so far in the current scan (readable from any thread; for progress display).
+    std::uint32_t QueriesSent() const;
+
+protected:
+    void run() override;
+    void RunScan();
+    void ReportError(const QString& Text);
+    void CallOnError();
+    bool DeliverReply();
+
+private:
+    // Runs fn on the creating thread and waits for it; false when it could not run there.
+    bool RunOnOwnerThread(const std::function<void()>& fn);
+
+    QPointer<QObject> Receiver_;
+    bool HasReceiver_;
+    std::atomic<std::uint32_t> QueriesSent_{0};
+};
