@@ -3,21 +3,8 @@
 #include "netbios/netBios_procs.h"
 #include "platform/OemText.h"
 
-#include <string>
-#include <type_traits>
 
 namespace {
-
-template <typename T>
-QString to_qstring(const T& text)
-{
-    if constexpr (std::is_convertible_v<T, QString>)
-        return QString(text);
-    else if constexpr (std::is_same_v<T, std::string>)
-        return QString::fromStdString(text);
-    else
-        return QString::fromUtf8(text);
-}
 
 const char* bool_text(bool value)
 {
@@ -121,8 +108,8 @@ QString HostInfoLine(const nb_name_entry& entry)
     const bool unique = is_unique_name(entry.flags[0]);
     return pad_right(OemNameToAnsi(nb_entry_display_name(entry)), 18) + u' '
         + QString::asprintf("%-2.2X", entry.suffix) + QStringLiteral(" - ")
-        + pad_right(to_qstring(suffix_service_name(entry.suffix, unique)), 42) + u' '
-        + to_qstring(name_flags_text(entry.flags[0])) + u' ';
+        + pad_right(QString::fromLatin1(suffix_service_name(entry.suffix, unique)), 42) + u' '
+        + name_flags_text(entry.flags[0]) + u' ';
 }
 
 std::optional<QStringList> HostInfoLines(const nb_status_result* result)

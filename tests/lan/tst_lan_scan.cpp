@@ -7,10 +7,8 @@
 
 #include <map>
 
-#ifdef CORVANE_HAVE_NBTSCAN
 #include "netbios/nbtscan.h"
 #include "netbios/netBios_procs.h"
-#endif
 
 using corvane::test::NetnsLab;
 
@@ -46,7 +44,6 @@ const std::vector<PlannedHost>& plan()
 // Hosts that exist (they answer ping) but run no NetBIOS name service.
 const QStringList kSilent{QStringLiteral("10.77.10.21"), QStringLiteral("10.77.10.22")};
 
-#ifdef CORVANE_HAVE_NBTSCAN
 // The name as nmblookup prints it: up to the first zero byte, unprintables as '.', no trailing blanks.
 QList<NetnsLab::NameEntry> tableOf(const nb_status_result* r)
 {
@@ -68,7 +65,6 @@ QList<NetnsLab::NameEntry> tableOf(const nb_status_result* r)
     }
     return t;
 }
-#endif
 
 } // namespace
 
@@ -128,7 +124,6 @@ private Q_SLOTS:
             NetnsLab::NameEntry{QStringLiteral("..__MSBROWSE__."), 0x01, true}));
     }
 
-#ifdef CORVANE_HAVE_NBTSCAN
     void scanDeliversExactlyTheNmbdHosts()
     {
         // The scan thread and its socket must be born inside the scanner's namespace.
@@ -161,7 +156,6 @@ private Q_SLOTS:
             QCOMPARE(tables[ip], m_expected[ip]);
         }
     }
-#endif
 
 private:
     std::unique_ptr<NetnsLab> m_lab;
