@@ -312,7 +312,9 @@ std::uint32_t icmp_echo_handle::wait_reply(std::uint16_t ident, std::uint16_t se
     for (;;) {
         const std::int64_t left_us = std::max<std::int64_t>(0, deadline_us - now_us());
         pollfd pfd{m_fd, POLLIN, 0};
-        const int ready = ::poll(&pfd, 1, static_cast<int>((left_us + 999) / 1000));
+        // ppoll, not poll: rounding each wait up to whole milliseconds adds up over a sweep.
+        const timespec left{static_cast<time_t>(left_us / 1000000), static_cast<long>(left_us % 1000000) * 1000};
+        const int ready = ::ppoll(&pfd, 1, &left, nullptr);
         if (ready < 0 && errno == EINTR)
             continue;
         if (ready <= 0)
