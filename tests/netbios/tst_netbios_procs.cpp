@@ -249,7 +249,13 @@ private Q_SLOTS:
         Fd peer(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
         QVERIFY(peer.get() >= 0);
         const sockaddr_in at = loopback(address.constData(), 137);
-        QVERIFY2(::bind(peer.get(), reinterpret_cast<const sockaddr*>(&at), sizeof at) == 0, std::strerror(errno));
+        // A responder of a test that just ended may still hold the port for a moment.
+        QDeadlineTimer patience(10000);
+        int rc;
+        while ((rc = ::bind(peer.get(), reinterpret_cast<const sockaddr*>(&at), sizeof at)) != 0 && errno == EADDRINUSE
+               && !patience.hasExpired())
+            QThread::msleep(100);
+        QVERIFY2(rc == 0, std::strerror(errno));
         Fd scanner(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
         QVERIFY(scanner.get() >= 0);
 
