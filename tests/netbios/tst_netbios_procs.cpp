@@ -3,6 +3,8 @@
 
 #include "netbios/netBios_procs.h"
 
+#include <QProcess>
+#include <QTemporaryDir>
 #include <QtTest>
 
 #include <arpa/inet.h>
@@ -13,6 +15,8 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cctype>
+#include <clocale>
 #include <cstring>
 #include <limits>
 #include <memory>
@@ -350,6 +354,31 @@ private Q_SLOTS:
         QCOMPARE(QByteArray(dest + 1, 32), letters);
         QCOMPARE(dest[33], '\0');
         QCOMPARE(QByteArray(dest + 34, 6), QByteArray(6, 0x55)); // nothing written past the 34 bytes
+    }
+
+    // Qt programs run in the user's locale (QCoreApplication sets it); in a Latin-1 one toupper()
+    // also turns bytes like 0xE4 into 0xC4, which the encoding must not do.
+    void encodeNameIgnoresTheLocale()
+    {
+        QTemporaryDir dir;
+        QVERIFY(dir.isValid());
+        const QString locale = QStringLiteral("de_DE.ISO-8859-1");
+        if (QProcess::execute(QStringLiteral("localedef"),
+                              {QStringLiteral("-i"), QStringLiteral("de_DE"), QStringLiteral("-f"), QStringLiteral("ISO-8859-1"),
+                               dir.filePath(locale)}) != 0)
+            CORVANE_SKIP_OR_FAIL("needs localedef and the locales package");
+        const QByteArray previous = std::setlocale(LC_CTYPE, nullptr);
+        qputenv("LOCPATH", QFile::encodeName(dir.path()));
+        const bool latin1 = std::setlocale(LC_CTYPE, locale.toLatin1().constData()) != nullptr;
+        const int upper = std::toupper(0xE4);
+        char dest[34];
+        const int length = encode_netbios_name("\xE4z", dest, 0xE4);
+        std::setlocale(LC_CTYPE, previous.constData());
+        qunsetenv("LOCPATH");
+        QVERIFY(latin1);
+        QCOMPARE(upper, 0xC4); // the locale was in force
+        QCOMPARE(length, 33);
+        QCOMPARE(QByteArray(dest + 1, 32), "OEFK" + QByteArray("CA").repeated(13) + "OE");
     }
 
     void parseLengths_data()
