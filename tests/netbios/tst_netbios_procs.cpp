@@ -20,6 +20,7 @@
 #include <cstring>
 #include <limits>
 #include <memory>
+#include <new>
 
 namespace {
 
@@ -209,7 +210,35 @@ sockaddr_in loopback(const char* dotted, std::uint16_t port)
     return a;
 }
 
+// The parser obtains its blocks with nothrow new; a test can make the one of a given size fail.
+std::size_t g_failAllocationOf = 0;
+static_assert(sizeof(nb_status_result) != sizeof(nb_status_header) && sizeof(nb_status_result) != sizeof(nb_adapter_stats)
+                  && sizeof(nb_status_header) != sizeof(nb_adapter_stats) && 5 * sizeof(nb_name_entry) != sizeof(nb_status_header)
+                  && 5 * sizeof(nb_name_entry) != sizeof(nb_adapter_stats) && 5 * sizeof(nb_name_entry) != sizeof(nb_status_result),
+              "the blocks are told apart by size");
+
+void* allocateUnlessFailed(std::size_t size, bool array) noexcept
+{
+    if (size == g_failAllocationOf)
+        return nullptr;
+    try {
+        return array ? ::operator new[](size) : ::operator new(size);
+    } catch (...) {
+        return nullptr;
+    }
+}
+
 } // namespace
+
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept
+{
+    return allocateUnlessFailed(size, false);
+}
+
+void* operator new[](std::size_t size, const std::nothrow_t&) noexcept
+{
+    return allocateUnlessFailed(size, true);
+}
 
 class TestNetBiosProcs : public QObject
 {
@@ -501,6 +530,29 @@ private Q_SLOTS:
         QVERIFY(!r->adapter_stats);
         QCOMPARE(r->parsed_length, 0);
         release_result(nullptr); // allowed, does nothing
+    }
+
+    // Without memory for any one block the result is none, and what was obtained is released (the
+    // sanitizer build's leak check sees the rest).
+    void parseWithoutMemory_data()
+    {
+        QTest::addColumn<int>("size");
+        QTest::newRow("result record") << int(sizeof(nb_status_result));
+        QTest::newRow("header") << int(sizeof(nb_status_header));
+        QTest::newRow("statistics") << int(sizeof(nb_adapter_stats));
+        QTest::newRow("name table") << int(5 * sizeof(nb_name_entry));
+    }
+    void parseWithoutMemory()
+    {
+        QFETCH(int, size);
+        const QByteArray d = answer(5);
+        g_failAllocationOf = static_cast<std::size_t>(size);
+        nb_status_result* r = parse_response(d.constData(), static_cast<std::int32_t>(d.size()));
+        g_failAllocationOf = 0;
+        QVERIFY(!r);
+        // The same datagram parses whole once memory is there again.
+        const Result again(parse_response(d.constData(), static_cast<std::int32_t>(d.size())), &release_result);
+        QVERIFY(again && again->name_table && again->adapter_stats);
     }
 
     void nameFlagsText_data()
