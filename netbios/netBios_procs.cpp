@@ -4,7 +4,6 @@
 #include <netinet/in.h>
 #include <sys/socket.h>
 
-#include <cctype>
 #include <cstdio>
 #include <cstring>
 #include <new>
@@ -74,7 +73,10 @@ int encode_netbios_name(const char* name, char* dest, std::uint8_t suffix)
     }
     dest[0] = 0x20;
     for (int i = 0; i < 16; ++i) {
-        const auto c = static_cast<std::uint8_t>(std::toupper(static_cast<unsigned char>(plain[i])));
+        // a-z only: toupper() follows the process locale and would change bytes above 0x7F in a Latin-1 one.
+        auto c = static_cast<std::uint8_t>(plain[i]);
+        if (c >= 'a' && c <= 'z')
+            c = static_cast<std::uint8_t>(c - 'a' + 'A');
         dest[1 + 2 * i] = static_cast<char>('A' + (c >> 4));
         dest[2 + 2 * i] = static_cast<char>('A' + (c & 0x0F));
     }
