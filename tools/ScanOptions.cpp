@@ -38,7 +38,7 @@ TRangeResult checked_range(std::uint32_t first, std::uint32_t last)
     // 0.0.0.0 is no host: the scan thread and the window's sweep both refuse it as an end.
     if (first == 0)
         return range_error(QStringLiteral("a range cannot begin at 0.0.0.0"));
-    return {TAddressRange{first, last}, {}};
+    return {TAddressRange {first, last}, {}};
 }
 
 QString not_an_address(const QString& word)
@@ -135,7 +135,7 @@ std::optional<TAddressRange> local_scan_range(const TLocalLan& lan)
     const std::uint32_t first = ntohl(lan.range.first);
     const std::uint32_t last = ntohl(lan.range.last);
     if (first <= last)
-        return TAddressRange{first, last};
+        return TAddressRange {first, last};
     const std::uint32_t mask = ntohl(lan.netmask);
     if (mask == 0xffffffffu)
         return cidr_hosts(ntohl(lan.address), 32);
@@ -146,7 +146,7 @@ std::optional<TAddressRange> local_scan_range(const TLocalLan& lan)
 
 TParseResult parse_scan_options(const QStringList& args)
 {
-    const auto fail = [](const QString& text) { return TParseResult{std::nullopt, text + kHint}; };
+    const auto fail = [](const QString& text) { return TParseResult {std::nullopt, text + kHint}; };
 
     TScanOptions o;
     std::optional<TCommand> command;
@@ -231,8 +231,8 @@ TParseResult parse_scan_options(const QStringList& args)
             } else {
                 const std::optional<std::int32_t> n = parse_non_negative(*v);
                 if (!n)
-                    return fail(QStringLiteral("option ") + name + QStringLiteral(" needs a whole number from 0 to 2147483647, not ")
-                                + quoted(*v));
+                    return fail(QStringLiteral("option ") + name
+                                + QStringLiteral(" needs a whole number from 0 to 2147483647, not ") + quoted(*v));
                 if (name == QLatin1String("--bandwidth")) {
                     o.bandwidth = *n;
                     nbstatOnly << name;

@@ -17,7 +17,7 @@ struct TAddressRange
 {
     std::uint32_t first = 0;
     std::uint32_t last = 0;
-    std::uint64_t count() const { return std::uint64_t{last} - first + 1; }
+    std::uint64_t count() const { return std::uint64_t {last} - first + 1; }
     bool operator==(const TAddressRange&) const = default;
 };
 
@@ -54,11 +54,11 @@ struct TScanOptions
 {
     TCommand command = TCommand::Help;
     TFormat format = TFormat::Txt;
-    bool names = false;         // nbstat: name tables after the list (txt)
+    bool names = false; // nbstat: name tables after the list (txt)
     std::int32_t bandwidth = 0; // nbstat: bits per second, 0 no limit
-    bool port137 = false;       // nbstat
+    bool port137 = false; // nbstat
     std::int32_t timeoutMs = 30; // ping: the window's default
-    bool resolve = false;       // ping
+    bool resolve = false; // ping
     std::optional<TAddressRange> range; // none: the local subnet
 };
 

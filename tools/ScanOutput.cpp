@@ -122,21 +122,23 @@ QByteArray nbstat_json(const std::vector<TFoundHost>& hosts)
 QByteArray ping_txt_heading()
 {
     TPingResult heading;
-    heading.texts = {QStringLiteral("IP"), QStringLiteral("Status"), QStringLiteral("Data size"), QStringLiteral("Time")};
+    heading.texts
+        = {QStringLiteral("IP"), QStringLiteral("Status"), QStringLiteral("Data size"), QStringLiteral("Time")};
     return ping_txt_line(heading);
 }
 
 QByteArray ping_txt_line(const TPingResult& row)
 {
     const TPingRowTexts& t = row.texts;
-    const QString line = pad_right(t.caption, 16) + u' ' + pad_right(t.status, 25) + u' ' + pad_right(t.data_size, 9)
-        + u' ' + t.time;
+    const QString line
+        = pad_right(t.caption, 16) + u' ' + pad_right(t.status, 25) + u' ' + pad_right(t.data_size, 9) + u' ' + t.time;
     return (trim_right(line) + u'\n').toUtf8();
 }
 
 QByteArray ping_csv_heading()
 {
-    return csv_record({QStringLiteral("IP"), QStringLiteral("Status"), QStringLiteral("Data size"), QStringLiteral("Time")});
+    return csv_record(
+        {QStringLiteral("IP"), QStringLiteral("Status"), QStringLiteral("Data size"), QStringLiteral("Time")});
 }
 
 QByteArray ping_csv_line(const TPingResult& row)

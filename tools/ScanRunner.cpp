@@ -19,7 +19,7 @@ namespace corvane::scan {
 namespace {
 
 int g_signalPipe[2] = {-1, -1};
-std::atomic<int> g_signals{0};
+std::atomic<int> g_signals {0};
 
 void on_signal(int)
 {
@@ -47,12 +47,15 @@ void write_all(std::FILE* to, const QByteArray& bytes)
 
 // --- TSignalPipe
 
-TSignalPipe::TSignalPipe(QObject* parent) : QObject(parent)
+TSignalPipe::TSignalPipe(QObject* parent)
+    : QObject(parent)
 {
     if (::pipe2(g_signalPipe, O_CLOEXEC | O_NONBLOCK) != 0)
         return;
     g_signals = 0;
-    struct sigaction sa{};
+    struct sigaction sa
+    {
+    };
     sa.sa_handler = on_signal;
     sigemptyset(&sa.sa_mask);
     sa.sa_flags = SA_RESTART;
@@ -61,15 +64,16 @@ TSignalPipe::TSignalPipe(QObject* parent) : QObject(parent)
     m_notifier = new QSocketNotifier(g_signalPipe[0], QSocketNotifier::Read, this);
     connect(m_notifier, &QSocketNotifier::activated, this, [this] {
         char buffer[16];
-        while (::read(g_signalPipe[0], buffer, sizeof buffer) > 0) {
-        }
+        while (::read(g_signalPipe[0], buffer, sizeof buffer) > 0) { }
         Q_EMIT interrupted();
     });
 }
 
 TSignalPipe::~TSignalPipe()
 {
-    struct sigaction sa{};
+    struct sigaction sa
+    {
+    };
     sa.sa_handler = SIG_DFL;
     sigemptyset(&sa.sa_mask);
     ::sigaction(SIGINT, &sa, nullptr);
@@ -85,7 +89,10 @@ TSignalPipe::~TSignalPipe()
 // --- TProgressLine
 
 TProgressLine::TProgressLine(std::function<QString()> text, std::function<double()> fraction, QObject* parent)
-    : QObject(parent), m_text(std::move(text)), m_fraction(std::move(fraction)), m_enabled(enabledFor(STDERR_FILENO))
+    : QObject(parent)
+    , m_text(std::move(text))
+    , m_fraction(std::move(fraction))
+    , m_enabled(enabledFor(STDERR_FILENO))
 {
     m_timer.setInterval(200);
     connect(&m_timer, &QTimer::timeout, this, &TProgressLine::draw);
@@ -145,7 +152,10 @@ void TProgressLine::stop()
 
 // --- TScanRunner
 
-TScanRunner::TScanRunner(const TScanOptions& options, QObject* parent) : QObject(parent), m_options(options) {}
+TScanRunner::TScanRunner(const TScanOptions& options, QObject* parent)
+    : QObject(parent)
+    , m_options(options)
+{ }
 
 TScanRunner::~TScanRunner() = default;
 

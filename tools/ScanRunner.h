@@ -50,9 +50,9 @@ public:
     static bool enabledFor(int fd);
 
     void start();
-    void clear();   // removes the line; draw() brings it back
+    void clear(); // removes the line; draw() brings it back
     void draw();
-    void stop();    // removes the line for good
+    void stop(); // removes the line for good
     bool enabled() const { return m_enabled; }
     QString elapsedText() const;
 

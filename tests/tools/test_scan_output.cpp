@@ -35,15 +35,24 @@ private Q_SLOTS:
     {
         QTest::addColumn<QString>("text");
         QTest::addColumn<QString>("field");
-        QTest::newRow("plain") << "PC1" << "PC1";
-        QTest::newRow("empty") << "" << "";
-        QTest::newRow("blanks kept") << " A B " << " A B ";
-        QTest::newRow("comma") << "PC1, JOHN" << "\"PC1, JOHN\"";
-        QTest::newRow("quote") << "say \"hi\"" << "\"say \"\"hi\"\"\"";
-        QTest::newRow("only a quote") << "\"" << "\"\"\"\"";
-        QTest::newRow("line feed") << "a\nb" << "\"a\nb\"";
-        QTest::newRow("carriage return") << "a\rb" << "\"a\rb\"";
-        QTest::newRow("semicolon is plain") << "a;b" << "a;b";
+        QTest::newRow("plain") << "PC1"
+                               << "PC1";
+        QTest::newRow("empty") << ""
+                               << "";
+        QTest::newRow("blanks kept") << " A B "
+                                     << " A B ";
+        QTest::newRow("comma") << "PC1, JOHN"
+                               << "\"PC1, JOHN\"";
+        QTest::newRow("quote") << "say \"hi\""
+                               << "\"say \"\"hi\"\"\"";
+        QTest::newRow("only a quote") << "\""
+                                      << "\"\"\"\"";
+        QTest::newRow("line feed") << "a\nb"
+                                   << "\"a\nb\"";
+        QTest::newRow("carriage return") << "a\rb"
+                                         << "\"a\rb\"";
+        QTest::newRow("semicolon is plain") << "a;b"
+                                            << "a;b";
         QTest::newRow("non-ASCII") << QString::fromUtf8("J\u00fcrgen") << QString::fromUtf8("J\u00fcrgen");
     }
 
@@ -54,10 +63,7 @@ private Q_SLOTS:
         QCOMPARE(csv_field(text), field);
     }
 
-    void csvRecordEndsWithCrLf()
-    {
-        QCOMPARE(csv_record({"a", "b,c", ""}), QByteArray("a,\"b,c\",\r\n"));
-    }
+    void csvRecordEndsWithCrLf() { QCOMPARE(csv_record({"a", "b,c", ""}), QByteArray("a,\"b,c\",\r\n")); }
 
     void txtNamesFollowTheList()
     {
@@ -73,7 +79,8 @@ private Q_SLOTS:
             + QString::asprintf("%-18s %-2.2X - %-42s %s \r\n", "PC1", 0, "Workstation Service",
                                 qPrintable(name_flags_text(U)))
                   .toLatin1()
-            + QString::asprintf("%-18s %-2.2X - %-42s %s \r\n", "WG", 0, "Workgroup/Domain Name", qPrintable(name_flags_text(G)))
+            + QString::asprintf("%-18s %-2.2X - %-42s %s \r\n", "WG", 0, "Workgroup/Domain Name",
+                                qPrintable(name_flags_text(G)))
                   .toLatin1()
             + QByteArray("\r\n127.0.0.5\r\n");
         QCOMPARE(names, expected);
@@ -82,12 +89,12 @@ private Q_SLOTS:
     void jsonObjects()
     {
         std::vector<TFoundHost> hosts;
-        hosts.push_back(host("127.0.0.9",
-                             node_status_answer(1, {{"PC1", 0x00, U}, {"J\x81RGEN", 0x03, U}, {"WG", 0x00, G},
-                                                    {"PC1", 0x20, U}},
-                                                {0x0A, 0x0B, 0x0C, 0x0D, 0x0E, 0x0F})));
+        hosts.push_back(
+            host("127.0.0.9",
+                 node_status_answer(1, {{"PC1", 0x00, U}, {"J\x81RGEN", 0x03, U}, {"WG", 0x00, G}, {"PC1", 0x20, U}},
+                                    {0x0A, 0x0B, 0x0C, 0x0D, 0x0E, 0x0F})));
         hosts.push_back(host("127.0.0.5", QByteArray("\x01", 1)));
-        QJsonParseError error{};
+        QJsonParseError error {};
         const QJsonDocument doc = QJsonDocument::fromJson(nbstat_json(hosts), &error);
         QCOMPARE(error.error, QJsonParseError::NoError);
         QVERIFY(doc.isArray());
@@ -130,16 +137,25 @@ private Q_SLOTS:
         QTest::addColumn<QString>("size");
         QTest::addColumn<QString>("time");
         QTest::addColumn<QByteArray>("line");
-        QTest::newRow("received") << "10.0.0.1" << "Received" << "56" << "0"
-                                  << QByteArray("10.0.0.1         Received                  56        0\n");
+        QTest::newRow("received") << "10.0.0.1"
+                                  << "Received"
+                                  << "56"
+                                  << "0" << QByteArray("10.0.0.1         Received                  56        0\n");
         QTest::newRow("no reply, no trailing blanks")
-            << "10.0.0.2" << "Cannot ping, status=11010" << "" << ""
-            << QByteArray("10.0.0.2         Cannot ping, status=11010\n");
+            << "10.0.0.2"
+            << "Cannot ping, status=11010"
+            << ""
+            << "" << QByteArray("10.0.0.2         Cannot ping, status=11010\n");
         QTest::newRow("long caption pushes, never cut")
-            << "10.0.0.3 a-rather-long-host-name" << "Received" << "56" << "12"
-            << QByteArray("10.0.0.3 a-rather-long-host-name Received                  56        12\n");
-        QTest::newRow("failed lookup leaves the blank") << "10.0.0.4 " << "Received" << "56" << "1"
-                                                        << QByteArray("10.0.0.4         Received                  56        1\n");
+            << "10.0.0.3 a-rather-long-host-name"
+            << "Received"
+            << "56"
+            << "12" << QByteArray("10.0.0.3 a-rather-long-host-name Received                  56        12\n");
+        QTest::newRow("failed lookup leaves the blank")
+            << "10.0.0.4 "
+            << "Received"
+            << "56"
+            << "1" << QByteArray("10.0.0.4         Received                  56        1\n");
     }
 
     void pingLine()

@@ -81,10 +81,15 @@ NbResponder::Handler twoHosts()
         std::vector<NbResponder::Datagram> d;
         if (q.to == dotted_host_order("127.0.0.9"))
             d.push_back({node_status_answer(q.transactionId(),
-                                            {{"PC1", 0x00, U}, {"PC1", 0x03, U}, {"JOHN", 0x03, U},
-                                             {"WORKGRP", 0x00, G}, {"PC1", 0x20, U}, {"WORKGRP", 0x1D, U}})});
+                                            {{"PC1", 0x00, U},
+                                             {"PC1", 0x03, U},
+                                             {"JOHN", 0x03, U},
+                                             {"WORKGRP", 0x00, G},
+                                             {"PC1", 0x20, U},
+                                             {"WORKGRP", 0x1D, U}})});
         else if (q.to == dotted_host_order("127.0.0.5"))
-            d.push_back({node_status_answer(q.transactionId(), {{"FILESRV", 0x00, U}, {"OFFICE", 0x00, G}, {"FILESRV", 0x20, U}},
+            d.push_back({node_status_answer(q.transactionId(),
+                                            {{"FILESRV", 0x00, U}, {"OFFICE", 0x00, G}, {"FILESRV", 0x20, U}},
                                             {0x0A, 0x0B, 0x0C, 0x0D, 0x0E, 0x0F}),
                          0, 300});
         return d;
@@ -108,41 +113,49 @@ private Q_SLOTS:
     {
         QTest::addColumn<QStringList>("args");
         QTest::addColumn<QString>("error"); // the one line after "corvane-scan: ", without the hint
-        QTest::newRow("no command") << QStringList{} << "no command given (nbstat or ping)";
-        QTest::newRow("unknown command") << QStringList{"scan"} << "unknown command 'scan' (nbstat or ping)";
-        QTest::newRow("unknown option") << QStringList{"nbstat", "--fast"} << "unknown option '--fast'";
-        QTest::newRow("unknown short option") << QStringList{"ping", "-x"} << "unknown option '-x'";
-        QTest::newRow("unknown format") << QStringList{"nbstat", "--format", "xml"} << "unknown format 'xml' (txt, csv or json)";
-        QTest::newRow("format upper case") << QStringList{"ping", "--format=CSV"} << "unknown format 'CSV' (txt, csv or json)";
-        QTest::newRow("format without value") << QStringList{"nbstat", "--format"} << "option --format needs a value";
-        QTest::newRow("bad address") << QStringList{"nbstat", "10.0.0.256"} << "'10.0.0.256' is not an IPv4 address";
-        QTest::newRow("inet_addr shorthand") << QStringList{"ping", "10.1"} << "'10.1' is not an IPv4 address";
-        QTest::newRow("host name") << QStringList{"ping", "localhost"} << "'localhost' is not an IPv4 address";
-        QTest::newRow("bad last of two") << QStringList{"nbstat", "10.0.0.1", "10.0.0.x"} << "'10.0.0.x' is not an IPv4 address";
-        QTest::newRow("reversed two words") << QStringList{"nbstat", "10.0.0.9", "10.0.0.1"}
-                                            << "reversed range: 10.0.0.9 is above 10.0.0.1";
-        QTest::newRow("reversed dash") << QStringList{"ping", "192.168.1.10-192.168.1.1"}
+        QTest::newRow("no command") << QStringList {} << "no command given (nbstat or ping)";
+        QTest::newRow("unknown command") << QStringList {"scan"} << "unknown command 'scan' (nbstat or ping)";
+        QTest::newRow("unknown option") << QStringList {"nbstat", "--fast"} << "unknown option '--fast'";
+        QTest::newRow("unknown short option") << QStringList {"ping", "-x"} << "unknown option '-x'";
+        QTest::newRow("unknown format") << QStringList {"nbstat", "--format", "xml"}
+                                        << "unknown format 'xml' (txt, csv or json)";
+        QTest::newRow("format upper case")
+            << QStringList {"ping", "--format=CSV"} << "unknown format 'CSV' (txt, csv or json)";
+        QTest::newRow("format without value") << QStringList {"nbstat", "--format"} << "option --format needs a value";
+        QTest::newRow("bad address") << QStringList {"nbstat", "10.0.0.256"} << "'10.0.0.256' is not an IPv4 address";
+        QTest::newRow("inet_addr shorthand") << QStringList {"ping", "10.1"} << "'10.1' is not an IPv4 address";
+        QTest::newRow("host name") << QStringList {"ping", "localhost"} << "'localhost' is not an IPv4 address";
+        QTest::newRow("bad last of two") << QStringList {"nbstat", "10.0.0.1", "10.0.0.x"}
+                                         << "'10.0.0.x' is not an IPv4 address";
+        QTest::newRow("reversed two words")
+            << QStringList {"nbstat", "10.0.0.9", "10.0.0.1"} << "reversed range: 10.0.0.9 is above 10.0.0.1";
+        QTest::newRow("reversed dash") << QStringList {"ping", "192.168.1.10-192.168.1.1"}
                                        << "reversed range: 192.168.1.10 is above 192.168.1.1";
-        QTest::newRow("prefix 33") << QStringList{"nbstat", "10.0.0.0/33"} << "'10.0.0.0/33' needs a prefix length from 0 to 32";
-        QTest::newRow("range from 0.0.0.0") << QStringList{"nbstat", "0.0.0.0", "0.0.0.9"} << "a range cannot begin at 0.0.0.0";
-        QTest::newRow("three range words") << QStringList{"nbstat", "10.0.0.1", "10.0.0.2", "10.0.0.3"}
-                                           << "too many arguments from '10.0.0.3'";
-        QTest::newRow("nbstat across 128.0.0.0")
-            << QStringList{"nbstat", "10.0.0.1-200.0.0.1"}
-            << "the range 10.0.0.1-200.0.0.1 crosses 128.0.0.0, which a node-status scan cannot walk; scan each side on its own";
-        QTest::newRow("negative timeout") << QStringList{"ping", "--timeout", "-5"}
+        QTest::newRow("prefix 33") << QStringList {"nbstat", "10.0.0.0/33"}
+                                   << "'10.0.0.0/33' needs a prefix length from 0 to 32";
+        QTest::newRow("range from 0.0.0.0")
+            << QStringList {"nbstat", "0.0.0.0", "0.0.0.9"} << "a range cannot begin at 0.0.0.0";
+        QTest::newRow("three range words")
+            << QStringList {"nbstat", "10.0.0.1", "10.0.0.2", "10.0.0.3"} << "too many arguments from '10.0.0.3'";
+        QTest::newRow("nbstat across 128.0.0.0") << QStringList {"nbstat", "10.0.0.1-200.0.0.1"}
+                                                 << "the range 10.0.0.1-200.0.0.1 crosses 128.0.0.0, which a "
+                                                    "node-status scan cannot walk; scan each side on its own";
+        QTest::newRow("negative timeout") << QStringList {"ping", "--timeout", "-5"}
                                           << "option --timeout needs a whole number from 0 to 2147483647, not '-5'";
-        QTest::newRow("timeout letters") << QStringList{"ping", "--timeout=abc"}
+        QTest::newRow("timeout letters") << QStringList {"ping", "--timeout=abc"}
                                          << "option --timeout needs a whole number from 0 to 2147483647, not 'abc'";
-        QTest::newRow("bandwidth too large") << QStringList{"nbstat", "--bandwidth", "2147483648"}
-                                             << "option --bandwidth needs a whole number from 0 to 2147483647, not '2147483648'";
-        QTest::newRow("timeout is ping's") << QStringList{"nbstat", "--timeout", "5"}
-                                           << "option --timeout belongs to ping, not nbstat";
-        QTest::newRow("names is nbstat's") << QStringList{"ping", "--names"} << "option --names belongs to nbstat, not ping";
-        QTest::newRow("port137 is nbstat's") << QStringList{"ping", "--port137"} << "option --port137 belongs to nbstat, not ping";
-        QTest::newRow("names with csv") << QStringList{"nbstat", "--names", "--format", "csv"}
+        QTest::newRow("bandwidth too large")
+            << QStringList {"nbstat", "--bandwidth", "2147483648"}
+            << "option --bandwidth needs a whole number from 0 to 2147483647, not '2147483648'";
+        QTest::newRow("timeout is ping's")
+            << QStringList {"nbstat", "--timeout", "5"} << "option --timeout belongs to ping, not nbstat";
+        QTest::newRow("names is nbstat's")
+            << QStringList {"ping", "--names"} << "option --names belongs to nbstat, not ping";
+        QTest::newRow("port137 is nbstat's")
+            << QStringList {"ping", "--port137"} << "option --port137 belongs to nbstat, not ping";
+        QTest::newRow("names with csv") << QStringList {"nbstat", "--names", "--format", "csv"}
                                         << "option --names has no csv form; --format json carries the name tables";
-        QTest::newRow("flag with a value") << QStringList{"nbstat", "--names=yes"} << "option --names takes no value";
+        QTest::newRow("flag with a value") << QStringList {"nbstat", "--names=yes"} << "option --names takes no value";
     }
 
     // Bad input never scans: nothing on stdout, one line on stderr, status 2.
@@ -153,7 +166,8 @@ private Q_SLOTS:
         const Run r = runScan(args);
         QCOMPARE(r.code, 2);
         QCOMPARE(r.out, QByteArray());
-        QCOMPARE(QString::fromUtf8(r.err), QStringLiteral("corvane-scan: ") + error + QStringLiteral("; see corvane-scan --help\n"));
+        QCOMPARE(QString::fromUtf8(r.err),
+                 QStringLiteral("corvane-scan: ") + error + QStringLiteral("; see corvane-scan --help\n"));
     }
 
     void helpAndVersion()
@@ -227,9 +241,10 @@ private Q_SLOTS:
         const Run r = runScan({"nbstat", "--format", "csv", "127.0.0.1", "127.0.0.12"});
         QCOMPARE(r.code, 0);
         QCOMPARE(r.err, QByteArray());
-        QCOMPARE(r.out, QByteArray("IP,CompName,UserName,WorkGroup,MacAddress,FileService,MasterBrowser\r\n"
-                                   "127.0.0.9,PC1,\"PC1, JOHN\",WORKGRP,00.11.22.AA.BB.CC,True,True\r\n"
-                                   "127.0.0.5,FILESRV,,OFFICE,0A.0B.0C.0D.0E.0F,True,False\r\n"));
+        QCOMPARE(r.out,
+                 QByteArray("IP,CompName,UserName,WorkGroup,MacAddress,FileService,MasterBrowser\r\n"
+                            "127.0.0.9,PC1,\"PC1, JOHN\",WORKGRP,00.11.22.AA.BB.CC,True,True\r\n"
+                            "127.0.0.5,FILESRV,,OFFICE,0A.0B.0C.0D.0E.0F,True,False\r\n"));
     }
 
     void jsonDocument()
@@ -238,8 +253,9 @@ private Q_SLOTS:
         NbResponder peer([](const NbResponder::Query& q) {
             std::vector<NbResponder::Datagram> d;
             if (q.to == dotted_host_order("127.0.0.5"))
-                d.push_back({node_status_answer(q.transactionId(), {{"PC1", 0x00, U}, {"J\"Q", 0x03, U}, {"WG", 0x00, G}},
-                                                {0x0A, 0x0B, 0x0C, 0x0D, 0x0E, 0x0F})});
+                d.push_back(
+                    {node_status_answer(q.transactionId(), {{"PC1", 0x00, U}, {"J\"Q", 0x03, U}, {"WG", 0x00, G}},
+                                        {0x0A, 0x0B, 0x0C, 0x0D, 0x0E, 0x0F})});
             return d;
         });
         QVERIFY2(peer.start(), qPrintable(peer.lastError()));
@@ -247,43 +263,42 @@ private Q_SLOTS:
         QCOMPARE(r.code, 0);
         QCOMPARE(r.err, QByteArray());
         // QJsonDocument::Indented: four blanks a level, keys in order.
-        const QByteArray expected =
-            "[\n"
-            "    {\n"
-            "        \"address\": \"127.0.0.5\",\n"
-            "        \"computer_name\": \"PC1\",\n"
-            "        \"file_service\": false,\n"
-            "        \"mac\": \"0A.0B.0C.0D.0E.0F\",\n"
-            "        \"master_browser\": false,\n"
-            "        \"names\": [\n"
-            "            {\n"
-            "                \"flags\": \"UNIQUE B-node  Registered Active\",\n"
-            "                \"group\": false,\n"
-            "                \"name\": \"PC1\",\n"
-            "                \"service\": \"Workstation Service\",\n"
-            "                \"suffix\": \"00\"\n"
-            "            },\n"
-            "            {\n"
-            "                \"flags\": \"UNIQUE B-node  Registered Active\",\n"
-            "                \"group\": false,\n"
-            "                \"name\": \"J\\\"Q\",\n"
-            "                \"service\": \"Messenger Service\",\n"
-            "                \"suffix\": \"03\"\n"
-            "            },\n"
-            "            {\n"
-            "                \"flags\": \"GROUP  B-node  Registered Active\",\n"
-            "                \"group\": true,\n"
-            "                \"name\": \"WG\",\n"
-            "                \"service\": \"Workgroup/Domain Name\",\n"
-            "                \"suffix\": \"00\"\n"
-            "            }\n"
-            "        ],\n"
-            "        \"user_names\": \"J\\\"Q\",\n"
-            "        \"workgroup\": \"WG\"\n"
-            "    }\n"
-            "]\n";
+        const QByteArray expected = "[\n"
+                                    "    {\n"
+                                    "        \"address\": \"127.0.0.5\",\n"
+                                    "        \"computer_name\": \"PC1\",\n"
+                                    "        \"file_service\": false,\n"
+                                    "        \"mac\": \"0A.0B.0C.0D.0E.0F\",\n"
+                                    "        \"master_browser\": false,\n"
+                                    "        \"names\": [\n"
+                                    "            {\n"
+                                    "                \"flags\": \"UNIQUE B-node  Registered Active\",\n"
+                                    "                \"group\": false,\n"
+                                    "                \"name\": \"PC1\",\n"
+                                    "                \"service\": \"Workstation Service\",\n"
+                                    "                \"suffix\": \"00\"\n"
+                                    "            },\n"
+                                    "            {\n"
+                                    "                \"flags\": \"UNIQUE B-node  Registered Active\",\n"
+                                    "                \"group\": false,\n"
+                                    "                \"name\": \"J\\\"Q\",\n"
+                                    "                \"service\": \"Messenger Service\",\n"
+                                    "                \"suffix\": \"03\"\n"
+                                    "            },\n"
+                                    "            {\n"
+                                    "                \"flags\": \"GROUP  B-node  Registered Active\",\n"
+                                    "                \"group\": true,\n"
+                                    "                \"name\": \"WG\",\n"
+                                    "                \"service\": \"Workgroup/Domain Name\",\n"
+                                    "                \"suffix\": \"00\"\n"
+                                    "            }\n"
+                                    "        ],\n"
+                                    "        \"user_names\": \"J\\\"Q\",\n"
+                                    "        \"workgroup\": \"WG\"\n"
+                                    "    }\n"
+                                    "]\n";
         QCOMPARE(r.out, expected);
-        QJsonParseError error{};
+        QJsonParseError error {};
         const QJsonDocument doc = QJsonDocument::fromJson(r.out, &error);
         QCOMPARE(error.error, QJsonParseError::NoError);
         QCOMPARE(doc.array().size(), 1);
@@ -295,7 +310,8 @@ private Q_SLOTS:
         QTest::addColumn<QString>("format");
         QTest::addColumn<QByteArray>("out");
         QTest::newRow("txt") << "txt" << listHeading();
-        QTest::newRow("csv") << "csv" << QByteArray("IP,CompName,UserName,WorkGroup,MacAddress,FileService,MasterBrowser\r\n");
+        QTest::newRow("csv") << "csv"
+                             << QByteArray("IP,CompName,UserName,WorkGroup,MacAddress,FileService,MasterBrowser\r\n");
         QTest::newRow("json") << "json" << QByteArray("[\n]\n");
     }
 
@@ -304,7 +320,7 @@ private Q_SLOTS:
         CORVANE_REQUIRE_ROOT();
         QFETCH(QString, format);
         QFETCH(QByteArray, out);
-        NbResponder peer([](const NbResponder::Query&) { return std::vector<NbResponder::Datagram>{}; });
+        NbResponder peer([](const NbResponder::Query&) { return std::vector<NbResponder::Datagram> {}; });
         QVERIFY2(peer.start(), qPrintable(peer.lastError()));
         const Run r = runScan({"nbstat", "--format", format, "127.0.0.20/30"});
         QCOMPARE(r.code, 0);
@@ -371,12 +387,12 @@ private Q_SLOTS:
     void bandwidthPacesTheQueries()
     {
         CORVANE_REQUIRE_ROOT();
-        NbResponder peer([](const NbResponder::Query&) { return std::vector<NbResponder::Datagram>{}; });
+        NbResponder peer([](const NbResponder::Query&) { return std::vector<NbResponder::Datagram> {}; });
         QVERIFY2(peer.start(), qPrintable(peer.lastError()));
         const Run r = runScan({"nbstat", "--bandwidth", "8000", "127.0.0.1-127.0.0.6"});
         QCOMPARE(r.code, 0);
         const auto queries = peer.queries();
-        QCOMPARE(queries.size(), std::size_t{6});
+        QCOMPARE(queries.size(), std::size_t {6});
         const double spanMs = double(queries.back().atNs - queries.front().atNs) / 1e6;
         QVERIFY2(spanMs >= 5 * 78 - 5, qPrintable(QStringLiteral("6 queries in %1 ms").arg(spanMs)));
     }
@@ -432,7 +448,9 @@ private Q_SLOTS:
         ::close(master);
         QCOMPARE(p.readAllStandardOutput(), twoHostsList());
         QVERIFY2(tty.contains("] 254/254 queried, 2 found, 0:0"), tty.constData());
-        QVERIFY2(QRegularExpression(QStringLiteral("^\\r\\[[#-]{24}\\] \\d+/254 queried")).match(QString::fromUtf8(tty)).hasMatch(),
+        QVERIFY2(QRegularExpression(QStringLiteral("^\\r\\[[#-]{24}\\] \\d+/254 queried"))
+                     .match(QString::fromUtf8(tty))
+                     .hasMatch(),
                  tty.constData());
         // The last thing on the terminal blanks the line and returns to its start.
         QVERIFY(QRegularExpression(QStringLiteral("\\r +\\r$")).match(QString::fromUtf8(tty)).hasMatch());

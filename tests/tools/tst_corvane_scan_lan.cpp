@@ -30,7 +30,7 @@ struct PlannedHost
 
 const std::vector<PlannedHost>& plan()
 {
-    static const std::vector<PlannedHost> hosts{
+    static const std::vector<PlannedHost> hosts {
         {"nb1", "10.77.40.11", "PC-ONE", "WGA", {}},
         {"nb2", "10.77.40.12", "PC-TWO", "WGB", {QStringLiteral("FILES2")}},
         {"nb3", "10.77.40.23", "THIRD", "WGA", {}},
@@ -96,7 +96,8 @@ private Q_SLOTS:
         QVERIFY(lab.addSegment(QStringLiteral("lan")));
         QVERIFY(lab.addHost(kScan, QStringLiteral("lan"), QStringLiteral("10.77.40.2/24")));
         for (const auto& h : plan()) {
-            QVERIFY(lab.addHost(QLatin1String(h.host), QStringLiteral("lan"), QLatin1String(h.address) + QStringLiteral("/24")));
+            QVERIFY(lab.addHost(QLatin1String(h.host), QStringLiteral("lan"),
+                                QLatin1String(h.address) + QStringLiteral("/24")));
             NetnsLab::NmbdConfig c;
             c.netbiosName = QLatin1String(h.name);
             c.workgroup = QLatin1String(h.workgroup);
@@ -119,7 +120,8 @@ private Q_SLOTS:
             QCOMPARE(r.exitCode, 0);
             m_tables[ip] = NetnsLab::parseNmblookup(r.out);
             QVERIFY2(!m_tables[ip].isEmpty(), qPrintable(r.out));
-            const auto mac = QRegularExpression(QStringLiteral("MAC Address = ([0-9A-F]{2}(-[0-9A-F]{2}){5})")).match(r.out);
+            const auto mac
+                = QRegularExpression(QStringLiteral("MAC Address = ([0-9A-F]{2}(-[0-9A-F]{2}){5})")).match(r.out);
             QVERIFY2(mac.hasMatch(), qPrintable(r.out));
             m_macs[ip] = mac.captured(1).replace(u'-', u'.');
         }
@@ -133,7 +135,7 @@ private Q_SLOTS:
         const NetnsLab::RunResult r = m_lab->run(kScan, {kExe, "nbstat", "--format", "json", kRange}, 30000);
         QCOMPARE(r.exitCode, 0);
         QCOMPARE(r.err, QString());
-        QJsonParseError error{};
+        QJsonParseError error {};
         const QJsonDocument doc = QJsonDocument::fromJson(r.out.toUtf8(), &error);
         QCOMPARE(error.error, QJsonParseError::NoError);
         const QJsonArray hosts = doc.array();
@@ -147,8 +149,8 @@ private Q_SLOTS:
             const QJsonObject& o = byIp[ip];
             QList<NetnsLab::NameEntry> names;
             for (const QJsonValue& n : o["names"].toArray())
-                names << NetnsLab::NameEntry{n["name"].toString(), n["suffix"].toString().toInt(nullptr, 16),
-                                             n["group"].toBool()};
+                names << NetnsLab::NameEntry {n["name"].toString(), n["suffix"].toString().toInt(nullptr, 16),
+                                              n["group"].toBool()};
             QCOMPARE(names, m_tables[ip]);
             QCOMPARE(o["computer_name"].toString(), QLatin1String(h.name));
             QCOMPARE(o["workgroup"].toString(), QLatin1String(h.workgroup));
@@ -162,14 +164,15 @@ private Q_SLOTS:
     void txtOneRowPerHost_data()
     {
         QTest::addColumn<QStringList>("extra");
-        QTest::newRow("free port") << QStringList{};
-        QTest::newRow("from port 137") << QStringList{"--port137"};
+        QTest::newRow("free port") << QStringList {};
+        QTest::newRow("from port 137") << QStringList {"--port137"};
     }
 
     void txtOneRowPerHost()
     {
         QFETCH(QStringList, extra);
-        const NetnsLab::RunResult r = m_lab->run(kScan, QStringList{kExe, "nbstat"} + extra + QStringList{kRange}, 30000);
+        const NetnsLab::RunResult r
+            = m_lab->run(kScan, QStringList {kExe, "nbstat"} + extra + QStringList {kRange}, 30000);
         QCOMPARE(r.exitCode, 0);
         QCOMPARE(r.err, QString());
         QVERIFY(r.out.endsWith(QLatin1String("\r\n")));
@@ -177,9 +180,9 @@ private Q_SLOTS:
         lines.removeLast();
         QVERIFY2(lines.size() == qsizetype(1 + plan().size()), qPrintable(r.out));
         QCOMPARE(lines.size(), qsizetype(1 + plan().size()));
-        QCOMPARE(lines.takeFirst(), QString::asprintf("%-16s %-16s %-16s %-16s %-18s %-14s %-14s", "IP", "CompName",
-                                                      "UserName", "WorkGroup", "MacAddress", "FileService",
-                                                      "MasterBrowser"));
+        QCOMPARE(lines.takeFirst(),
+                 QString::asprintf("%-16s %-16s %-16s %-16s %-18s %-14s %-14s", "IP", "CompName", "UserName",
+                                   "WorkGroup", "MacAddress", "FileService", "MasterBrowser"));
         QStringList expected;
         for (const auto& h : plan()) {
             const QString ip = QLatin1String(h.address);
@@ -199,14 +202,16 @@ private Q_SLOTS:
         QVERIFY(hosts.open(QIODevice::WriteOnly));
         hosts.write("10.77.40.2 cvscan\n");
         hosts.close();
-        const QString script = QStringLiteral("set -e; hostname cvscan; mount --bind %1 /etc/hosts; exec %2 nbstat --format csv")
-                                   .arg(shellQuote(hosts.fileName()), shellQuote(kExe));
-        const NetnsLab::RunResult r = m_lab->run(
-            kScan, {"unshare", "--uts", "--mount", "--propagation", "private", "sh", "-c", script}, 30000);
+        const QString script
+            = QStringLiteral("set -e; hostname cvscan; mount --bind %1 /etc/hosts; exec %2 nbstat --format csv")
+                  .arg(shellQuote(hosts.fileName()), shellQuote(kExe));
+        const NetnsLab::RunResult r
+            = m_lab->run(kScan, {"unshare", "--uts", "--mount", "--propagation", "private", "sh", "-c", script}, 30000);
         QCOMPARE(r.exitCode, 0);
         QCOMPARE(r.err, QString());
         QStringList lines = r.out.split(QStringLiteral("\r\n"));
-        QCOMPARE(lines.takeFirst(), QStringLiteral("IP,CompName,UserName,WorkGroup,MacAddress,FileService,MasterBrowser"));
+        QCOMPARE(lines.takeFirst(),
+                 QStringLiteral("IP,CompName,UserName,WorkGroup,MacAddress,FileService,MasterBrowser"));
         QCOMPARE(lines.takeLast(), QString());
         QStringList ips;
         for (const QString& l : lines)
@@ -236,19 +241,19 @@ private Q_SLOTS:
         const QString script = QStringLiteral("set -e; mount --bind %1 /etc/hosts; mount --bind %2 /etc/resolv.conf; "
                                               "exec %3 ping --resolve --timeout 300 10.77.40.10-10.77.40.12")
                                    .arg(shellQuote(hosts.fileName()), shellQuote(resolv.fileName()), shellQuote(kExe));
-        const NetnsLab::RunResult r =
-            m_lab->run(kScan, {"unshare", "--mount", "--propagation", "private", "sh", "-c", script}, 30000);
+        const NetnsLab::RunResult r
+            = m_lab->run(kScan, {"unshare", "--mount", "--propagation", "private", "sh", "-c", script}, 30000);
         QCOMPARE(r.exitCode, 0);
         QCOMPARE(r.err, QString());
-        const QRegularExpression expected(QStringLiteral(
-            "^IP               Status                    Data size Time\\n"
-            "10\\.77\\.40\\.10      Cannot ping, status=[1-9]\\d*\\n"
-            "10\\.77\\.40\\.11 pc-one\\.lab Received                  56        \\d+\\n"
-            "10\\.77\\.40\\.12      Received                  56        \\d+\\n$"));
+        const QRegularExpression expected(
+            QStringLiteral("^IP               Status                    Data size Time\\n"
+                           "10\\.77\\.40\\.10      Cannot ping, status=[1-9]\\d*\\n"
+                           "10\\.77\\.40\\.11 pc-one\\.lab Received                  56        \\d+\\n"
+                           "10\\.77\\.40\\.12      Received                  56        \\d+\\n$"));
         QVERIFY2(expected.match(r.out).hasMatch(), qPrintable(r.out));
 
-        const NetnsLab::RunResult j =
-            m_lab->run(kScan, {kExe, "ping", "--format", "json", "--timeout", "300", "10.77.40.29", kQuiet}, 30000);
+        const NetnsLab::RunResult j
+            = m_lab->run(kScan, {kExe, "ping", "--format", "json", "--timeout", "300", "10.77.40.29", kQuiet}, 30000);
         QCOMPARE(j.exitCode, 0);
         QCOMPARE(j.err, QString());
         const QJsonArray a = QJsonDocument::fromJson(j.out.toUtf8()).array();
