@@ -410,10 +410,18 @@ private Q_SLOTS:
         QVERIFY2(spanMs >= 5 * 78 - 5, qPrintable(QStringLiteral("6 queries in %1 ms").arg(spanMs)));
     }
 
+    void interruptPrintsWhatWasFound_data()
+    {
+        QTest::addColumn<int>("signal");
+        QTest::newRow("SIGINT") << int(SIGINT);
+        QTest::newRow("SIGTERM") << int(SIGTERM);
+    }
+
     // Ctrl+C during a scan of 65534 addresses: the scan stops, the rows so far are printed, status 0.
     void interruptPrintsWhatWasFound()
     {
         CORVANE_REQUIRE_ROOT();
+        QFETCH(int, signal);
         NbResponder peer([](const NbResponder::Query& q) {
             std::vector<NbResponder::Datagram> d;
             if (q.to == dotted_host_order("127.1.0.5") || q.to == dotted_host_order("127.1.0.9"))
@@ -425,7 +433,7 @@ private Q_SLOTS:
         p.start(kExe, {"nbstat", "127.1.0.0/16"});
         QVERIFY(p.waitForStarted(5000));
         QTRY_VERIFY_WITH_TIMEOUT(peer.queryCount() >= 300, 20000);
-        QVERIFY(::kill(static_cast<pid_t>(p.processId()), SIGINT) == 0);
+        QVERIFY(::kill(static_cast<pid_t>(p.processId()), signal) == 0);
         QVERIFY(p.waitForFinished(10000));
         QCOMPARE(p.exitStatus(), QProcess::NormalExit);
         QCOMPARE(p.exitCode(), 0);
@@ -434,6 +442,31 @@ private Q_SLOTS:
         QCOMPARE(p.readAllStandardOutput(),
                  listHeading() + listLine("127.1.0.5", "LONGSCAN", "", "", "00.11.22.AA.BB.CC", "False", "False")
                      + listLine("127.1.0.9", "LONGSCAN", "", "", "00.11.22.AA.BB.CC", "False", "False"));
+    }
+
+    // Ctrl+C during a long sweep: the address in progress is finished, the json of every address
+    // pinged so far is printed, status 0.
+    void interruptEndsASweep()
+    {
+        CORVANE_REQUIRE_ROOT();
+        QProcess p;
+        p.start(kExe, {"ping", "--format", "json", "--timeout", "1000", "127.2.0.0/16"});
+        QVERIFY(p.waitForStarted(5000));
+        QTest::qWait(500);
+        QVERIFY(::kill(static_cast<pid_t>(p.processId()), SIGINT) == 0);
+        QVERIFY(p.waitForFinished(10000));
+        QCOMPARE(p.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(p.exitCode(), 0);
+        QCOMPARE(p.readAllStandardError(), QByteArray());
+        QJsonParseError error {};
+        const QJsonArray a = QJsonDocument::fromJson(p.readAllStandardOutput(), &error).array();
+        QCOMPARE(error.error, QJsonParseError::NoError);
+        QVERIFY(!a.isEmpty());
+        QVERIFY(a.size() < 65534);
+        for (qsizetype i = 0; i < a.size(); ++i) {
+            QCOMPARE(a[i]["address"].toString(), QStringLiteral("127.2.%1.%2").arg((i + 1) / 256).arg((i + 1) % 256));
+            QCOMPARE(a[i]["status"].toString(), QStringLiteral("Received"));
+        }
     }
 
     // With stderr on a terminal the progress line is drawn there and removed at the end; stdout
