@@ -301,7 +301,8 @@ QString usage_text()
         "  -V, --version     the program's file version\n"
         "\n"
         "Exit status: 0 a scan ran (hosts found or not), 1 the scan could not start\n"
-        "(socket, local subnet, ICMP engine), 2 bad command line.\n");
+        "(socket, local subnet, ICMP engine) or its results could not be written,\n"
+        "2 bad command line.\n");
 }
 
 } // namespace corvane::scan

@@ -11,7 +11,9 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <exception>
 
 namespace corvane::scan {
@@ -37,10 +39,12 @@ bool is_setup_failure(const QString& line)
     return line == QLatin1String("Failed to create socket") || line == QLatin1String("Failed to bind");
 }
 
-void write_all(std::FILE* to, const QByteArray& bytes)
+// False with errno set when the bytes could not all be written.
+bool write_all(std::FILE* to, const QByteArray& bytes)
 {
-    std::fwrite(bytes.constData(), 1, static_cast<std::size_t>(bytes.size()), to);
-    std::fflush(to);
+    const std::size_t n = static_cast<std::size_t>(bytes.size());
+    const bool written = std::fwrite(bytes.constData(), 1, n, to) == n;
+    return std::fflush(to) == 0 && written;
 }
 
 } // namespace
@@ -173,7 +177,8 @@ void TScanRunner::writeOut(const QByteArray& bytes)
     // Both may share one terminal: keep the progress line off the data.
     if (m_progress)
         m_progress->clear();
-    write_all(stdout, bytes);
+    if (!write_all(stdout, bytes) && m_writeError == 0)
+        m_writeError = errno ? errno : EIO;
     if (m_progress)
         m_progress->draw();
 }
@@ -185,6 +190,11 @@ void TScanRunner::finish(int status)
     m_finished = true;
     if (m_progress)
         m_progress->stop();
+    // Results that did not reach their file (a full disk, a closed pipe) are no successful survey.
+    if (m_writeError != 0 && status == 0) {
+        errorLine(QStringLiteral("cannot write the results: ") + QString::fromLocal8Bit(std::strerror(m_writeError)));
+        status = 1;
+    }
     Q_EMIT finished(status);
 }
 

@@ -99,6 +99,7 @@ private:
     std::unique_ptr<TProgressLine> m_progress;
     bool m_stopRequested = false;
     bool m_finished = false;
+    int m_writeError = 0; // errno of the first failed write to stdout
 
     std::unique_ptr<TNBTscanThread> m_scan;
     std::vector<TFoundHost> m_hosts;

@@ -417,6 +417,24 @@ private Q_SLOTS:
         QTest::newRow("SIGTERM") << int(SIGTERM);
     }
 
+    // Results that cannot be written are a failure, said on stderr.
+    void fullDiskIsStatusOne()
+    {
+        CORVANE_REQUIRE_ROOT();
+        NbResponder peer(twoHosts());
+        QVERIFY2(startPeer(peer), qPrintable(peer.lastError()));
+        QProcess p;
+        p.setStandardOutputFile(QStringLiteral("/dev/full"));
+        p.start(kExe, {"nbstat", "127.0.0.1-127.0.0.12"});
+        QVERIFY(p.waitForFinished(20000));
+        QCOMPARE(p.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(p.exitCode(), 1);
+        const QByteArray err = p.readAllStandardError();
+        QVERIFY2(err.startsWith("corvane-scan: cannot write the results: ") && err.count('\n') == 1
+                     && err.endsWith('\n'),
+                 err.constData());
+    }
+
     // Ctrl+C during a scan of 65534 addresses: the scan stops, the rows so far are printed, status 0.
     void interruptPrintsWhatWasFound()
     {
