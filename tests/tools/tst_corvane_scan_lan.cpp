@@ -268,6 +268,24 @@ private Q_SLOTS:
         QCOMPARE(a[1]["data_size"].toInt(), 56);
     }
 
+    // Without permission for either ICMP socket every echo fails; the reason is said once, not per
+    // address, and the sweep still lists each address.
+    void pingWithoutPermission()
+    {
+        QVERIFY(m_lab->setSysctl(kScan, QStringLiteral("net.ipv4.ping_group_range"), QStringLiteral("1 0")));
+        const NetnsLab::RunResult r = m_lab->runAsUser(
+            kScan, 65534, 65534, {kExe, "ping", "--timeout", "100", "10.77.40.11-10.77.40.13"}, 30000);
+        QCOMPARE(r.exitCode, 0);
+        QVERIFY2(r.err.startsWith(QLatin1String("corvane-scan: ICMP sockets not permitted: "))
+                     && r.err.count(u'\n') == 1,
+                 qPrintable(r.err));
+        const QRegularExpression expected(QStringLiteral("^IP               Status                    Data size Time\\n"
+                                                         "10\\.77\\.40\\.11      Cannot ping, status=\\d+\\n"
+                                                         "10\\.77\\.40\\.12      Cannot ping, status=\\d+\\n"
+                                                         "10\\.77\\.40\\.13      Cannot ping, status=\\d+\\n$"));
+        QVERIFY2(expected.match(r.out).hasMatch(), qPrintable(r.out));
+    }
+
 private:
     std::unique_ptr<NetnsLab> m_lab;
     QTemporaryDir m_dir;
