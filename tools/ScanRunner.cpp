@@ -271,6 +271,8 @@ void TScanRunner::startNbstat()
     m_scan->OnTerminate = [this](TNBTscanThread*) { nbstatDone(); };
     m_progress->start();
     m_scan->Resume();
+    if (m_stopRequested) // interrupted before the scan began
+        m_scan->Terminate();
 }
 
 void TScanRunner::nbstatDone()
