@@ -191,17 +191,11 @@ bool TFrm_Corvane::eventFilter(QObject* watched, QEvent* event)
 
 void TFrm_Corvane::SetLocalIPRange()
 {
-    const std::uint32_t addr = get_local_ip();
-    const QString dotted = corvane::net_order_dotted(addr);
+    const corvane::TLocalLan lan = corvane::local_lan();
+    const QString dotted = corvane::net_order_dotted(lan.address);
     m_ui->Ed_IP->setText(dotted);
     setWindowTitle(QStringLiteral("Corvane v1.1 Beta (Local IP: ") + dotted + QStringLiteral(")"));
-    std::int32_t count = 0;
-    interface_list entries;
-    get_interface_list(count, entries);
-    std::vector<corvane::TLanInterface> list;
-    for (std::int32_t i = 0; i < count && i < std::int32_t(entries.size()); ++i)
-        list.push_back({entries[size_t(i)].address, entries[size_t(i)].netmask});
-    const corvane::TLanRange range = corvane::lan_range(addr, list);
+    const corvane::TLanRange& range = lan.range;
     if (!range.found)
         return;
     m_ui->Ed_IPstart->setText(corvane::net_order_dotted(range.first));

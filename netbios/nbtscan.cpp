@@ -224,6 +224,14 @@ void TNBTscanThread::RunScan()
                 ReportError(QStringLiteral("parse_response returned NULL"));
                 continue;
             }
+            // Bound to port 137 the socket also hears the name service's requests: registrations
+            // that every host broadcasts, our own query to an address of this machine. They are no
+            // answers, and taking one would use up the sender's single delivery.
+            if (result->status_header && result->parsed_length >= 4
+                && (result->status_header->header_flags & 0x8000) == 0) {
+                release_result(result);
+                continue;
+            }
             bool handed_over = false;
             if (OnReceive) {
                 ReplyIP = address_to_dotted(from.sin_addr.s_addr);

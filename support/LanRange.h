@@ -28,6 +28,18 @@ struct TLanRange
 // therefore gives first above last, and that is kept.
 TLanRange lan_range(std::uint32_t localIp, std::span<const TLanInterface> interfaces);
 
+// What SetLocalIPRange finds: the local address, the mask of the first interface carrying it, and
+// lan_range of the two. netmask is 0 and range.found false when no interface carries the address.
+struct TLocalLan
+{
+    std::uint32_t address = 0; // network order; 0 when the local address is unknown
+    std::uint32_t netmask = 0; // network order
+    TLanRange range;
+};
+
+// From get_local_ip and get_interface_list, in the system's interface order.
+TLocalLan local_lan();
+
 // Dotted text of an address in network order, as inet_ntoa writes it.
 QString net_order_dotted(std::uint32_t address);
 

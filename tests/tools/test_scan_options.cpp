@@ -1,0 +1,340 @@
+// corvane-scan's command line: addresses, ranges, the local subnet and the option values.
+#include "tools/ScanOptions.h"
+
+#include <QTest>
+
+#include <arpa/inet.h>
+
+using namespace corvane::scan;
+
+class TestScanOptions : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void address_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<bool>("ok");
+        QTest::addColumn<QString>("back"); // dotted() of the value
+        QTest::newRow("plain") << "192.168.1.37" << true << "192.168.1.37";
+        QTest::newRow("zeros") << "0.0.0.0" << true << "0.0.0.0";
+        QTest::newRow("all ones") << "255.255.255.255" << true << "255.255.255.255";
+        QTest::newRow("octet 256") << "10.0.0.256" << false << "";
+        QTest::newRow("three parts") << "10.0.1" << false << "";
+        QTest::newRow("inet_addr shorthand") << "10.1" << false << "";
+        QTest::newRow("five parts") << "1.2.3.4.5" << false << "";
+        QTest::newRow("leading zero, octal to inet_addr") << "010.0.0.1" << false << "";
+        QTest::newRow("hex") << "0x7f.0.0.1" << false << "";
+        QTest::newRow("empty part") << "10..0.1" << false << "";
+        QTest::newRow("trailing dot") << "10.0.0.1." << false << "";
+        QTest::newRow("blank") << " 10.0.0.1" << false << "";
+        QTest::newRow("sign") << "+10.0.0.1" << false << "";
+        QTest::newRow("four digits") << "1000.0.0.1" << false << "";
+        QTest::newRow("name") << "localhost" << false << "";
+        QTest::newRow("empty") << "" << false << "";
+        QTest::newRow("arabic-indic digits") << QString::fromUtf8("\u0661.2.3.4") << false << "";
+    }
+
+    void address()
+    {
+        QFETCH(QString, text);
+        QFETCH(bool, ok);
+        QFETCH(QString, back);
+        const std::optional<std::uint32_t> a = parse_ipv4(text);
+        QCOMPARE(a.has_value(), ok);
+        if (ok)
+            QCOMPARE(dotted(*a), back);
+    }
+
+    void range_data()
+    {
+        QTest::addColumn<QStringList>("words");
+        QTest::addColumn<QString>("first"); // empty: an error is expected
+        QTest::addColumn<QString>("last");
+        QTest::addColumn<QString>("error");
+        QTest::newRow("two words") << QStringList {"10.0.0.1", "10.0.0.9"} << "10.0.0.1"
+                                   << "10.0.0.9"
+                                   << "";
+        QTest::newRow("dash") << QStringList {"10.0.0.1-10.0.0.9"} << "10.0.0.1"
+                              << "10.0.0.9"
+                              << "";
+        QTest::newRow("one address") << QStringList {"10.0.0.7"} << "10.0.0.7"
+                                     << "10.0.0.7"
+                                     << "";
+        QTest::newRow("equal ends") << QStringList {"10.0.0.7", "10.0.0.7"} << "10.0.0.7"
+                                    << "10.0.0.7"
+                                    << "";
+        QTest::newRow("/24") << QStringList {"10.0.0.0/24"} << "10.0.0.1"
+                             << "10.0.0.254"
+                             << "";
+        QTest::newRow("/24 with host bits") << QStringList {"10.0.0.77/24"} << "10.0.0.1"
+                                            << "10.0.0.254"
+                                            << "";
+        QTest::newRow("/16 carries") << QStringList {"10.0.5.20/16"} << "10.0.0.1"
+                                     << "10.0.255.254"
+                                     << "";
+        QTest::newRow("/30") << QStringList {"192.168.1.5/30"} << "192.168.1.5"
+                             << "192.168.1.6"
+                             << "";
+        QTest::newRow("/31 both hosts") << QStringList {"192.168.1.5/31"} << "192.168.1.4"
+                                        << "192.168.1.5"
+                                        << "";
+        QTest::newRow("/32 the address") << QStringList {"10.0.1.0/32"} << "10.0.1.0"
+                                         << "10.0.1.0"
+                                         << "";
+        QTest::newRow("/1 upper half") << QStringList {"200.0.0.0/1"} << "128.0.0.1"
+                                       << "255.255.255.254"
+                                       << "";
+        QTest::newRow("/0") << QStringList {"0.0.0.0/0"} << "0.0.0.1"
+                            << "255.255.255.254"
+                            << "";
+        QTest::newRow("ends at 255.255.255.255") << QStringList {"255.255.255.250-255.255.255.255"} << "255.255.255.250"
+                                                 << "255.255.255.255"
+                                                 << "";
+        QTest::newRow("ends at 127.255.255.255")
+            << QStringList {"127.255.255.250", "127.255.255.255"} << "127.255.255.250"
+            << "127.255.255.255"
+            << "";
+
+        QTest::newRow("reversed") << QStringList {"10.0.0.9", "10.0.0.1"} << ""
+                                  << ""
+                                  << "reversed range: 10.0.0.9 is above 10.0.0.1";
+        QTest::newRow("reversed dash") << QStringList {"192.168.1.10-192.168.1.1"} << ""
+                                       << ""
+                                       << "reversed range: 192.168.1.10 is above 192.168.1.1";
+        QTest::newRow("bad first") << QStringList {"10.0.0", "10.0.0.9"} << ""
+                                   << ""
+                                   << "'10.0.0' is not an IPv4 address";
+        QTest::newRow("bad last") << QStringList {"10.0.0.1", "x"} << ""
+                                  << ""
+                                  << "'x' is not an IPv4 address";
+        QTest::newRow("dash without last") << QStringList {"10.0.0.1-"} << ""
+                                           << ""
+                                           << "'' is not an IPv4 address";
+        QTest::newRow("two dashes") << QStringList {"10.0.0.1-10.0.0.2-10.0.0.3"} << ""
+                                    << ""
+                                    << "'10.0.0.2-10.0.0.3' is not an IPv4 address";
+        QTest::newRow("cidr as first of two") << QStringList {"10.0.0.0/24", "10.0.0.9"} << ""
+                                              << ""
+                                              << "'10.0.0.0/24' is not an IPv4 address";
+        QTest::newRow("prefix 33") << QStringList {"10.0.0.0/33"} << ""
+                                   << ""
+                                   << "'10.0.0.0/33' needs a prefix length from 0 to 32";
+        QTest::newRow("prefix empty") << QStringList {"10.0.0.0/"} << ""
+                                      << ""
+                                      << "'10.0.0.0/' needs a prefix length from 0 to 32";
+        QTest::newRow("prefix letters") << QStringList {"10.0.0.0/abc"} << ""
+                                        << ""
+                                        << "'10.0.0.0/abc' needs a prefix length from 0 to 32";
+        QTest::newRow("prefix leading zero") << QStringList {"10.0.0.0/024"} << ""
+                                             << ""
+                                             << "'10.0.0.0/024' needs a prefix length from 0 to 32";
+        QTest::newRow("prefix negative") << QStringList {"10.0.0.0/-1"} << ""
+                                         << ""
+                                         << "'10.0.0.0/-1' needs a prefix length from 0 to 32";
+        QTest::newRow("cidr bad address") << QStringList {"10.0.0/24"} << ""
+                                          << ""
+                                          << "'10.0.0' is not an IPv4 address";
+        QTest::newRow("starts at 0.0.0.0") << QStringList {"0.0.0.0-0.0.0.5"} << ""
+                                           << ""
+                                           << "a range cannot begin at 0.0.0.0";
+        QTest::newRow("0.0.0.0/31") << QStringList {"0.0.0.0/31"} << ""
+                                    << ""
+                                    << "a range cannot begin at 0.0.0.0";
+        QTest::newRow("three words") << QStringList {"1.1.1.1", "1.1.1.2", "1.1.1.3"} << ""
+                                     << ""
+                                     << "a range is one or two words";
+    }
+
+    void range()
+    {
+        QFETCH(QStringList, words);
+        QFETCH(QString, first);
+        QFETCH(QString, last);
+        QFETCH(QString, error);
+        const TRangeResult r = parse_range(words);
+        if (first.isEmpty()) {
+            QVERIFY(!r.range);
+            QCOMPARE(r.error, error);
+            return;
+        }
+        QVERIFY2(r.range, qPrintable(r.error));
+        QCOMPARE(dotted(r.range->first), first);
+        QCOMPARE(dotted(r.range->last), last);
+        QCOMPARE(r.range->count(), std::uint64_t {r.range->last} - r.range->first + 1);
+    }
+
+    void nbstatCannotCrossTheSignHalf_data()
+    {
+        QTest::addColumn<QString>("first");
+        QTest::addColumn<QString>("last");
+        QTest::addColumn<bool>("refused");
+        QTest::newRow("lower half") << "10.0.0.1"
+                                    << "127.255.255.255" << false;
+        QTest::newRow("upper half") << "128.0.0.0"
+                                    << "255.255.255.255" << false;
+        QTest::newRow("across") << "10.0.0.1"
+                                << "200.0.0.1" << true;
+        QTest::newRow("just across") << "127.255.255.255"
+                                     << "128.0.0.0" << true;
+    }
+
+    void nbstatCannotCrossTheSignHalf()
+    {
+        QFETCH(QString, first);
+        QFETCH(QString, last);
+        QFETCH(bool, refused);
+        const QString e = nbstat_range_error({*parse_ipv4(first), *parse_ipv4(last)});
+        QCOMPARE(!e.isEmpty(), refused);
+        if (refused)
+            QVERIFY(e.contains(first + u'-' + last));
+    }
+
+    void localRange_data()
+    {
+        QTest::addColumn<QString>("local");
+        QTest::addColumn<QString>("mask"); // empty: no interface carries the address
+        QTest::addColumn<QString>("first"); // empty: no range
+        QTest::addColumn<QString>("last");
+        QTest::newRow("/24") << "192.168.1.37"
+                             << "255.255.255.0"
+                             << "192.168.1.1"
+                             << "192.168.1.254";
+        QTest::newRow("/16") << "10.0.5.20"
+                             << "255.255.0.0"
+                             << "10.0.0.1"
+                             << "10.0.255.254";
+        QTest::newRow("/30") << "192.168.1.5"
+                             << "255.255.255.252"
+                             << "192.168.1.5"
+                             << "192.168.1.6";
+        QTest::newRow("/31") << "192.168.1.5"
+                             << "255.255.255.254"
+                             << "192.168.1.4"
+                             << "192.168.1.5";
+        QTest::newRow("/32") << "10.0.1.0"
+                             << "255.255.255.255"
+                             << "10.0.1.0"
+                             << "10.0.1.0";
+        QTest::newRow("loopback /8") << "127.0.0.1"
+                                     << "255.0.0.0"
+                                     << "127.0.0.1"
+                                     << "127.255.255.254";
+        QTest::newRow("no interface") << "10.9.9.9"
+                                      << ""
+                                      << ""
+                                      << "";
+    }
+
+    void localRange()
+    {
+        QFETCH(QString, local);
+        QFETCH(QString, mask);
+        QFETCH(QString, first);
+        QFETCH(QString, last);
+        std::vector<corvane::TLanInterface> interfaces {{::inet_addr("127.0.0.1"), ::inet_addr("255.0.0.0")}};
+        if (!mask.isEmpty())
+            interfaces.push_back({::inet_addr(qPrintable(local)), ::inet_addr(qPrintable(mask))});
+        corvane::TLocalLan lan;
+        lan.address = ::inet_addr(qPrintable(local));
+        lan.range = corvane::lan_range(lan.address, interfaces);
+        for (const auto& i : interfaces)
+            if (i.address == lan.address) {
+                lan.netmask = i.netmask;
+                break;
+            }
+        const std::optional<TAddressRange> r = local_scan_range(lan);
+        QCOMPARE(r.has_value(), !first.isEmpty());
+        if (r) {
+            QCOMPARE(dotted(r->first), first);
+            QCOMPARE(dotted(r->last), last);
+        }
+    }
+
+    void options_data()
+    {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<int>("command");
+        QTest::addColumn<int>("format");
+        QTest::addColumn<bool>("names");
+        QTest::addColumn<int>("bandwidth");
+        QTest::addColumn<bool>("port137");
+        QTest::addColumn<int>("timeout");
+        QTest::addColumn<bool>("resolve");
+        QTest::addColumn<QString>("range"); // "first last", empty for the local subnet
+        const int nb = int(TCommand::Nbstat), ping = int(TCommand::Ping);
+        const int txt = int(TFormat::Txt), csv = int(TFormat::Csv), json = int(TFormat::Json);
+        QTest::newRow("nbstat defaults") << QStringList {"nbstat"} << nb << txt << false << 0 << false << 30 << false
+                                         << "";
+        QTest::newRow("ping defaults") << QStringList {"ping"} << ping << txt << false << 0 << false << 30 << false
+                                       << "";
+        QTest::newRow("nbstat everything")
+            << QStringList {"nbstat", "--format", "json", "--names", "--bandwidth", "8000", "--port137", "10.0.0.0/30"}
+            << nb << json << true << 8000 << true << 30 << false << "10.0.0.1 10.0.0.2";
+        QTest::newRow("values after =") << QStringList {"nbstat", "--format=csv", "--bandwidth=400", "10.0.0.1",
+                                                        "10.0.0.3"}
+                                        << nb << csv << false << 400 << false << 30 << false << "10.0.0.1 10.0.0.3";
+        QTest::newRow("options after the range")
+            << QStringList {"ping", "10.0.0.1-10.0.0.4", "--timeout", "250", "--resolve"} << ping << txt << false << 0
+            << false << 250 << true << "10.0.0.1 10.0.0.4";
+        QTest::newRow("options before the command")
+            << QStringList {"--format", "json", "ping", "10.0.0.1"} << ping << json << false << 0 << false << 30
+            << false << "10.0.0.1 10.0.0.1";
+        QTest::newRow("timeout 0 is kept") << QStringList {"ping", "--timeout=0", "10.0.0.1"} << ping << txt << false
+                                           << 0 << false << 0 << false << "10.0.0.1 10.0.0.1";
+        QTest::newRow("largest bandwidth") << QStringList {"nbstat", "--bandwidth", "2147483647", "10.0.0.1"} << nb
+                                           << txt << false << 2147483647 << false << 30 << false << "10.0.0.1 10.0.0.1";
+        QTest::newRow("after --") << QStringList {"nbstat", "--", "10.0.0.1", "10.0.0.2"} << nb << txt << false << 0
+                                  << false << 30 << false << "10.0.0.1 10.0.0.2";
+        QTest::newRow("names with json") << QStringList {"nbstat", "--names", "--format", "json"} << nb << json << true
+                                         << 0 << false << 30 << false << "";
+        QTest::newRow("version") << QStringList {"--version"} << int(TCommand::Version) << txt << false << 0 << false
+                                 << 30 << false << "";
+    }
+
+    void options()
+    {
+        QFETCH(QStringList, args);
+        QFETCH(int, command);
+        QFETCH(int, format);
+        QFETCH(bool, names);
+        QFETCH(int, bandwidth);
+        QFETCH(bool, port137);
+        QFETCH(int, timeout);
+        QFETCH(bool, resolve);
+        QFETCH(QString, range);
+        const TParseResult p = parse_scan_options(args);
+        QVERIFY2(p.options, qPrintable(p.error));
+        const TScanOptions& o = *p.options;
+        QCOMPARE(int(o.command), command);
+        if (o.command == TCommand::Help || o.command == TCommand::Version)
+            return;
+        QCOMPARE(int(o.format), format);
+        QCOMPARE(o.names, names);
+        QCOMPARE(o.bandwidth, bandwidth);
+        QCOMPARE(o.port137, port137);
+        QCOMPARE(o.timeoutMs, timeout);
+        QCOMPARE(o.resolve, resolve);
+        if (range.isEmpty()) {
+            QVERIFY(!o.range);
+        } else {
+            QVERIFY(o.range);
+            QCOMPARE(dotted(o.range->first) + u' ' + dotted(o.range->last), range);
+        }
+    }
+
+    // Options are read in order: --help answers before a later fault, a fault before it is reported.
+    void helpAndFaultsInOrder()
+    {
+        const TParseResult help = parse_scan_options({"nbstat", "--help", "--bogus"});
+        QVERIFY(help.options);
+        QCOMPARE(help.options->command, TCommand::Help);
+        const TParseResult fault = parse_scan_options({"nbstat", "--bogus", "--help"});
+        QVERIFY(!fault.options);
+        QCOMPARE(fault.error, QStringLiteral("unknown option '--bogus'; see corvane-scan --help"));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestScanOptions)
+#include "test_scan_options.moc"

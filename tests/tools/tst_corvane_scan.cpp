@@ -1,0 +1,568 @@
+// The built corvane-scan, run as a user runs it, against NetBIOS responders on the loopback:
+// exact stdout of every format, stderr lines, exit statuses, pacing, Ctrl+C and the progress line.
+#include "NbResponder.h"
+#include "TestSupport.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QtTest>
+
+#include <fcntl.h>
+#include <pty.h>
+#include <signal.h>
+#include <unistd.h>
+
+using namespace corvane::test;
+
+namespace {
+
+const QString kExe = QStringLiteral(CORVANE_SCAN_EXE);
+
+struct Run
+{
+    int code = -1; // -1: did not start, crashed or timed out
+    QByteArray out;
+    QByteArray err;
+};
+
+Run runScan(const QStringList& args, const QMap<QString, QString>& env = {}, int timeoutMs = 30000)
+{
+    QProcess p;
+    QProcessEnvironment e = QProcessEnvironment::systemEnvironment();
+    for (auto it = env.begin(); it != env.end(); ++it)
+        e.insert(it.key(), it.value());
+    p.setProcessEnvironment(e);
+    p.start(kExe, args);
+    Run r;
+    if (!p.waitForStarted(5000))
+        return r;
+    if (!p.waitForFinished(timeoutMs)) {
+        p.kill();
+        p.waitForFinished(2000);
+        return r;
+    }
+    r.out = p.readAllStandardOutput();
+    r.err = p.readAllStandardError();
+    if (p.exitStatus() == QProcess::NormalExit)
+        r.code = p.exitCode();
+    return r;
+}
+
+// RESOURCE_LOCK orders the tests of one CTest run only: a test program started otherwise may hold
+// port 137 for a moment. Wait for it rather than fail.
+bool startPeer(NbResponder& peer)
+{
+    QDeadlineTimer deadline(60000);
+    while (!peer.start()) {
+        if (deadline.hasExpired() || !peer.lastError().contains(QLatin1String("in use")))
+            return false;
+        QThread::msleep(100);
+    }
+    return true;
+}
+
+constexpr std::uint8_t U = 0x04, G = 0x84;
+
+QByteArray listLine(const char* ip, const char* comp, const char* users, const char* group, const char* mac,
+                    const char* file, const char* master)
+{
+    return QString::asprintf("%-16s %-16s %-16s %-16s %-18s %-14s %-14s\r\n", ip, comp, users, group, mac, file, master)
+        .toUtf8();
+}
+
+QByteArray listHeading()
+{
+    return listLine("IP", "CompName", "UserName", "WorkGroup", "MacAddress", "FileService", "MasterBrowser");
+}
+
+QByteArray infoLine(const char* name, int suffix, const char* service, const char* flags)
+{
+    return QString::asprintf("%-18s %-2.2X - %-42s %s \r\n", name, suffix, service, flags).toUtf8();
+}
+
+const char* const kUniqueFlags = "UNIQUE B-node  Registered Active";
+const char* const kGroupFlags = "GROUP  B-node  Registered Active";
+
+// Two hosts on 127.0.0.x: .9 with users and a master browser, .5 a file server whose answer comes
+// 300 ms late, so it arrives after .9's: rows follow the answers, as in the window's list.
+NbResponder::Handler twoHosts()
+{
+    return [](const NbResponder::Query& q) {
+        std::vector<NbResponder::Datagram> d;
+        if (q.to == dotted_host_order("127.0.0.9"))
+            d.push_back({node_status_answer(q.transactionId(),
+                                            {{"PC1", 0x00, U},
+                                             {"PC1", 0x03, U},
+                                             {"JOHN", 0x03, U},
+                                             {"WORKGRP", 0x00, G},
+                                             {"PC1", 0x20, U},
+                                             {"WORKGRP", 0x1D, U}})});
+        else if (q.to == dotted_host_order("127.0.0.5"))
+            d.push_back({node_status_answer(q.transactionId(),
+                                            {{"FILESRV", 0x00, U}, {"OFFICE", 0x00, G}, {"FILESRV", 0x20, U}},
+                                            {0x0A, 0x0B, 0x0C, 0x0D, 0x0E, 0x0F}),
+                         0, 300});
+        return d;
+    };
+}
+
+QByteArray twoHostsList()
+{
+    return listHeading() + listLine("127.0.0.9", "PC1", "PC1, JOHN", "WORKGRP", "00.11.22.AA.BB.CC", "True", "True")
+        + listLine("127.0.0.5", "FILESRV", "", "OFFICE", "0A.0B.0C.0D.0E.0F", "True", "False");
+}
+
+} // namespace
+
+class TestCorvaneScan : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void badInput_data()
+    {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<QString>("error"); // the one line after "corvane-scan: ", without the hint
+        QTest::newRow("no command") << QStringList {} << "no command given (nbstat or ping)";
+        QTest::newRow("unknown command") << QStringList {"scan"} << "unknown command 'scan' (nbstat or ping)";
+        QTest::newRow("unknown option") << QStringList {"nbstat", "--fast"} << "unknown option '--fast'";
+        QTest::newRow("unknown short option") << QStringList {"ping", "-x"} << "unknown option '-x'";
+        QTest::newRow("unknown format") << QStringList {"nbstat", "--format", "xml"}
+                                        << "unknown format 'xml' (txt, csv or json)";
+        QTest::newRow("format upper case")
+            << QStringList {"ping", "--format=CSV"} << "unknown format 'CSV' (txt, csv or json)";
+        QTest::newRow("format without value") << QStringList {"nbstat", "--format"} << "option --format needs a value";
+        QTest::newRow("bad address") << QStringList {"nbstat", "10.0.0.256"} << "'10.0.0.256' is not an IPv4 address";
+        QTest::newRow("inet_addr shorthand") << QStringList {"ping", "10.1"} << "'10.1' is not an IPv4 address";
+        QTest::newRow("host name") << QStringList {"ping", "localhost"} << "'localhost' is not an IPv4 address";
+        QTest::newRow("bad last of two") << QStringList {"nbstat", "10.0.0.1", "10.0.0.x"}
+                                         << "'10.0.0.x' is not an IPv4 address";
+        QTest::newRow("reversed two words")
+            << QStringList {"nbstat", "10.0.0.9", "10.0.0.1"} << "reversed range: 10.0.0.9 is above 10.0.0.1";
+        QTest::newRow("reversed dash") << QStringList {"ping", "192.168.1.10-192.168.1.1"}
+                                       << "reversed range: 192.168.1.10 is above 192.168.1.1";
+        QTest::newRow("prefix 33") << QStringList {"nbstat", "10.0.0.0/33"}
+                                   << "'10.0.0.0/33' needs a prefix length from 0 to 32";
+        QTest::newRow("range from 0.0.0.0")
+            << QStringList {"nbstat", "0.0.0.0", "0.0.0.9"} << "a range cannot begin at 0.0.0.0";
+        QTest::newRow("three range words")
+            << QStringList {"nbstat", "10.0.0.1", "10.0.0.2", "10.0.0.3"} << "too many arguments from '10.0.0.3'";
+        QTest::newRow("nbstat across 128.0.0.0") << QStringList {"nbstat", "10.0.0.1-200.0.0.1"}
+                                                 << "the range 10.0.0.1-200.0.0.1 crosses 128.0.0.0, which a "
+                                                    "node-status scan cannot walk; scan each side on its own";
+        QTest::newRow("negative timeout") << QStringList {"ping", "--timeout", "-5"}
+                                          << "option --timeout needs a whole number from 0 to 2147483647, not '-5'";
+        QTest::newRow("timeout letters") << QStringList {"ping", "--timeout=abc"}
+                                         << "option --timeout needs a whole number from 0 to 2147483647, not 'abc'";
+        QTest::newRow("bandwidth too large")
+            << QStringList {"nbstat", "--bandwidth", "2147483648"}
+            << "option --bandwidth needs a whole number from 0 to 2147483647, not '2147483648'";
+        QTest::newRow("timeout is ping's")
+            << QStringList {"nbstat", "--timeout", "5"} << "option --timeout belongs to ping, not nbstat";
+        QTest::newRow("names is nbstat's")
+            << QStringList {"ping", "--names"} << "option --names belongs to nbstat, not ping";
+        QTest::newRow("port137 is nbstat's")
+            << QStringList {"ping", "--port137"} << "option --port137 belongs to nbstat, not ping";
+        QTest::newRow("names with csv") << QStringList {"nbstat", "--names", "--format", "csv"}
+                                        << "option --names has no csv form; --format json carries the name tables";
+        QTest::newRow("flag with a value") << QStringList {"nbstat", "--names=yes"} << "option --names takes no value";
+    }
+
+    // Bad input never scans: nothing on stdout, one line on stderr, status 2.
+    void badInput()
+    {
+        QFETCH(QStringList, args);
+        QFETCH(QString, error);
+        const Run r = runScan(args);
+        QCOMPARE(r.code, 2);
+        QCOMPARE(r.out, QByteArray());
+        QCOMPARE(QString::fromUtf8(r.err),
+                 QStringLiteral("corvane-scan: ") + error + QStringLiteral("; see corvane-scan --help\n"));
+    }
+
+    void helpAndVersion()
+    {
+        const Run help = runScan({"--help"});
+        QCOMPARE(help.code, 0);
+        QVERIFY(help.out.startsWith("Usage: corvane-scan nbstat"));
+        QVERIFY(help.out.contains("--bandwidth BITS"));
+        QVERIFY(help.err.isEmpty());
+        const Run commandHelp = runScan({"ping", "-h"});
+        QCOMPARE(commandHelp.code, 0);
+        QCOMPARE(commandHelp.out, help.out);
+        const Run version = runScan({"--version"});
+        QCOMPARE(version.code, 0);
+        QCOMPARE(version.out, QByteArray("corvane-scan 1.1.0.0\n"));
+        QVERIFY(version.err.isEmpty());
+    }
+
+    // The headless program must run where no display library is installed.
+    void linksNoWidgets()
+    {
+        CORVANE_REQUIRE_PROGRAM("readelf");
+        QProcess p;
+        p.start(QStringLiteral("readelf"), {"-d", kExe});
+        QVERIFY(p.waitForFinished(10000));
+        const QByteArray dyn = p.readAllStandardOutput();
+        QVERIFY(dyn.contains("libQt6Core.so"));
+        QVERIFY(!dyn.contains("libQt6Widgets"));
+        QVERIFY(!dyn.contains("libQt6Gui"));
+    }
+
+    void txtIsTheNetworkList()
+    {
+        CORVANE_REQUIRE_ROOT();
+        NbResponder peer(twoHosts());
+        QVERIFY2(startPeer(peer), qPrintable(peer.lastError()));
+        const Run r = runScan({"nbstat", "127.0.0.1-127.0.0.12"});
+        QCOMPARE(r.code, 0);
+        QCOMPARE(r.err, QByteArray());
+        QCOMPARE(r.out, twoHostsList());
+        QCOMPARE(peer.queryCount(), 12);
+    }
+
+    void namesFollowTheList()
+    {
+        CORVANE_REQUIRE_ROOT();
+        NbResponder peer(twoHosts());
+        QVERIFY2(startPeer(peer), qPrintable(peer.lastError()));
+        const Run r = runScan({"nbstat", "--names", "127.0.0.0/28"});
+        QCOMPARE(r.code, 0);
+        QCOMPARE(r.err, QByteArray());
+        const QByteArray heading = QString::asprintf("%-18s %-47s %s \r\n", "Name", "Service", "Flags").toUtf8();
+        const QByteArray expected = twoHostsList() + "\r\n127.0.0.9\r\n" + heading
+            + infoLine("PC1", 0x00, "Workstation Service", kUniqueFlags)
+            + infoLine("PC1", 0x03, "Messenger Service", kUniqueFlags)
+            + infoLine("JOHN", 0x03, "Messenger Service", kUniqueFlags)
+            + infoLine("WORKGRP", 0x00, "Workgroup/Domain Name", kGroupFlags)
+            + infoLine("PC1", 0x20, "File Server Service", kUniqueFlags)
+            + infoLine("WORKGRP", 0x1D, "Master Browser", kUniqueFlags) + "\r\n127.0.0.5\r\n" + heading
+            + infoLine("FILESRV", 0x00, "Workstation Service", kUniqueFlags)
+            + infoLine("OFFICE", 0x00, "Workgroup/Domain Name", kGroupFlags)
+            + infoLine("FILESRV", 0x20, "File Server Service", kUniqueFlags);
+        QCOMPARE(r.out, expected);
+    }
+
+    void csvRecords()
+    {
+        CORVANE_REQUIRE_ROOT();
+        NbResponder peer(twoHosts());
+        QVERIFY2(startPeer(peer), qPrintable(peer.lastError()));
+        const Run r = runScan({"nbstat", "--format", "csv", "127.0.0.1", "127.0.0.12"});
+        QCOMPARE(r.code, 0);
+        QCOMPARE(r.err, QByteArray());
+        QCOMPARE(r.out,
+                 QByteArray("IP,CompName,UserName,WorkGroup,MacAddress,FileService,MasterBrowser\r\n"
+                            "127.0.0.9,PC1,\"PC1, JOHN\",WORKGRP,00.11.22.AA.BB.CC,True,True\r\n"
+                            "127.0.0.5,FILESRV,,OFFICE,0A.0B.0C.0D.0E.0F,True,False\r\n"));
+    }
+
+    void jsonDocument()
+    {
+        CORVANE_REQUIRE_ROOT();
+        NbResponder peer([](const NbResponder::Query& q) {
+            std::vector<NbResponder::Datagram> d;
+            if (q.to == dotted_host_order("127.0.0.5"))
+                d.push_back(
+                    {node_status_answer(q.transactionId(), {{"PC1", 0x00, U}, {"J\"Q", 0x03, U}, {"WG", 0x00, G}},
+                                        {0x0A, 0x0B, 0x0C, 0x0D, 0x0E, 0x0F})});
+            return d;
+        });
+        QVERIFY2(startPeer(peer), qPrintable(peer.lastError()));
+        const Run r = runScan({"nbstat", "--format=json", "127.0.0.1-127.0.0.6"});
+        QCOMPARE(r.code, 0);
+        QCOMPARE(r.err, QByteArray());
+        // QJsonDocument::Indented: four blanks a level, keys in order.
+        const QByteArray expected = "[\n"
+                                    "    {\n"
+                                    "        \"address\": \"127.0.0.5\",\n"
+                                    "        \"computer_name\": \"PC1\",\n"
+                                    "        \"file_service\": false,\n"
+                                    "        \"mac\": \"0A.0B.0C.0D.0E.0F\",\n"
+                                    "        \"master_browser\": false,\n"
+                                    "        \"names\": [\n"
+                                    "            {\n"
+                                    "                \"flags\": \"UNIQUE B-node  Registered Active\",\n"
+                                    "                \"group\": false,\n"
+                                    "                \"name\": \"PC1\",\n"
+                                    "                \"service\": \"Workstation Service\",\n"
+                                    "                \"suffix\": \"00\"\n"
+                                    "            },\n"
+                                    "            {\n"
+                                    "                \"flags\": \"UNIQUE B-node  Registered Active\",\n"
+                                    "                \"group\": false,\n"
+                                    "                \"name\": \"J\\\"Q\",\n"
+                                    "                \"service\": \"Messenger Service\",\n"
+                                    "                \"suffix\": \"03\"\n"
+                                    "            },\n"
+                                    "            {\n"
+                                    "                \"flags\": \"GROUP  B-node  Registered Active\",\n"
+                                    "                \"group\": true,\n"
+                                    "                \"name\": \"WG\",\n"
+                                    "                \"service\": \"Workgroup/Domain Name\",\n"
+                                    "                \"suffix\": \"00\"\n"
+                                    "            }\n"
+                                    "        ],\n"
+                                    "        \"user_names\": \"J\\\"Q\",\n"
+                                    "        \"workgroup\": \"WG\"\n"
+                                    "    }\n"
+                                    "]\n";
+        QCOMPARE(r.out, expected);
+        QJsonParseError error {};
+        const QJsonDocument doc = QJsonDocument::fromJson(r.out, &error);
+        QCOMPARE(error.error, QJsonParseError::NoError);
+        QCOMPARE(doc.array().size(), 1);
+        QCOMPARE(doc.array()[0].toObject()["user_names"].toString(), QStringLiteral("J\"Q"));
+    }
+
+    void noHostsIsStillAScan_data()
+    {
+        QTest::addColumn<QString>("format");
+        QTest::addColumn<QByteArray>("out");
+        QTest::newRow("txt") << "txt" << listHeading();
+        QTest::newRow("csv") << "csv"
+                             << QByteArray("IP,CompName,UserName,WorkGroup,MacAddress,FileService,MasterBrowser\r\n");
+        QTest::newRow("json") << "json" << QByteArray("[\n]\n");
+    }
+
+    void noHostsIsStillAScan()
+    {
+        CORVANE_REQUIRE_ROOT();
+        QFETCH(QString, format);
+        QFETCH(QByteArray, out);
+        NbResponder peer([](const NbResponder::Query&) { return std::vector<NbResponder::Datagram> {}; });
+        QVERIFY2(startPeer(peer), qPrintable(peer.lastError()));
+        const Run r = runScan({"nbstat", "--format", format, "127.0.0.20/30"});
+        QCOMPARE(r.code, 0);
+        QCOMPARE(r.err, QByteArray());
+        QCOMPARE(r.out, out);
+        QCOMPARE(peer.queryCount(), 2);
+    }
+
+    // A datagram too large for the receive buffer and one too short for a header: the first is an
+    // error line on stderr, the second still a row, with empty texts.
+    void errorLinesGoToStderr()
+    {
+        CORVANE_REQUIRE_ROOT();
+        NbResponder peer([](const NbResponder::Query& q) {
+            std::vector<NbResponder::Datagram> d;
+            if (q.to == dotted_host_order("127.0.0.3"))
+                d.push_back({QByteArray(1500, 'x')});
+            else if (q.to == dotted_host_order("127.0.0.4"))
+                d.push_back({QByteArray("\x12", 1)});
+            return d;
+        });
+        QVERIFY2(startPeer(peer), qPrintable(peer.lastError()));
+        const Run r = runScan({"nbstat", "127.0.0.1-127.0.0.6"});
+        QCOMPARE(r.code, 0);
+        QCOMPARE(r.err, QByteArray("corvane-scan: Recieved failed from 127.0.0.3\n"));
+        QCOMPARE(r.out, listHeading() + listLine("127.0.0.4", "", "", "", "", "False", "False"));
+    }
+
+    // Names arrive in the OEM code page of the user's locale: 0x81 is u-umlaut in 850 (German).
+    void oemNamesFollowTheLocale()
+    {
+        CORVANE_REQUIRE_ROOT();
+        NbResponder peer([](const NbResponder::Query& q) {
+            std::vector<NbResponder::Datagram> d;
+            if (q.to == dotted_host_order("127.0.0.2"))
+                d.push_back({node_status_answer(q.transactionId(), {{"J\x81RGEN-PC", 0x00, U}, {"B\x81RO", 0x00, G}})});
+            return d;
+        });
+        QVERIFY2(startPeer(peer), qPrintable(peer.lastError()));
+        const Run r = runScan({"nbstat", "127.0.0.2"}, {{"LC_ALL", "de_DE.UTF-8"}});
+        QCOMPARE(r.code, 0);
+        QCOMPARE(r.err, QByteArray());
+        // Columns count characters, not bytes.
+        QCOMPARE(QString::fromUtf8(r.out),
+                 QString::fromUtf8(listHeading())
+                     + QString::fromUtf8("127.0.0.2        J\u00fcRGEN-PC        %1 B\u00fcRO             "
+                                         "00.11.22.AA.BB.CC  False          False         \r\n")
+                           .arg(QString(16, u' ')));
+    }
+
+    void bindFailureIsStatusOne()
+    {
+        CORVANE_REQUIRE_ROOT();
+        NbResponder peer(twoHosts()); // holds 0.0.0.0:137
+        QVERIFY2(startPeer(peer), qPrintable(peer.lastError()));
+        const Run r = runScan({"nbstat", "--port137", "127.0.0.1-127.0.0.12"});
+        QCOMPARE(r.code, 1);
+        QCOMPARE(r.out, QByteArray());
+        QCOMPARE(r.err, QByteArray("corvane-scan: Failed to bind\n"));
+        QCOMPARE(peer.queryCount(), 0);
+    }
+
+    // 8000 bit/s: one 78-byte query each 78 ms.
+    void bandwidthPacesTheQueries()
+    {
+        CORVANE_REQUIRE_ROOT();
+        NbResponder peer([](const NbResponder::Query&) { return std::vector<NbResponder::Datagram> {}; });
+        QVERIFY2(startPeer(peer), qPrintable(peer.lastError()));
+        const Run r = runScan({"nbstat", "--bandwidth", "8000", "127.0.0.1-127.0.0.6"});
+        QCOMPARE(r.code, 0);
+        const auto queries = peer.queries();
+        QCOMPARE(queries.size(), std::size_t {6});
+        const double spanMs = double(queries.back().atNs - queries.front().atNs) / 1e6;
+        QVERIFY2(spanMs >= 5 * 78 - 5, qPrintable(QStringLiteral("6 queries in %1 ms").arg(spanMs)));
+    }
+
+    void interruptPrintsWhatWasFound_data()
+    {
+        QTest::addColumn<int>("signal");
+        QTest::newRow("SIGINT") << int(SIGINT);
+        QTest::newRow("SIGTERM") << int(SIGTERM);
+    }
+
+    // Results that cannot be written are a failure, said on stderr.
+    void fullDiskIsStatusOne()
+    {
+        CORVANE_REQUIRE_ROOT();
+        NbResponder peer(twoHosts());
+        QVERIFY2(startPeer(peer), qPrintable(peer.lastError()));
+        QProcess p;
+        p.setStandardOutputFile(QStringLiteral("/dev/full"));
+        p.start(kExe, {"nbstat", "127.0.0.1-127.0.0.12"});
+        QVERIFY(p.waitForFinished(20000));
+        QCOMPARE(p.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(p.exitCode(), 1);
+        const QByteArray err = p.readAllStandardError();
+        QVERIFY2(err.startsWith("corvane-scan: cannot write the results: ") && err.count('\n') == 1
+                     && err.endsWith('\n'),
+                 err.constData());
+    }
+
+    // Ctrl+C during a scan of 65534 addresses: the scan stops, the rows so far are printed, status 0.
+    void interruptPrintsWhatWasFound()
+    {
+        CORVANE_REQUIRE_ROOT();
+        QFETCH(int, signal);
+        NbResponder peer([](const NbResponder::Query& q) {
+            std::vector<NbResponder::Datagram> d;
+            if (q.to == dotted_host_order("127.1.0.5") || q.to == dotted_host_order("127.1.0.9"))
+                d.push_back({node_status_answer(q.transactionId(), {{"LONGSCAN", 0x00, U}})});
+            return d;
+        });
+        QVERIFY2(startPeer(peer), qPrintable(peer.lastError()));
+        QProcess p;
+        p.start(kExe, {"nbstat", "127.1.0.0/16"});
+        QVERIFY(p.waitForStarted(5000));
+        QTRY_VERIFY_WITH_TIMEOUT(peer.queryCount() >= 300, 20000);
+        QVERIFY(::kill(static_cast<pid_t>(p.processId()), signal) == 0);
+        QVERIFY(p.waitForFinished(10000));
+        QCOMPARE(p.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(p.exitCode(), 0);
+        QVERIFY(peer.queryCount() < 65534);
+        QCOMPARE(p.readAllStandardError(), QByteArray());
+        QCOMPARE(p.readAllStandardOutput(),
+                 listHeading() + listLine("127.1.0.5", "LONGSCAN", "", "", "00.11.22.AA.BB.CC", "False", "False")
+                     + listLine("127.1.0.9", "LONGSCAN", "", "", "00.11.22.AA.BB.CC", "False", "False"));
+    }
+
+    // Ctrl+C during a long sweep: the address in progress is finished, the json of every address
+    // pinged so far is printed, status 0.
+    void interruptEndsASweep()
+    {
+        CORVANE_REQUIRE_ROOT();
+        QProcess p;
+        p.start(kExe, {"ping", "--format", "json", "--timeout", "1000", "127.2.0.0/16"});
+        QVERIFY(p.waitForStarted(5000));
+        QTest::qWait(500);
+        QVERIFY(::kill(static_cast<pid_t>(p.processId()), SIGINT) == 0);
+        QVERIFY(p.waitForFinished(10000));
+        QCOMPARE(p.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(p.exitCode(), 0);
+        QCOMPARE(p.readAllStandardError(), QByteArray());
+        QJsonParseError error {};
+        const QJsonArray a = QJsonDocument::fromJson(p.readAllStandardOutput(), &error).array();
+        QCOMPARE(error.error, QJsonParseError::NoError);
+        QVERIFY(!a.isEmpty());
+        QVERIFY(a.size() < 65534);
+        for (qsizetype i = 0; i < a.size(); ++i) {
+            QCOMPARE(a[i]["address"].toString(), QStringLiteral("127.2.%1.%2").arg((i + 1) / 256).arg((i + 1) % 256));
+            QCOMPARE(a[i]["status"].toString(), QStringLiteral("Received"));
+        }
+    }
+
+    // With stderr on a terminal the progress line is drawn there and removed at the end; stdout
+    // (a pipe) still carries only the list.
+    void progressOnATerminal()
+    {
+        CORVANE_REQUIRE_ROOT();
+        NbResponder peer(twoHosts());
+        QVERIFY2(startPeer(peer), qPrintable(peer.lastError()));
+        int master = -1;
+        int slave = -1;
+        QVERIFY(::openpty(&master, &slave, nullptr, nullptr, nullptr) == 0);
+        QProcess p;
+        p.setChildProcessModifier([slave] { ::dup2(slave, STDERR_FILENO); });
+        p.start(kExe, {"nbstat", "127.0.0.1-127.0.0.254"});
+        QVERIFY(p.waitForStarted(5000));
+        ::close(slave);
+        QVERIFY(p.waitForFinished(20000));
+        QCOMPARE(p.exitCode(), 0);
+        QByteArray tty;
+        ::fcntl(master, F_SETFL, O_NONBLOCK);
+        char buffer[4096];
+        for (ssize_t n; (n = ::read(master, buffer, sizeof buffer)) > 0;)
+            tty.append(buffer, n);
+        ::close(master);
+        QCOMPARE(p.readAllStandardOutput(), twoHostsList());
+        QVERIFY2(tty.contains("] 254/254 queried, 2 found, 0:0"), tty.constData());
+        QVERIFY2(QRegularExpression(QStringLiteral("^\\r\\[[#-]{24}\\] \\d+/254 queried"))
+                     .match(QString::fromUtf8(tty))
+                     .hasMatch(),
+                 tty.constData());
+        // The last thing on the terminal blanks the line and returns to its start.
+        QVERIFY(QRegularExpression(QStringLiteral("\\r +\\r$")).match(QString::fromUtf8(tty)).hasMatch());
+    }
+
+    void pingLoopback_data()
+    {
+        QTest::addColumn<QString>("format");
+        QTest::addColumn<QString>("pattern");
+        QTest::newRow("txt") << "txt"
+                             << "^IP               Status                    Data size Time\\n"
+                                "127\\.0\\.0\\.1        Received                  56        \\d+\\n"
+                                "127\\.0\\.0\\.2        Received                  56        \\d+\\n"
+                                "127\\.0\\.0\\.3        Received                  56        \\d+\\n$";
+        QTest::newRow("csv") << "csv"
+                             << "^IP,Status,Data size,Time\\r\\n127\\.0\\.0\\.1,Received,56,\\d+\\r\\n"
+                                "127\\.0\\.0\\.2,Received,56,\\d+\\r\\n127\\.0\\.0\\.3,Received,56,\\d+\\r\\n$";
+    }
+
+    void pingLoopback()
+    {
+        CORVANE_REQUIRE_ROOT();
+        QFETCH(QString, format);
+        QFETCH(QString, pattern);
+        const Run r = runScan({"ping", "--format", format, "--timeout", "1000", "127.0.0.1-127.0.0.3"});
+        QCOMPARE(r.code, 0);
+        QCOMPARE(r.err, QByteArray());
+        QVERIFY2(QRegularExpression(pattern).match(QString::fromUtf8(r.out)).hasMatch(), r.out.constData());
+    }
+
+    void pingJsonLoopback()
+    {
+        CORVANE_REQUIRE_ROOT();
+        const Run r = runScan({"ping", "--format", "json", "--timeout", "1000", "127.0.0.7/32"});
+        QCOMPARE(r.code, 0);
+        QCOMPARE(r.err, QByteArray());
+        const QJsonArray a = QJsonDocument::fromJson(r.out).array();
+        QCOMPARE(a.size(), 1);
+        const QJsonObject o = a[0].toObject();
+        QCOMPARE(o["address"].toString(), QStringLiteral("127.0.0.7"));
+        QCOMPARE(o["caption"].toString(), QStringLiteral("127.0.0.7"));
+        QCOMPARE(o["status"].toString(), QStringLiteral("Received"));
+        QCOMPARE(o["received"], QJsonValue(true));
+        QCOMPARE(o["ip_status"].toInt(), 0);
+        QCOMPARE(o["data_size"].toInt(), 56);
+        QVERIFY(o["time"].isDouble());
+    }
+};
+
+QTEST_GUILESS_MAIN(TestCorvaneScan)
+#include "tst_corvane_scan.moc"

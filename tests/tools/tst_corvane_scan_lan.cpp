@@ -1,0 +1,297 @@
+// corvane-scan in a private LAN of network namespaces: nmbd hosts scanned from a scanner
+// namespace, compared with what nmblookup sees; the local subnet without RANGE; a ping sweep.
+#include "NetnsLab.h"
+#include "TestSupport.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QRegularExpression>
+#include <QtTest>
+
+#include <map>
+
+using corvane::test::NetnsLab;
+
+namespace {
+
+const QString kExe = QStringLiteral(CORVANE_SCAN_EXE);
+const QString kScan = QStringLiteral("scan");
+const QString kRange = QStringLiteral("10.77.40.1-10.77.40.40");
+
+struct PlannedHost
+{
+    const char* host;
+    const char* address;
+    const char* name;
+    const char* workgroup;
+    QStringList aliases;
+};
+
+const std::vector<PlannedHost>& plan()
+{
+    static const std::vector<PlannedHost> hosts {
+        {"nb1", "10.77.40.11", "PC-ONE", "WGA", {}},
+        {"nb2", "10.77.40.12", "PC-TWO", "WGB", {QStringLiteral("FILES2")}},
+        {"nb3", "10.77.40.23", "THIRD", "WGA", {}},
+    };
+    return hosts;
+}
+
+// Up and answering ping, but no NetBIOS name service.
+const QString kQuiet = QStringLiteral("10.77.40.30");
+
+QString row(const QString& ip, const QString& comp, const QString& users, const QString& group, const QString& mac,
+            bool file, bool master)
+{
+    return QString::asprintf("%-16s %-16s %-16s %-16s %-18s %-14s %-14s", qPrintable(ip), qPrintable(comp),
+                             qPrintable(users), qPrintable(group), qPrintable(mac), file ? "True" : "False",
+                             master ? "True" : "False");
+}
+
+// The network-list row of a name table as nmblookup printed it, by the window's summary rules.
+QString rowFromNmblookup(const QString& ip, const QList<NetnsLab::NameEntry>& t, const QString& mac)
+{
+    QString comp, users, group;
+    bool compOpen = true, file = false, master = false;
+    for (const NetnsLab::NameEntry& e : t) {
+        if (e.suffix == 0x00 && e.group)
+            group = e.name;
+        else if (e.suffix == 0x00 && compOpen) {
+            comp = e.name;
+            compOpen = false;
+        } else if (e.suffix == 0x20 && !e.group)
+            file = true;
+        else if (((e.suffix == 0x1D || e.suffix == 0x1B) && !e.group) || (e.suffix == 0x01 && e.group))
+            master = true;
+        else if (e.suffix == 0x03 && !e.group)
+            users = users.isEmpty() ? e.name : users + QStringLiteral(", ") + e.name;
+    }
+    return row(ip, comp, users, group, mac, file, master);
+}
+
+QString shellQuote(const QString& s)
+{
+    QString q = s;
+    q.replace(QLatin1String("'"), QLatin1String("'\\''"));
+    return u'\'' + q + u'\'';
+}
+
+} // namespace
+
+class TestCorvaneScanLan : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void initTestCase()
+    {
+        CORVANE_REQUIRE_ROOT();
+        CORVANE_REQUIRE_PROGRAM("ip");
+        CORVANE_REQUIRE_PROGRAM("unshare");
+        CORVANE_REQUIRE_PROGRAM("nmbd");
+        CORVANE_REQUIRE_PROGRAM("nmblookup");
+        m_lab = std::make_unique<NetnsLab>();
+        NetnsLab& lab = *m_lab;
+        QVERIFY(lab.addSegment(QStringLiteral("lan")));
+        QVERIFY(lab.addHost(kScan, QStringLiteral("lan"), QStringLiteral("10.77.40.2/24")));
+        for (const auto& h : plan()) {
+            QVERIFY(lab.addHost(QLatin1String(h.host), QStringLiteral("lan"),
+                                QLatin1String(h.address) + QStringLiteral("/24")));
+            NetnsLab::NmbdConfig c;
+            c.netbiosName = QLatin1String(h.name);
+            c.workgroup = QLatin1String(h.workgroup);
+            c.aliases = h.aliases;
+            QVERIFY2(lab.startNmbd(QLatin1String(h.host), c), qPrintable(lab.lastError()));
+        }
+        QVERIFY(lab.addHost(QStringLiteral("quiet"), QStringLiteral("lan"), kQuiet + QStringLiteral("/24")));
+        QVERIFY2(lab.ok(), qPrintable(lab.lastError()));
+        for (const auto& h : plan())
+            QVERIFY2(lab.waitForNmbd(QLatin1String(h.host), kScan), qPrintable(lab.lastError()));
+        // Hosts that are no local master never hold an election: their tables stay as they are now.
+        const QString conf = m_dir.filePath(QStringLiteral("client.conf"));
+        QFile f(conf);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write("[global]\n");
+        f.close();
+        for (const auto& h : plan()) {
+            const QString ip = QLatin1String(h.address);
+            const NetnsLab::RunResult r = lab.run(kScan, {"nmblookup", "--configfile=" + conf, "-A", ip});
+            QCOMPARE(r.exitCode, 0);
+            m_tables[ip] = NetnsLab::parseNmblookup(r.out);
+            QVERIFY2(!m_tables[ip].isEmpty(), qPrintable(r.out));
+            const auto mac
+                = QRegularExpression(QStringLiteral("MAC Address = ([0-9A-F]{2}(-[0-9A-F]{2}){5})")).match(r.out);
+            QVERIFY2(mac.hasMatch(), qPrintable(r.out));
+            m_macs[ip] = mac.captured(1).replace(u'-', u'.');
+        }
+    }
+
+    void cleanupTestCase() { m_lab.reset(); }
+
+    // One object per nmbd host; each name table as nmblookup reads it.
+    void jsonNamesEqualNmblookup()
+    {
+        const NetnsLab::RunResult r = m_lab->run(kScan, {kExe, "nbstat", "--format", "json", kRange}, 30000);
+        QCOMPARE(r.exitCode, 0);
+        QCOMPARE(r.err, QString());
+        QJsonParseError error {};
+        const QJsonDocument doc = QJsonDocument::fromJson(r.out.toUtf8(), &error);
+        QCOMPARE(error.error, QJsonParseError::NoError);
+        const QJsonArray hosts = doc.array();
+        QCOMPARE(hosts.size(), qsizetype(plan().size()));
+        std::map<QString, QJsonObject> byIp;
+        for (const QJsonValue& v : hosts)
+            byIp[v.toObject()["address"].toString()] = v.toObject();
+        for (const auto& h : plan()) {
+            const QString ip = QLatin1String(h.address);
+            QVERIFY2(byIp.count(ip), qPrintable(ip + QStringLiteral(" missing")));
+            const QJsonObject& o = byIp[ip];
+            QList<NetnsLab::NameEntry> names;
+            for (const QJsonValue& n : o["names"].toArray())
+                names << NetnsLab::NameEntry {n["name"].toString(), n["suffix"].toString().toInt(nullptr, 16),
+                                              n["group"].toBool()};
+            QCOMPARE(names, m_tables[ip]);
+            QCOMPARE(o["computer_name"].toString(), QLatin1String(h.name));
+            QCOMPARE(o["workgroup"].toString(), QLatin1String(h.workgroup));
+            QCOMPARE(o["file_service"], QJsonValue(true));
+            QCOMPARE(o["master_browser"], QJsonValue(false));
+            QCOMPARE(o["mac"].toString(), m_macs[ip]);
+        }
+    }
+
+    // The list: the heading and one row per nmbd host, each the row nmblookup's table gives.
+    void txtOneRowPerHost_data()
+    {
+        QTest::addColumn<QStringList>("extra");
+        QTest::newRow("free port") << QStringList {};
+        QTest::newRow("from port 137") << QStringList {"--port137"};
+    }
+
+    void txtOneRowPerHost()
+    {
+        QFETCH(QStringList, extra);
+        const NetnsLab::RunResult r
+            = m_lab->run(kScan, QStringList {kExe, "nbstat"} + extra + QStringList {kRange}, 30000);
+        QCOMPARE(r.exitCode, 0);
+        QCOMPARE(r.err, QString());
+        QVERIFY(r.out.endsWith(QLatin1String("\r\n")));
+        QStringList lines = r.out.split(QStringLiteral("\r\n"));
+        lines.removeLast();
+        QVERIFY2(lines.size() == qsizetype(1 + plan().size()), qPrintable(r.out));
+        QCOMPARE(lines.size(), qsizetype(1 + plan().size()));
+        QCOMPARE(lines.takeFirst(),
+                 QString::asprintf("%-16s %-16s %-16s %-16s %-18s %-14s %-14s", "IP", "CompName", "UserName",
+                                   "WorkGroup", "MacAddress", "FileService", "MasterBrowser"));
+        QStringList expected;
+        for (const auto& h : plan()) {
+            const QString ip = QLatin1String(h.address);
+            expected << rowFromNmblookup(ip, m_tables[ip], m_macs[ip]);
+        }
+        lines.sort();
+        expected.sort();
+        QCOMPARE(lines, expected);
+    }
+
+    // Without RANGE: the scanner's subnet, found from its host name and interface as the window does.
+    void localSubnetWithoutRange()
+    {
+        QTemporaryDir dir;
+        QVERIFY(dir.isValid());
+        QFile hosts(dir.filePath(QStringLiteral("hosts")));
+        QVERIFY(hosts.open(QIODevice::WriteOnly));
+        hosts.write("10.77.40.2 cvscan\n");
+        hosts.close();
+        const QString script
+            = QStringLiteral("set -e; hostname cvscan; mount --bind %1 /etc/hosts; exec %2 nbstat --format csv")
+                  .arg(shellQuote(hosts.fileName()), shellQuote(kExe));
+        const NetnsLab::RunResult r
+            = m_lab->run(kScan, {"unshare", "--uts", "--mount", "--propagation", "private", "sh", "-c", script}, 30000);
+        QCOMPARE(r.exitCode, 0);
+        QCOMPARE(r.err, QString());
+        QStringList lines = r.out.split(QStringLiteral("\r\n"));
+        QCOMPARE(lines.takeFirst(),
+                 QStringLiteral("IP,CompName,UserName,WorkGroup,MacAddress,FileService,MasterBrowser"));
+        QCOMPARE(lines.takeLast(), QString());
+        QStringList ips;
+        for (const QString& l : lines)
+            ips << l.section(u',', 0, 0);
+        ips.sort();
+        QStringList planned;
+        for (const auto& h : plan())
+            planned << QLatin1String(h.address);
+        QCOMPARE(ips, planned);
+    }
+
+    // A sweep over a missing host, an nmbd host named in /etc/hosts, one without a name and the
+    // quiet host: one line each, with the ping page's texts.
+    void pingSweep()
+    {
+        QTemporaryDir dir;
+        QVERIFY(dir.isValid());
+        QFile hosts(dir.filePath(QStringLiteral("hosts")));
+        QVERIFY(hosts.open(QIODevice::WriteOnly));
+        hosts.write("10.77.40.11 pc-one.lab\n");
+        hosts.close();
+        // Lookups that /etc/hosts cannot answer go to a resolver on the namespace's loopback: none.
+        QFile resolv(dir.filePath(QStringLiteral("resolv.conf")));
+        QVERIFY(resolv.open(QIODevice::WriteOnly));
+        resolv.write("nameserver 127.0.0.1\noptions timeout:1 attempts:1\n");
+        resolv.close();
+        const QString script = QStringLiteral("set -e; mount --bind %1 /etc/hosts; mount --bind %2 /etc/resolv.conf; "
+                                              "exec %3 ping --resolve --timeout 300 10.77.40.10-10.77.40.12")
+                                   .arg(shellQuote(hosts.fileName()), shellQuote(resolv.fileName()), shellQuote(kExe));
+        const NetnsLab::RunResult r
+            = m_lab->run(kScan, {"unshare", "--mount", "--propagation", "private", "sh", "-c", script}, 30000);
+        QCOMPARE(r.exitCode, 0);
+        QCOMPARE(r.err, QString());
+        const QRegularExpression expected(
+            QStringLiteral("^IP               Status                    Data size Time\\n"
+                           "10\\.77\\.40\\.10      Cannot ping, status=[1-9]\\d*\\n"
+                           "10\\.77\\.40\\.11 pc-one\\.lab Received                  56        \\d+\\n"
+                           "10\\.77\\.40\\.12      Received                  56        \\d+\\n$"));
+        QVERIFY2(expected.match(r.out).hasMatch(), qPrintable(r.out));
+
+        const NetnsLab::RunResult j
+            = m_lab->run(kScan, {kExe, "ping", "--format", "json", "--timeout", "300", "10.77.40.29", kQuiet}, 30000);
+        QCOMPARE(j.exitCode, 0);
+        QCOMPARE(j.err, QString());
+        const QJsonArray a = QJsonDocument::fromJson(j.out.toUtf8()).array();
+        QCOMPARE(a.size(), 2);
+        QCOMPARE(a[0]["address"].toString(), QStringLiteral("10.77.40.29"));
+        QCOMPARE(a[0]["received"], QJsonValue(false));
+        QVERIFY(a[0]["status"].toString().startsWith(QLatin1String("Cannot ping, status=")));
+        QVERIFY(a[0]["data_size"].isNull());
+        QCOMPARE(a[1]["address"].toString(), kQuiet);
+        QCOMPARE(a[1]["caption"].toString(), kQuiet);
+        QCOMPARE(a[1]["status"].toString(), QStringLiteral("Received"));
+        QCOMPARE(a[1]["data_size"].toInt(), 56);
+    }
+
+    // Without permission for either ICMP socket every echo fails; the reason is said once, not per
+    // address, and the sweep still lists each address.
+    void pingWithoutPermission()
+    {
+        QVERIFY(m_lab->setSysctl(kScan, QStringLiteral("net.ipv4.ping_group_range"), QStringLiteral("1 0")));
+        const NetnsLab::RunResult r = m_lab->runAsUser(
+            kScan, 65534, 65534, {kExe, "ping", "--timeout", "100", "10.77.40.11-10.77.40.13"}, 30000);
+        QCOMPARE(r.exitCode, 0);
+        QVERIFY2(r.err.startsWith(QLatin1String("corvane-scan: ICMP sockets not permitted: "))
+                     && r.err.count(u'\n') == 1,
+                 qPrintable(r.err));
+        const QRegularExpression expected(QStringLiteral("^IP               Status                    Data size Time\\n"
+                                                         "10\\.77\\.40\\.11      Cannot ping, status=\\d+\\n"
+                                                         "10\\.77\\.40\\.12      Cannot ping, status=\\d+\\n"
+                                                         "10\\.77\\.40\\.13      Cannot ping, status=\\d+\\n$"));
+        QVERIFY2(expected.match(r.out).hasMatch(), qPrintable(r.out));
+    }
+
+private:
+    std::unique_ptr<NetnsLab> m_lab;
+    QTemporaryDir m_dir;
+    std::map<QString, QList<NetnsLab::NameEntry>> m_tables;
+    std::map<QString, QString> m_macs;
+};
+
+QTEST_GUILESS_MAIN(TestCorvaneScanLan)
+#include "tst_corvane_scan_lan.moc"

@@ -1,0 +1,166 @@
+#include "tools/ScanOutput.h"
+
+#include "platform/OemText.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+
+namespace corvane::scan {
+
+namespace {
+
+const QString kCrLf = QStringLiteral("\r\n");
+
+QJsonObject name_object(const nb_name_entry& entry)
+{
+    const bool unique = is_unique_name(entry.flags[0]);
+    QJsonObject o;
+    o[QLatin1String("name")] = OemNameToAnsi(nb_entry_display_name(entry));
+    o[QLatin1String("suffix")] = QString::asprintf("%02X", entry.suffix);
+    o[QLatin1String("group")] = !unique;
+    o[QLatin1String("service")] = QString::fromLatin1(suffix_service_name(entry.suffix, unique));
+    o[QLatin1String("flags")] = name_flags_text(entry.flags[0]);
+    return o;
+}
+
+QString trim_right(QString line)
+{
+    while (line.endsWith(u' '))
+        line.chop(1);
+    return line;
+}
+
+} // namespace
+
+TNetworkListRow network_list_row(const TFoundHost& host)
+{
+    const QStringList texts = NetBiosRowTexts(SummarizeNameTable(host.result.get()));
+    TNetworkListRow row;
+    row[0] = host.ip;
+    for (int i = 0; i < 6; ++i)
+        row[static_cast<std::size_t>(i + 1)] = texts.value(i);
+    return row;
+}
+
+QByteArray nbstat_txt(const std::vector<TFoundHost>& hosts, bool names)
+{
+    QList<TNetworkListRow> rows;
+    rows.reserve(static_cast<qsizetype>(hosts.size()));
+    for (const TFoundHost& h : hosts)
+        rows << network_list_row(h);
+    QByteArray out = NetworkListFile(rows);
+    if (!names)
+        return out;
+    QString text;
+    for (const TFoundHost& h : hosts) {
+        text += kCrLf + h.ip + kCrLf;
+        if (const std::optional<QStringList> lines = HostInfoLines(h.result.get()))
+            for (const QString& line : *lines)
+                text += line + kCrLf;
+    }
+    return out + text.toUtf8();
+}
+
+QString csv_field(const QString& text)
+{
+    if (!text.contains(u',') && !text.contains(u'"') && !text.contains(u'\r') && !text.contains(u'\n'))
+        return text;
+    QString q = text;
+    q.replace(u'"', QStringLiteral("\"\""));
+    return u'"' + q + u'"';
+}
+
+QByteArray csv_record(const QStringList& fields)
+{
+    QString line;
+    for (qsizetype i = 0; i < fields.size(); ++i) {
+        if (i)
+            line += u',';
+        line += csv_field(fields[i]);
+    }
+    return (line + kCrLf).toUtf8();
+}
+
+QByteArray nbstat_csv(const std::vector<TFoundHost>& hosts)
+{
+    QByteArray out = csv_record({QStringLiteral("IP"), QStringLiteral("CompName"), QStringLiteral("UserName"),
+                                 QStringLiteral("WorkGroup"), QStringLiteral("MacAddress"),
+                                 QStringLiteral("FileService"), QStringLiteral("MasterBrowser")});
+    for (const TFoundHost& h : hosts) {
+        const TNetworkListRow row = network_list_row(h);
+        out += csv_record(QStringList(row.begin(), row.end()));
+    }
+    return out;
+}
+
+QByteArray nbstat_json(const std::vector<TFoundHost>& hosts)
+{
+    QJsonArray array;
+    for (const TFoundHost& h : hosts) {
+        const TNameTableSummary s = SummarizeNameTable(h.result.get());
+        const QStringList texts = NetBiosRowTexts(s);
+        QJsonObject o;
+        o[QLatin1String("address")] = h.ip;
+        o[QLatin1String("computer_name")] = texts.value(0);
+        o[QLatin1String("user_names")] = texts.value(1);
+        o[QLatin1String("workgroup")] = texts.value(2);
+        o[QLatin1String("mac")] = s.mac_text;
+        o[QLatin1String("file_service")] = s.file_service;
+        o[QLatin1String("master_browser")] = s.master_browser;
+        QJsonArray names;
+        const nb_status_result* r = h.result.get();
+        if (r && r->status_header && r->name_table)
+            for (int i = 0; i < r->status_header->name_count; ++i)
+                names.append(name_object(r->name_table[i]));
+        o[QLatin1String("names")] = names;
+        array.append(o);
+    }
+    return QJsonDocument(array).toJson(QJsonDocument::Indented);
+}
+
+QByteArray ping_txt_heading()
+{
+    TPingResult heading;
+    heading.texts
+        = {QStringLiteral("IP"), QStringLiteral("Status"), QStringLiteral("Data size"), QStringLiteral("Time")};
+    return ping_txt_line(heading);
+}
+
+QByteArray ping_txt_line(const TPingResult& row)
+{
+    const TPingRowTexts& t = row.texts;
+    const QString line
+        = pad_right(t.caption, 16) + u' ' + pad_right(t.status, 25) + u' ' + pad_right(t.data_size, 9) + u' ' + t.time;
+    return (trim_right(line) + u'\n').toUtf8();
+}
+
+QByteArray ping_csv_heading()
+{
+    return csv_record(
+        {QStringLiteral("IP"), QStringLiteral("Status"), QStringLiteral("Data size"), QStringLiteral("Time")});
+}
+
+QByteArray ping_csv_line(const TPingResult& row)
+{
+    return csv_record({row.texts.caption, row.texts.status, row.texts.data_size, row.texts.time});
+}
+
+QByteArray ping_json(const std::vector<TPingResult>& rows)
+{
+    QJsonArray array;
+    for (const TPingResult& row : rows) {
+        QJsonObject o;
+        o[QLatin1String("address")] = row.address;
+        o[QLatin1String("caption")] = row.texts.caption;
+        o[QLatin1String("status")] = row.texts.status;
+        o[QLatin1String("received")] = row.received;
+        o[QLatin1String("ip_status")] = static_cast<qint64>(row.ipStatus);
+        o[QLatin1String("data_size")] = row.received ? QJsonValue(static_cast<qint64>(row.dataSize)) : QJsonValue();
+        o[QLatin1String("time")] = row.received ? QJsonValue(static_cast<qint64>(row.roundTripTime)) : QJsonValue();
+        array.append(o);
+    }
+    return QJsonDocument(array).toJson(QJsonDocument::Indented);
+}
+
+} // namespace corvane::scan

@@ -1,0 +1,395 @@
+#include "tools/ScanRunner.h"
+
+#include "icmp/Ping.h"
+#include "netbios/nbtscan.h"
+#include "support/My_net_tcpip.h"
+
+#include <QSocketNotifier>
+
+#include <fcntl.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <exception>
+
+namespace corvane::scan {
+
+namespace {
+
+int g_signalPipe[2] = {-1, -1};
+std::atomic<int> g_signals {0};
+
+void on_signal(int)
+{
+    if (g_signals.fetch_add(1) > 0)
+        ::_exit(130);
+    const int saved = errno;
+    const char byte = 1;
+    [[maybe_unused]] const ssize_t n = ::write(g_signalPipe[1], &byte, 1);
+    errno = saved;
+}
+
+// The scan thread's lines for a scan that never started.
+bool is_setup_failure(const QString& line)
+{
+    return line == QLatin1String("Failed to create socket") || line == QLatin1String("Failed to bind");
+}
+
+// False with errno set when the bytes could not all be written.
+bool write_all(std::FILE* to, const QByteArray& bytes)
+{
+    const std::size_t n = static_cast<std::size_t>(bytes.size());
+    const bool written = std::fwrite(bytes.constData(), 1, n, to) == n;
+    return std::fflush(to) == 0 && written;
+}
+
+} // namespace
+
+// --- TSignalPipe
+
+TSignalPipe::TSignalPipe(QObject* parent)
+    : QObject(parent)
+{
+    if (::pipe2(g_signalPipe, O_CLOEXEC | O_NONBLOCK) != 0)
+        return;
+    g_signals = 0;
+    struct sigaction sa
+    {
+    };
+    sa.sa_handler = on_signal;
+    sigemptyset(&sa.sa_mask);
+    sa.sa_flags = SA_RESTART;
+    ::sigaction(SIGINT, &sa, nullptr);
+    ::sigaction(SIGTERM, &sa, nullptr);
+    m_notifier = new QSocketNotifier(g_signalPipe[0], QSocketNotifier::Read, this);
+    connect(m_notifier, &QSocketNotifier::activated, this, [this] {
+        char buffer[16];
+        while (::read(g_signalPipe[0], buffer, sizeof buffer) > 0) { }
+        Q_EMIT interrupted();
+    });
+}
+
+TSignalPipe::~TSignalPipe()
+{
+    struct sigaction sa
+    {
+    };
+    sa.sa_handler = SIG_DFL;
+    sigemptyset(&sa.sa_mask);
+    ::sigaction(SIGINT, &sa, nullptr);
+    ::sigaction(SIGTERM, &sa, nullptr);
+    delete m_notifier;
+    for (int& fd : g_signalPipe) {
+        if (fd >= 0)
+            ::close(fd);
+        fd = -1;
+    }
+}
+
+// --- TProgressLine
+
+TProgressLine::TProgressLine(std::function<QString()> text, std::function<double()> fraction, QObject* parent)
+    : QObject(parent)
+    , m_text(std::move(text))
+    , m_fraction(std::move(fraction))
+    , m_enabled(enabledFor(STDERR_FILENO))
+{
+    m_timer.setInterval(200);
+    connect(&m_timer, &QTimer::timeout, this, &TProgressLine::draw);
+}
+
+bool TProgressLine::enabledFor(int fd)
+{
+    return ::isatty(fd) == 1;
+}
+
+void TProgressLine::start()
+{
+    m_clock.start();
+    m_running = true;
+    if (!m_enabled)
+        return;
+    m_timer.start();
+    draw();
+}
+
+QString TProgressLine::elapsedText() const
+{
+    const qint64 s = m_clock.isValid() ? m_clock.elapsed() / 1000 : 0;
+    if (s >= 3600)
+        return QString::asprintf("%lld:%02lld:%02lld", s / 3600, (s / 60) % 60, s % 60);
+    return QString::asprintf("%lld:%02lld", s / 60, s % 60);
+}
+
+void TProgressLine::draw()
+{
+    if (!m_enabled || !m_running)
+        return;
+    constexpr int width = 24;
+    const double f = std::clamp(m_fraction(), 0.0, 1.0);
+    const int filled = static_cast<int>(f * width);
+    const QString line = u'[' + QString(filled, u'#') + QString(width - filled, u'-') + QStringLiteral("] ") + m_text();
+    // Blanks over the rest of a longer line drawn before.
+    const QString padding(std::max<qsizetype>(0, m_shown - line.size()), u' ');
+    write_all(stderr, (u'\r' + line + padding).toUtf8());
+    m_shown = line.size();
+}
+
+void TProgressLine::clear()
+{
+    if (!m_enabled || m_shown == 0)
+        return;
+    write_all(stderr, (u'\r' + QString(m_shown, u' ') + u'\r').toUtf8());
+    m_shown = 0;
+}
+
+void TProgressLine::stop()
+{
+    m_timer.stop();
+    clear();
+    m_running = false;
+}
+
+// --- TScanRunner
+
+TScanRunner::TScanRunner(const TScanOptions& options, QObject* parent)
+    : QObject(parent)
+    , m_options(options)
+{ }
+
+TScanRunner::~TScanRunner() = default;
+
+void TScanRunner::errorLine(const QString& text)
+{
+    if (m_progress)
+        m_progress->clear();
+    write_all(stderr, (QStringLiteral("corvane-scan: ") + text + u'\n').toUtf8());
+    if (m_progress)
+        m_progress->draw();
+}
+
+void TScanRunner::writeOut(const QByteArray& bytes)
+{
+    // Both may share one terminal: keep the progress line off the data.
+    if (m_progress)
+        m_progress->clear();
+    if (!write_all(stdout, bytes) && m_writeError == 0)
+        m_writeError = errno ? errno : EIO;
+    if (m_progress)
+        m_progress->draw();
+}
+
+void TScanRunner::finish(int status)
+{
+    if (m_finished)
+        return;
+    m_finished = true;
+    if (m_progress)
+        m_progress->stop();
+    // Results that did not reach their file (a full disk, a closed pipe) are no successful survey.
+    if (m_writeError != 0 && status == 0) {
+        errorLine(QStringLiteral("cannot write the results: ") + QString::fromLocal8Bit(std::strerror(m_writeError)));
+        status = 1;
+    }
+    Q_EMIT finished(status);
+}
+
+bool TScanRunner::resolveRange()
+{
+    if (m_options.range) {
+        m_range = *m_options.range;
+        return true;
+    }
+    const TLocalLan lan = local_lan();
+    const std::optional<TAddressRange> local = local_scan_range(lan);
+    if (!local) {
+        errorLine(QStringLiteral("no interface carries the local address %1; give a RANGE")
+                      .arg(net_order_dotted(lan.address)));
+        return false;
+    }
+    if (m_options.command == TCommand::Nbstat)
+        if (const QString e = nbstat_range_error(*local); !e.isEmpty()) {
+            errorLine(e);
+            return false;
+        }
+    m_range = *local;
+    return true;
+}
+
+void TScanRunner::start()
+{
+    if (!resolveRange()) {
+        finish(1);
+        return;
+    }
+    if (m_options.command == TCommand::Nbstat)
+        startNbstat();
+    else
+        startPing();
+}
+
+void TScanRunner::stop()
+{
+    if (m_stopRequested || m_finished)
+        return;
+    m_stopRequested = true;
+    // The scan ends at the next return of its wait; its end event prints what it found.
+    if (m_scan)
+        m_scan->Terminate();
+}
+
+void TScanRunner::startNbstat()
+{
+    m_progress = std::make_unique<TProgressLine>(
+        [this] {
+            return QStringLiteral("%1/%2 queried, %3 found, %4")
+                .arg(m_scan ? m_scan->QueriesSent() : 0)
+                .arg(m_range.count())
+                .arg(m_hosts.size())
+                .arg(m_progress->elapsedText());
+        },
+        [this] { return m_scan ? double(m_scan->QueriesSent()) / double(m_range.count()) : 0.0; });
+
+    m_scan = std::make_unique<TNBTscanThread>();
+    m_scan->StartIP = dotted(m_range.first);
+    m_scan->EndIP = dotted(m_range.last);
+    m_scan->UsePort137 = m_options.port137;
+    m_scan->FreeResults = false;
+    m_scan->Bandwidth = m_options.bandwidth;
+    m_scan->OnReceive = [this](TNBTscanThread*, const QString& ip, nb_status_result* result) {
+        m_hosts.push_back({ip, TResultPtr(result)});
+    };
+    m_scan->OnError = [this](TNBTscanThread*, const QString& line) {
+        if (is_setup_failure(line))
+            m_setupFailed = true;
+        errorLine(line);
+    };
+    m_scan->OnTerminate = [this](TNBTscanThread*) { nbstatDone(); };
+    m_progress->start();
+    m_scan->Resume();
+    if (m_stopRequested) // interrupted before the scan began
+        m_scan->Terminate();
+}
+
+void TScanRunner::nbstatDone()
+{
+    m_progress->stop();
+    if (m_setupFailed) {
+        finish(1);
+        return;
+    }
+    switch (m_options.format) {
+    case TFormat::Txt:
+        writeOut(nbstat_txt(m_hosts, m_options.names));
+        break;
+    case TFormat::Csv:
+        writeOut(nbstat_csv(m_hosts));
+        break;
+    case TFormat::Json:
+        writeOut(nbstat_json(m_hosts));
+        break;
+    }
+    finish(0);
+}
+
+void TScanRunner::startPing()
+{
+    try {
+        m_ping = std::make_unique<TPing>();
+    } catch (const std::exception& e) {
+        errorLine(QString::fromLocal8Bit(e.what()));
+        finish(1);
+        return;
+    }
+    m_ping->SetTimeout(m_options.timeoutMs);
+    m_ping->OnEchoReply = [this](QObject*, TICMP*, std::int32_t replies) { pingReply(replies); };
+    // The engine says why an echo could not even be tried; once per distinct text, not per address.
+    m_ping->OnDisplay = [this](QObject*, TICMP*, const QString& msg) {
+        if (m_displayed.contains(msg))
+            return;
+        m_displayed.insert(msg);
+        errorLine(msg);
+    };
+    m_progress = std::make_unique<TProgressLine>(
+        [this] {
+            return QStringLiteral("%1/%2 pinged, %3 answered, %4")
+                .arg(m_pinged)
+                .arg(m_range.count())
+                .arg(m_answered)
+                .arg(m_progress->elapsedText());
+        },
+        [this] { return double(m_pinged) / double(m_range.count()); });
+    if (m_options.format == TFormat::Txt)
+        writeOut(ping_txt_heading());
+    else if (m_options.format == TFormat::Csv)
+        writeOut(ping_csv_heading());
+    m_current = m_range.first;
+    m_progress->start();
+    QTimer::singleShot(0, this, &TScanRunner::pingStep);
+}
+
+void TScanRunner::pingStep()
+{
+    if (m_stopRequested) {
+        pingDone();
+        return;
+    }
+    m_ping->SetAddress(dotted(m_current));
+    try {
+        m_ping->Ping();
+    } catch (const std::exception& e) {
+        errorLine(QString::fromLocal8Bit(e.what()));
+        finish(1);
+        return;
+    }
+    ++m_pinged;
+    if (m_current == m_range.last) {
+        pingDone();
+        return;
+    }
+    ++m_current;
+    QTimer::singleShot(0, this, &TScanRunner::pingStep);
+}
+
+void TScanRunner::pingReply(std::int32_t replies)
+{
+    const TIcmpEchoReply reply = m_ping->Reply();
+    TPingResult row;
+    row.address = m_ping->HostIP();
+    row.received = replies != 0;
+    row.ipStatus = reply.Status;
+    row.dataSize = reply.DataSize;
+    row.roundTripTime = reply.RoundTripTime;
+    std::function<QString(const QString&)> resolve;
+    if (m_options.resolve)
+        resolve = [](const QString& ip) { return ip_text_to_host_name(ip); };
+    row.texts = PingRowTexts(row.address, static_cast<std::uint32_t>(replies), reply.Status, reply.DataSize,
+                             reply.RoundTripTime, resolve);
+    if (row.received)
+        ++m_answered;
+    switch (m_options.format) {
+    case TFormat::Txt:
+        writeOut(ping_txt_line(row));
+        break;
+    case TFormat::Csv:
+        writeOut(ping_csv_line(row));
+        break;
+    case TFormat::Json:
+        m_pingRows.push_back(row);
+        break;
+    }
+}
+
+void TScanRunner::pingDone()
+{
+    m_progress->stop();
+    if (m_options.format == TFormat::Json)
+        writeOut(ping_json(m_pingRows));
+    finish(0);
+}
+
+} // namespace corvane::scan
