@@ -12,7 +12,9 @@
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <sched.h>
+#include <signal.h>
 #include <sys/socket.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <QScopeGuard>
@@ -179,6 +181,31 @@ void sendFrom(std::uint32_t fromHost, std::uint16_t fromPort, std::uint32_t toHo
     ::close(fd);
 }
 
+// Another test program may hold port 137 for a while (CTest serialises only its own run): wait
+// for it rather than fail.
+bool startPeer(NbResponder& peer)
+{
+    QDeadlineTimer deadline(60000);
+    while (!peer.start()) {
+        if (deadline.hasExpired())
+            return false;
+        QThread::msleep(200);
+    }
+    return true;
+}
+
+// The kernel id of this process's thread named name (QThread names its thread after the object).
+pid_t threadNamed(const QByteArray& name)
+{
+    const QStringList tasks = QDir(QStringLiteral("/proc/self/task")).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+    for (const QString& task : tasks) {
+        QFile comm(QStringLiteral("/proc/self/task/%1/comm").arg(task));
+        if (comm.open(QIODevice::ReadOnly) && comm.readAll().trimmed() == name)
+            return static_cast<pid_t>(task.toInt());
+    }
+    return 0;
+}
+
 int openFdCount()
 {
     return QDir(QStringLiteral("/proc/self/fd")).entryList(QDir::Files | QDir::System | QDir::NoDotAndDotDot).size();
@@ -240,6 +267,7 @@ private Q_SLOTS:
     void oddDatagrams();
     void drainLastsWhileDatagramsArrive_data();
     void drainLastsWhileDatagramsArrive();
+    void signalDuringDrain();
     void terminateWhileSending();
     void terminateWhileDraining();
     void bindFailsWhenPort137IsTaken();
@@ -288,7 +316,7 @@ void TestNbtScan::rangeIsQueriedOnceAscending()
     QFETCH(int, minGapMs);
 
     NbResponder peer(answerEach);
-    QVERIFY2(peer.start(), qPrintable(peer.lastError()));
+    QVERIFY2(startPeer(peer), qPrintable(peer.lastError()));
     Log log = std::make_shared<ScanLog>();
     TNBTscanThread* scan = makeScan(log, first, last);
     scan->Bandwidth = bandwidth;
@@ -366,7 +394,7 @@ void TestNbtScan::rangeEndingAtLoopbackBroadcast()
 {
     CORVANE_REQUIRE_ROOT();
     NbResponder peer(answerEach);
-    QVERIFY2(peer.start(), qPrintable(peer.lastError()));
+    QVERIFY2(startPeer(peer), qPrintable(peer.lastError()));
     Log log = std::make_shared<ScanLog>();
     makeScan(log, QStringLiteral("127.255.255.253"), QStringLiteral("127.255.255.255"))->Resume();
     QTRY_VERIFY_WITH_TIMEOUT(log->ended, 10000);
@@ -436,7 +464,7 @@ void TestNbtScan::answersAreDeliveredOncePerSource()
     QFETCH(QStringList, expected);
 
     NbResponder peer(handler);
-    QVERIFY2(peer.start(), qPrintable(peer.lastError()));
+    QVERIFY2(startPeer(peer), qPrintable(peer.lastError()));
     Log log = std::make_shared<ScanLog>();
     TNBTscanThread* scan = makeScan(log, QStringLiteral("127.0.0.9"), QStringLiteral("127.0.0.9"));
     scan->FreeResults = false;
@@ -467,7 +495,7 @@ void TestNbtScan::resultOwnership()
     QFETCH(bool, freeResults);
 
     NbResponder peer(answerEach);
-    QVERIFY2(peer.start(), qPrintable(peer.lastError()));
+    QVERIFY2(startPeer(peer), qPrintable(peer.lastError()));
     Log log = std::make_shared<ScanLog>();
     TNBTscanThread* scan = makeScan(log, QStringLiteral("127.0.0.1"), QStringLiteral("127.0.0.20"));
     scan->FreeResults = freeResults;
@@ -517,7 +545,7 @@ void TestNbtScan::receiveWithoutHandler()
     NbResponder peer([](const NbResponder::Query& q) {
         return std::vector<NbResponder::Datagram>{{answerFor(q)}, {answerFor(q), q.to + 0x100}};
     });
-    QVERIFY2(peer.start(), qPrintable(peer.lastError()));
+    QVERIFY2(startPeer(peer), qPrintable(peer.lastError()));
     Log log = std::make_shared<ScanLog>();
     TNBTscanThread* scan = makeScan(log, QStringLiteral("127.0.0.1"), QStringLiteral("127.0.0.30"));
     scan->OnReceive = nullptr;
@@ -570,7 +598,7 @@ void TestNbtScan::oddDatagrams()
     NbResponder peer([odd, payload](const NbResponder::Query& q) {
         return std::vector<NbResponder::Datagram>{{q.to == odd ? payload : answerFor(q)}};
     });
-    QVERIFY2(peer.start(), qPrintable(peer.lastError()));
+    QVERIFY2(startPeer(peer), qPrintable(peer.lastError()));
     Log log = std::make_shared<ScanLog>();
     TNBTscanThread* scan = makeScan(log, QStringLiteral("127.0.0.8"), QStringLiteral("127.0.0.10"));
     scan->FreeResults = false;
@@ -626,7 +654,7 @@ void TestNbtScan::drainLastsWhileDatagramsArrive()
             d.push_back({answerFor(q), dotted_host_order("127.0.2.1") + std::uint32_t(i), delaysMs[i]});
         return d;
     });
-    QVERIFY2(peer.start(), qPrintable(peer.lastError()));
+    QVERIFY2(startPeer(peer), qPrintable(peer.lastError()));
     Log log = std::make_shared<ScanLog>();
     makeScan(log, QStringLiteral("127.0.0.9"), QStringLiteral("127.0.0.9"))->Resume();
     QTRY_VERIFY_WITH_TIMEOUT(log->ended, 15000);
@@ -642,11 +670,47 @@ void TestNbtScan::drainLastsWhileDatagramsArrive()
     QCOMPARE(log->offThread, 0);
 }
 
+void TestNbtScan::signalDuringDrain()
+{
+    CORVANE_REQUIRE_ROOT();
+    // A signal that lands on the scan thread while it waits out the drain interrupts the wait; that
+    // is no failed wait, and the answer that comes 600 ms after the first is still taken.
+    struct sigaction quiet{};
+    quiet.sa_handler = [](int) {};
+    sigemptyset(&quiet.sa_mask);
+    struct sigaction before{};
+    QCOMPARE(::sigaction(SIGUSR1, &quiet, &before), 0);
+    const auto restore = qScopeGuard([&before] { ::sigaction(SIGUSR1, &before, nullptr); });
+
+    NbResponder peer([](const NbResponder::Query& q) {
+        return std::vector<NbResponder::Datagram>{{answerFor(q), dotted_host_order("127.0.5.1")},
+                                                  {answerFor(q), dotted_host_order("127.0.5.2"), 600}};
+    });
+    QVERIFY2(startPeer(peer), qPrintable(peer.lastError()));
+    Log log = std::make_shared<ScanLog>();
+    TNBTscanThread* scan = makeScan(log, QStringLiteral("127.0.0.9"), QStringLiteral("127.0.0.9"));
+    scan->setObjectName(QStringLiteral("nbt-signalled"));
+    scan->Resume();
+    QTRY_VERIFY_WITH_TIMEOUT(log->deliveries.size() == 1, 10000);
+    const pid_t tid = threadNamed("nbt-signalled");
+    QVERIFY(tid > 0);
+    for (int i = 0; i < 4; ++i) {
+        QTest::qWait(50);
+        if (!log->ended && log->deliveries.size() == 1)
+            ::syscall(SYS_tgkill, ::getpid(), tid, SIGUSR1);
+    }
+    QTRY_VERIFY_WITH_TIMEOUT(log->ended, 10000);
+    QCOMPARE(log->received(), (QStringList{"127.0.5.1", "127.0.5.2"}));
+    const std::int64_t quietNs = log->endNs - log->deliveries.last().atNs;
+    QVERIFY2(quietNs >= 999000000, qPrintable(QStringLiteral("ended %1 ms after the last answer").arg(quietNs / 1000000)));
+    QCOMPARE(log->offThread, 0);
+}
+
 void TestNbtScan::terminateWhileSending()
 {
     CORVANE_REQUIRE_ROOT();
     NbResponder peer(answerEach);
-    QVERIFY2(peer.start(), qPrintable(peer.lastError()));
+    QVERIFY2(startPeer(peer), qPrintable(peer.lastError()));
     Log log = std::make_shared<ScanLog>();
     // 65,535 addresses: more than a minute of sending.
     TNBTscanThread* scan = makeScan(log, QStringLiteral("127.1.0.1"), QStringLiteral("127.1.255.255"));
@@ -682,7 +746,7 @@ void TestNbtScan::terminateWhileDraining()
             d.push_back({answerFor(q), dotted_host_order("127.0.4.1") + std::uint32_t(i), 150 * i});
         return d;
     });
-    QVERIFY2(peer.start(), qPrintable(peer.lastError()));
+    QVERIFY2(startPeer(peer), qPrintable(peer.lastError()));
     Log log = std::make_shared<ScanLog>();
     TNBTscanThread* scan = makeScan(log, QStringLiteral("127.0.0.9"), QStringLiteral("127.0.0.9"));
     scan->Resume();
@@ -707,7 +771,7 @@ void TestNbtScan::bindFailsWhenPort137IsTaken()
 {
     CORVANE_REQUIRE_ROOT();
     NbResponder peer(answerEach); // holds 0.0.0.0:137
-    QVERIFY2(peer.start(), qPrintable(peer.lastError()));
+    QVERIFY2(startPeer(peer), qPrintable(peer.lastError()));
     const int fdsBefore = openFdCount();
     Log log = std::make_shared<ScanLog>();
     TNBTscanThread* scan = makeScan(log, QStringLiteral("127.0.0.9"), QStringLiteral("127.0.0.9"));
@@ -726,7 +790,7 @@ void TestNbtScan::bindFailsWhenPort137IsTaken()
 void TestNbtScan::port137WhenFree()
 {
     CORVANE_REQUIRE_ROOT();
-    QVERIFY2(udpPortFree(nb_name_service_port), "UDP port 137 is in use");
+    QTRY_VERIFY2_WITH_TIMEOUT(udpPortFree(nb_name_service_port), "UDP port 137 is in use", 60000);
     // No peer: bound to 0.0.0.0:137, the scan hears its own query to 127.0.0.1:137, which proves
     // that it went out from port 137. While the hand-over runs, the port is the scan's.
     Log log = std::make_shared<ScanLog>();
@@ -768,7 +832,7 @@ void TestNbtScan::receiverDestroyedDuringScan()
             d.push_back({QByteArray(2000, 'x')});
         return d;
     });
-    QVERIFY2(peer.start(), qPrintable(peer.lastError()));
+    QVERIFY2(startPeer(peer), qPrintable(peer.lastError()));
     auto* receiver = new QObject;
     Log log = std::make_shared<ScanLog>();
     TNBTscanThread* scan = makeScan(log, QStringLiteral("127.1.0.1"), QStringLiteral("127.1.0.200"), receiver);
@@ -814,7 +878,7 @@ void TestNbtScan::deletingARunningScan()
             d.push_back({answerFor(q), next++, 10 * i});
         return d;
     });
-    QVERIFY2(peer.start(), qPrintable(peer.lastError()));
+    QVERIFY2(startPeer(peer), qPrintable(peer.lastError()));
     Log log = std::make_shared<ScanLog>();
     TNBTscanThread* scan = makeScan(log, QStringLiteral("127.1.0.1"), last);
     scan->FreeResults = false;
@@ -824,16 +888,20 @@ void TestNbtScan::deletingARunningScan()
     if (busyMs > 0)
         QThread::msleep(static_cast<unsigned long>(busyMs)); // answers keep coming: the scan waits in a hand-over
     const qsizetype before = log->deliveries.size();
+    const std::uint32_t sentBefore = scan->QueriesSent();
 
     QElapsedTimer timer;
     timer.start();
     delete scan;
     qInfo("delete took %lld ms", static_cast<long long>(timer.elapsed()));
     QVERIFY(udpPortFree(port));
-    const int heard = peer.queryCount();
-    QTest::qWait(200);
+    QTest::qWait(300);
     QCOMPARE(log->deliveries.size(), before); // nothing is handed over once deletion started
     QCOMPARE(log->ended, 0);                  // nor does the end event run on the deleted object
+    // At most the query of the pass under way went out after the request.
+    const int heard = peer.queryCount();
+    QVERIFY2(heard <= int(sentBefore) + 1, qPrintable(QStringLiteral("%1 sent, %2 heard").arg(sentBefore).arg(heard)));
+    QTest::qWait(200);
     QCOMPARE(peer.queryCount(), heard);
     QCOMPARE(log->offThread, 0);
 }
