@@ -181,6 +181,32 @@ void sendFrom(std::uint32_t fromHost, std::uint16_t fromPort, std::uint32_t toHo
     ::close(fd);
 }
 
+// Whether a socket of this process is bound to UDP port (other test programs may use the port too).
+bool holdsUdpPort(std::uint16_t port)
+{
+    QSet<QByteArray> inodes;
+    QFile table(QStringLiteral("/proc/net/udp"));
+    if (!table.open(QIODevice::ReadOnly))
+        return false;
+    const QByteArray suffix = ':' + QByteArray::number(port, 16).toUpper().rightJustified(4, '0');
+    table.readLine(); // column titles
+    while (!table.atEnd()) {
+        const QList<QByteArray> fields = table.readLine().simplified().split(' ');
+        if (fields.size() > 9 && fields[1].endsWith(suffix))
+            inodes.insert(fields[9]);
+    }
+    const QDir fds(QStringLiteral("/proc/self/fd"));
+    for (const QString& fd : fds.entryList(QDir::Files | QDir::System | QDir::NoDotAndDotDot)) {
+        char buf[64] = {};
+        const QByteArray path = fds.filePath(fd).toLocal8Bit();
+        const ssize_t n = ::readlink(path.constData(), buf, sizeof buf - 1);
+        const QByteArray target(buf, n > 0 ? n : 0);
+        if (target.startsWith("socket:[") && inodes.contains(target.mid(8, target.size() - 9)))
+            return true;
+    }
+    return false;
+}
+
 // Another test program may hold port 137 for a while (CTest serialises only its own run): wait
 // for it rather than fail.
 bool startPeer(NbResponder& peer)
@@ -717,7 +743,7 @@ void TestNbtScan::terminateWhileSending()
     scan->Resume();
     QTRY_VERIFY_WITH_TIMEOUT(peer.queryCount() >= 100, 20000);
     const std::uint16_t port = peer.queries()[0].fromPort;
-    QVERIFY(!udpPortFree(port));
+    QVERIFY(holdsUdpPort(port));
 
     scan->Terminate();
     const std::uint32_t sentAtRequest = scan->QueriesSent();
@@ -730,7 +756,7 @@ void TestNbtScan::terminateWhileSending()
     QTRY_COMPARE_WITH_TIMEOUT(peer.queryCount(), int(log->sentAtEnd), 5000);
     QTest::qWait(100);
     QCOMPARE(peer.queryCount(), int(log->sentAtEnd));
-    QVERIFY(udpPortFree(port));
+    QVERIFY(!holdsUdpPort(port));
     QCOMPARE(log->errors, QStringList{});
     QCOMPARE(log->offThread, 0);
 }
@@ -759,7 +785,7 @@ void TestNbtScan::terminateWhileDraining()
     qInfo("ended %lld ms after the request", static_cast<long long>((log->endNs - requestNs) / 1000000));
     const qsizetype atEnd = log->deliveries.size();
     QVERIFY(atEnd < 40);
-    QVERIFY(udpPortFree(port));
+    QVERIFY(!holdsUdpPort(port));
     QTest::qWait(400);
     QCOMPARE(log->deliveries.size(), atEnd);
     QVERIFY(peer.answersSent() > atEnd);
@@ -795,7 +821,7 @@ void TestNbtScan::port137WhenFree()
     // that it went out from port 137. While the hand-over runs, the port is the scan's.
     Log log = std::make_shared<ScanLog>();
     bool portHeld = false;
-    log->duringReceive = [&portHeld](const Delivery&) { portHeld = !udpPortFree(nb_name_service_port); };
+    log->duringReceive = [&portHeld](const Delivery&) { portHeld = holdsUdpPort(nb_name_service_port); };
     TNBTscanThread* scan = makeScan(log, QStringLiteral("127.0.0.1"), QStringLiteral("127.0.0.1"));
     scan->UsePort137 = true;
     scan->FreeResults = false;
@@ -816,7 +842,7 @@ void TestNbtScan::port137WhenFree()
     QCOMPARE(own->status_header->header_flags, std::uint16_t{0x0010}); // a query, not an answer
     QCOMPARE(own->status_header->question_count, std::uint16_t{1});
     QCOMPARE(QByteArray(own->status_header->rr_name), QByteArray(reference->status_header->rr_name));
-    QVERIFY(udpPortFree(nb_name_service_port));
+    QVERIFY(!holdsUdpPort(nb_name_service_port));
     QCOMPARE(log->offThread, 0);
 }
 
@@ -894,7 +920,7 @@ void TestNbtScan::deletingARunningScan()
     timer.start();
     delete scan;
     qInfo("delete took %lld ms", static_cast<long long>(timer.elapsed()));
-    QVERIFY(udpPortFree(port));
+    QVERIFY(!holdsUdpPort(port));
     QTest::qWait(300);
     QCOMPARE(log->deliveries.size(), before); // nothing is handed over once deletion started
     QCOMPARE(log->ended, 0);                  // nor does the end event run on the deleted object
