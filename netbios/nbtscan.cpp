@@ -183,6 +183,10 @@ void TNBTscanThread::RunScan()
     std::uint32_t current = ntohl(first);
     const std::uint32_t last_host = ntohl(last);
     bool all_queried = false;
+    // The wait time-out; while draining, the scan ends after this long without a datagram.
+    constexpr std::int64_t second_ns = 1000000000;
+    std::int64_t quiet_until_ns = 0;
+    bool quiet_restarts = false;
 
     sockaddr_in from{};
     alignas(8) std::uint8_t buffer[1024];
@@ -191,16 +195,26 @@ void TNBTscanThread::RunScan()
         // While sending and not yet due, sleep until the next millisecond tick instead of spinning
         // on a writable socket; answers still wake the wait at once.
         pollfd pfd{fd, POLLIN, 0};
-        std::int64_t wait_ns = 1000000000;
+        std::int64_t wait_ns = second_ns;
         if (sending) {
             const std::int64_t left = ns_until_due(last_send, interval);
             if (left <= 0)
                 pfd.events |= POLLOUT;
             else
                 wait_ns = left < wait_ns ? left : wait_ns;
+        } else {
+            if (quiet_restarts) {
+                quiet_until_ns = corvane::platform::monotonic_ns() + second_ns;
+                quiet_restarts = false;
+            }
+            const std::int64_t left = quiet_until_ns - corvane::platform::monotonic_ns();
+            wait_ns = left > 0 ? left : 0;
         }
         const timespec timeout{static_cast<time_t>(wait_ns / 1000000000), static_cast<long>(wait_ns % 1000000000)};
         const int ready = ::ppoll(&pfd, 1, &timeout, nullptr);
+        // A signal landing on this thread is no failed wait: wait on for what is left of the second.
+        if (ready < 0 && errno == EINTR)
+            continue;
         if (ready <= 0 || isInterruptionRequested()) {
             if (!sending)
                 break;
@@ -208,6 +222,7 @@ void TNBTscanThread::RunScan()
         }
 
         if (pfd.revents & (POLLIN | POLLERR)) {
+            quiet_restarts = true;
             socklen_t from_length = sizeof from;
             const ssize_t got = ::recvfrom(fd, buffer, sizeof buffer, MSG_TRUNC | MSG_DONTWAIT,
                                            reinterpret_cast<sockaddr*>(&from), &from_length);
@@ -226,8 +241,9 @@ void TNBTscanThread::RunScan()
             }
             // Bound to port 137 the socket also hears the name service's requests: registrations
             // that every host broadcasts, our own query to an address of this machine. They are no
-            // answers, and taking one would use up the sender's single delivery.
-            if (result->status_header && result->parsed_length >= 4
+            // answers, and taking one would use up the sender's single delivery. On a port of its
+            // own the socket hears only what is sent to it, and all of that is delivered.
+            if (UsePort137 && result->status_header && result->parsed_length >= 4
                 && (result->status_header->header_flags & 0x8000) == 0) {
                 release_result(result);
                 continue;
@@ -247,6 +263,7 @@ void TNBTscanThread::RunScan()
             && time_not_before(time_diff(time_of_day(), last_send), interval)) {
             if (all_queried) {
                 sending = false;
+                quiet_restarts = true;
                 continue;
             }
             const std::uint32_t tid = scan_transaction_id(time_of_day(), start_second);
