@@ -2,6 +2,7 @@
 
 #include <QCoreApplication>
 #include <QFile>
+#include <QtEndian>
 
 #include <elf.h>
 
@@ -23,8 +24,9 @@ QString version_in_notes(const QByteArray& block)
 {
     qsizetype pos = 0;
     while (block.size() - pos >= 12) {
-        std::uint32_t hdr[3];
-        std::memcpy(hdr, block.constData() + pos, 12);
+        const char* at = block.constData() + pos;
+        const std::uint32_t hdr[3] = {qFromUnaligned<std::uint32_t>(at), qFromUnaligned<std::uint32_t>(at + 4),
+                                      qFromUnaligned<std::uint32_t>(at + 8)};
         const qsizetype nameLen = (qsizetype(hdr[0]) + 3) & ~qsizetype(3);
         const qsizetype descLen = (qsizetype(hdr[1]) + 3) & ~qsizetype(3);
         pos += 12;
