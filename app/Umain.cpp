@@ -15,11 +15,13 @@
 #include <QDir>
 #include <QFileDialog>
 #include <QFontDatabase>
+#include <QHeaderView>
 #include <QItemSelectionModel>
 #include <QKeyEvent>
 #include <QPainter>
 #include <QSaveFile>
 #include <QScreen>
+#include <QStyle>
 
 #include <algorithm>
 
@@ -79,16 +81,28 @@ TFrm_Corvane::TFrm_Corvane(QWidget* parent) : QMainWindow(parent), m_ui(std::mak
     m_ui->LstVw_Res->setFont(fixed);
     m_ui->Lst_HostInfo->setFont(fixed);
     m_ui->LstVw_Ping->setFont(fixed);
-    const int resWidths[] = {150, -1, -1, -1, 150, 80, 80};
-    for (int i = 0; i < 7; ++i) {
-        if (resWidths[i] > 0)
-            m_ui->LstVw_Res->setColumnWidth(i, resWidths[i]);
-        else
-            m_ui->LstVw_Res->resizeColumnToContents(i);
-    }
-    const int pingWidths[] = {150, 150, 100, 80};
-    for (int i = 0; i < 4; ++i)
-        m_ui->LstVw_Ping->setColumnWidth(i, pingWidths[i]);
+    // Column widths in characters of the fixed-pitch font, wide enough for the longest value (an
+    // address, a 15-character name, a MAC text, a status text) and the heading; -1: the three name
+    // columns share what is left, as auto-size columns do.
+    const auto setWidths = [](QTreeWidget* list, const std::vector<int>& chars) {
+        QHeaderView* header = list->header();
+        header->setStretchLastSection(false);
+        const QFontMetrics fm(list->font());
+        const int padding = 2 * list->style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, list)
+                          + 2 * fm.averageCharWidth();
+        for (int i = 0; i < int(chars.size()); ++i) {
+            if (chars[size_t(i)] < 0) {
+                header->setSectionResizeMode(i, QHeaderView::Stretch);
+                continue;
+            }
+            const int text = std::max(fm.horizontalAdvance(QString(chars[size_t(i)], u'0')),
+                                      fm.horizontalAdvance(list->headerItem()->text(i)));
+            list->setColumnWidth(i, text + padding);
+        }
+    };
+    setWidths(m_ui->LstVw_Res, {15, -1, -1, -1, 17, 5, 5});
+    setWidths(m_ui->LstVw_Ping, {40, 25, 5, 5});
+    m_ui->LstVw_Ping->header()->setStretchLastSection(true);
     m_ui->LstVw_Res->setContextMenuPolicy(Qt::ActionsContextMenu);
     m_ui->LstVw_Res->addAction(m_ui->Opensharedfolders1);
     m_ui->LstVw_Res->addAction(m_ui->Savenetworklist1);
@@ -401,6 +415,7 @@ void TFrm_Corvane::NetBiosStat1Receive(TNBTscanThread*, const QString& IP, nb_st
     QStringList columns{IP};
     columns << NetBiosRowTexts(summary);
     auto* row = new QTreeWidgetItem(columns);
+    row->setToolTip(2, columns.at(2)); // a long user list does not fit its column
     row->setData(0, ResultRole, QVariant::fromValue(reinterpret_cast<quintptr>(Result)));
     m_ui->LstVw_Res->addTopLevelItem(row);
 }
