@@ -1,27 +1,49 @@
 #include "app/Umain.h"
 
+#include "icmp/Ping.h"
+#include "netbios/nbtscan.h"
+#include "netbios/netBios_procs.h"
+#include "platform/Browser.h"
+#include "platform/FileVersion.h"
 #include "support/LanRange.h"
 #include "support/My_net_tcpip.h"
+#include "support/ResultText.h"
 #include "ui_Umain.h"
 
 #include <QCloseEvent>
 #include <QDesktopServices>
+#include <QDir>
+#include <QFileDialog>
 #include <QFontDatabase>
+#include <QHeaderView>
+#include <QItemSelectionModel>
 #include <QKeyEvent>
 #include <QPainter>
+#include <QSaveFile>
 #include <QScreen>
-#include <QUrl>
+#include <QStyle>
 
 #include <algorithm>
 
 #include <arpa/inet.h>
-#include <ifaddrs.h>
-#include <netdb.h>
 #include <netinet/in.h>
-#include <unistd.h>
 
 const QString TFrm_Corvane::ProductPage = QStringLiteral("https://www.example.com/tools/corvane/");
 
+namespace {
+
+constexpr int ResultRole = Qt::UserRole;
+
+QString dotted(std::uint32_t netOrder)
+{
+    in_addr a{};
+    a.s_addr = netOrder;
+    char buf[INET_ADDRSTRLEN] = {};
+    ::inet_ntop(AF_INET, &a, buf, sizeof buf);
+    return QString::fromLatin1(buf);
+}
+
+} // namespace
 
 QIcon corvane_main_icon()
 {
@@ -43,20 +65,44 @@ QIcon corvane_main_icon()
 TFrm_Corvane::TFrm_Corvane(QWidget* parent) : QMainWindow(parent), m_ui(std::make_unique<Ui::TFrm_Corvane>())
 {
     m_ui->setupUi(this);
+
+    // The form's ping component.
+    m_Ping1 = new TPing(this);
+    m_Ping1->setObjectName(QStringLiteral("Ping1"));
+    m_Ping1->SetSize(56);
+    m_Ping1->SetTimeout(1000);
+    m_Ping1->SetTTL(64);
+    m_Ping1->SetFlags(0);
+    m_Ping1->OnEchoReply = [this](QObject* Sender, TICMP* Icmp, std::int32_t Status) {
+        Ping1EchoReply(Sender, Icmp, Status);
+    };
+
     const QFont fixed = QFontDatabase::systemFont(QFontDatabase::FixedFont);
     m_ui->LstVw_Res->setFont(fixed);
     m_ui->Lst_HostInfo->setFont(fixed);
     m_ui->LstVw_Ping->setFont(fixed);
-    const int resWidths[] = {150, -1, -1, -1, 150, 80, 80};
-    for (int i = 0; i < 7; ++i) {
-        if (resWidths[i] > 0)
-            m_ui->LstVw_Res->setColumnWidth(i, resWidths[i]);
-        else
-            m_ui->LstVw_Res->resizeColumnToContents(i);
-    }
-    const int pingWidths[] = {150, 150, 100, 80};
-    for (int i = 0; i < 4; ++i)
-        m_ui->LstVw_Ping->setColumnWidth(i, pingWidths[i]);
+    // Column widths in characters of the fixed-pitch font, wide enough for the longest value (an
+    // address, a 15-character name, a MAC text, a status text) and the heading; -1: the three name
+    // columns share what is left, as auto-size columns do.
+    const auto setWidths = [](QTreeWidget* list, const std::vector<int>& chars) {
+        QHeaderView* header = list->header();
+        header->setStretchLastSection(false);
+        const QFontMetrics fm(list->font());
+        const int padding = 2 * list->style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, list)
+                          + 2 * fm.averageCharWidth();
+        for (int i = 0; i < int(chars.size()); ++i) {
+            if (chars[size_t(i)] < 0) {
+                header->setSectionResizeMode(i, QHeaderView::Stretch);
+                continue;
+            }
+            const int text = std::max(fm.horizontalAdvance(QString(chars[size_t(i)], u'0')),
+                                      fm.horizontalAdvance(list->headerItem()->text(i)));
+            list->setColumnWidth(i, text + padding);
+        }
+    };
+    setWidths(m_ui->LstVw_Res, {15, -1, -1, -1, 17, 5, 5});
+    setWidths(m_ui->LstVw_Ping, {40, 25, 5, 5});
+    m_ui->LstVw_Ping->header()->setStretchLastSection(true);
     m_ui->LstVw_Res->setContextMenuPolicy(Qt::ActionsContextMenu);
     m_ui->LstVw_Res->addAction(m_ui->Opensharedfolders1);
     m_ui->LstVw_Res->addAction(m_ui->Savenetworklist1);
@@ -70,23 +116,37 @@ TFrm_Corvane::TFrm_Corvane(QWidget* parent) : QMainWindow(parent), m_ui(std::mak
     m_ui->StatusBar1->addWidget(m_panel0);
     m_ui->StatusBar1->addWidget(m_panel1);
 
-    m_ui->Lbwww->setText(ProductPage);
-    m_ui->Lbwww->adjustSize();
-    m_ui->Lbwww->setCursor(Qt::PointingHandCursor);
-    m_ui->Lbwww->setStyleSheet(QStringLiteral("color: blue"));
-    m_ui->Lbwww->installEventFilter(this);
+    TSubPathLabel* link = m_ui->Lbwww;
+    link->setAutosize(true);
+    link->setTransparent(false);
+    link->setCaption(ProductPage);
+    link->setCursor(Qt::PointingHandCursor);
     // Keeps the link's distance to the header's right edge, as laid out at the form's width.
-    m_linkRightGap = std::max(8, 834 - (m_ui->Lbwww->x() + m_ui->Lbwww->width()));
+    m_linkRightGap = std::max(8, 834 - (link->x() + link->width()));
     m_ui->PnlHeader->installEventFilter(this);
 
     for (QWidget* field : {static_cast<QWidget*>(m_ui->Ed_IPstart), static_cast<QWidget*>(m_ui->Ed_IPend),
                            static_cast<QWidget*>(m_ui->Ed_IP)})
         field->installEventFilter(this);
+    m_ui->LstVw_Res->viewport()->installEventFilter(this);
 
+    connect(m_ui->But_Scan, &QPushButton::clicked, this, &TFrm_Corvane::But_ScanClick);
+    connect(m_ui->But_Stop, &QPushButton::clicked, this, &TFrm_Corvane::But_StopClick);
     connect(m_ui->But_getLocalIPrange, &QPushButton::clicked, this, &TFrm_Corvane::But_getLocalIPrangeClick);
     connect(m_ui->But_IP2Host, &QPushButton::clicked, this, &TFrm_Corvane::But_IP2HostClick);
     connect(m_ui->But_Host2IP, &QPushButton::clicked, this, &TFrm_Corvane::But_Host2IPClick);
-    connect(m_ui->But_Stop, &QPushButton::clicked, this, &TFrm_Corvane::But_StopClick);
+    connect(link, &TSubPathLabel::clicked, this, &TFrm_Corvane::LbwwwClick);
+    connect(m_ui->Opensharedfolders1, &QAction::triggered, this, &TFrm_Corvane::Opensharedfolders1Click);
+    connect(m_ui->Savenetworklist1, &QAction::triggered, this, &TFrm_Corvane::Savenetworklist1Click);
+    connect(m_ui->LstVw_Res->selectionModel(), &QItemSelectionModel::selectionChanged, this,
+            [this](const QItemSelection& selected, const QItemSelection& deselected) {
+                for (const QModelIndex& index : deselected.indexes())
+                    if (index.column() == 0)
+                        LstVw_ResSelectItem(m_ui->LstVw_Res->topLevelItem(index.row()), false);
+                for (const QModelIndex& index : selected.indexes())
+                    if (index.column() == 0)
+                        LstVw_ResSelectItem(m_ui->LstVw_Res->topLevelItem(index.row()), true);
+            });
 
     resize(834, 642);
     if (const QScreen* screen = QGuiApplication::primaryScreen())
@@ -94,7 +154,11 @@ TFrm_Corvane::TFrm_Corvane(QWidget* parent) : QMainWindow(parent), m_ui(std::mak
     FormCreate();
 }
 
-TFrm_Corvane::~TFrm_Corvane() = default;
+TFrm_Corvane::~TFrm_Corvane()
+{
+    // Rows still holding results (a window destroyed without being closed) give them back here.
+    ClearResults();
+}
 
 QLabel* TFrm_Corvane::statusPanel(int index) const
 {
@@ -111,6 +175,8 @@ void TFrm_Corvane::FormCreate()
 
 void TFrm_Corvane::FormClose()
 {
+    // From here on a scan's late hand-overs are dropped and a running sweep ends.
+    m_closed = true;
     winsock_cleanup();
     ClearResults();
     QCoreApplication::processEvents();
@@ -118,7 +184,26 @@ void TFrm_Corvane::FormClose()
 
 void TFrm_Corvane::ClearResults()
 {
-    m_ui->LstVw_Res->clear();
+    QTreeWidget* list = m_ui->LstVw_Res;
+    for (int i = 0; i < list->topLevelItemCount(); ++i) {
+        QTreeWidgetItem* row = list->topLevelItem(i);
+        release_result(RowResult(row));
+        row->setData(0, ResultRole, QVariant());
+    }
+    list->clear();
+}
+
+nb_status_result* TFrm_Corvane::RowResult(const QTreeWidgetItem* row)
+{
+    if (!row)
+        return nullptr;
+    return reinterpret_cast<nb_status_result*>(row->data(0, ResultRole).value<quintptr>());
+}
+
+bool TFrm_Corvane::ScanThreadsAlive() const
+{
+    return std::any_of(m_startedScans.cbegin(), m_startedScans.cend(),
+                       [](const QPointer<TNBTscanThread>& t) { return !t.isNull(); });
 }
 
 void TFrm_Corvane::closeEvent(QCloseEvent* event)
@@ -132,7 +217,6 @@ void TFrm_Corvane::placeLink()
     QWidget* link = m_ui->Lbwww;
     link->move(m_ui->PnlHeader->width() - m_linkRightGap - link->width(), link->y());
 }
-
 
 int TFrm_Corvane::Ed_IPstartKeyPress(int key)
 {
@@ -176,9 +260,9 @@ bool TFrm_Corvane::eventFilter(QObject* watched, QEvent* event)
             placeLink();
         return QMainWindow::eventFilter(watched, event);
     }
-    if (watched == m_ui->Lbwww) {
-        if (event->type() == QEvent::MouseButtonRelease)
-            LbwwwClick();
+    if (watched == m_ui->LstVw_Res->viewport()) {
+        if (event->type() == QEvent::MouseButtonDblClick)
+            LstVw_ResDblClick();
         return QMainWindow::eventFilter(watched, event);
     }
     if (event->type() == QEvent::KeyPress) {
@@ -221,19 +305,211 @@ void TFrm_Corvane::But_Host2IPClick()
     m_ui->Ed_IP->setText(host_name_to_ip_text(m_ui->Ed_Host->text()));
 }
 
+void TFrm_Corvane::But_ScanClick()
+{
+    try {
+        StopRequested = false;
+        LastNbtIP.clear();
+        m_ui->Lst_err->clear();
+        QWidget* page = m_ui->PageCtrlRes->currentWidget();
+        if (page == m_ui->Tab_Nbt) {
+            ClearResults();
+            m_ui->Lst_HostInfo->clear();
+            // The window guards the hand-overs: once it is gone they are dropped.
+            auto thread = std::make_unique<TNBTscanThread>(this);
+            m_ScanThread = thread.get();
+            thread->StartIP = m_ui->Ed_IPstart->text();
+            thread->EndIP = m_ui->Ed_IPend->text();
+            thread->UsePort137 = m_ui->Chk_p137->isChecked();
+            thread->FreeResults = false;
+            thread->OnReceive = [this](TNBTscanThread* Sender, const QString& IP, nb_status_result* Result) {
+                NetBiosStat1Receive(Sender, IP, Result);
+            };
+            thread->OnError = [this](TNBTscanThread* Sender, const QString& Text) { NetBiosScanError(Sender, Text); };
+            thread->OnTerminate = [this](TNBTscanThread* Sender) { NetBiosScanDone(Sender); };
+            thread->FreeOnTerminate = true;
+            m_startedScans.removeAll(nullptr);
+            m_startedScans.append(thread.get());
+            thread.release()->Resume();
+        } else if (page == m_ui->Tab_Ping) {
+            m_ui->LstVw_Ping->clear();
+            PingRange(m_ui->Ed_IPstart->text(), m_ui->Ed_IPend->text());
+        }
+    } catch (...) {
+        ShowMessage(QMessageBox::Critical, QStringLiteral("Error ocured on scanning"));
+    }
+}
+
 void TFrm_Corvane::But_StopClick()
 {
-    m_stopRequested = true;
+    StopRequested = true;
+    if (m_ScanThread && m_ScanThread->isRunning())
+        m_ScanThread->Terminate();
+}
+
+void TFrm_Corvane::PingRange(const QString& firstText, const QString& lastText)
+{
+    const std::uint32_t first = ::inet_addr(firstText.toLatin1().constData());
+    const std::uint32_t last = ::inet_addr(lastText.toLatin1().constData());
+
+    bool isNumber = false;
+    const int timeout = m_ui->Ed_timeout->text().toInt(&isNumber);
+    if (isNumber) {
+        m_Ping1->SetTimeout(timeout);
+    } else {
+        m_Ping1->SetTimeout(30);
+        m_ui->Ed_timeout->setText(QStringLiteral("30"));
+    }
+
+    // Host order compared as signed numbers: 128.0.0.0 and above lie below 0.0.0.0.
+    const auto signedHost = [](std::uint32_t netOrder) { return static_cast<std::int32_t>(ntohl(netOrder)); };
+    if (signedHost(last) < signedHost(first) || first == 0 || last == 0)
+        return;
+
+    std::uint32_t current = first;
+    while (signedHost(current) <= signedHost(last)) {
+        m_Ping1->SetAddress(dotted(current));
+        m_Ping1->Ping();
+        if (StopRequested || m_closed)
+            break;
+        // Ends after the last address, so a range ending at 127.255.255.255 does not wrap on.
+        if (current == last)
+            break;
+        current = htonl(ntohl(current) + 1);
+    }
+    if (m_closed)
+        return;
+    ShowMessage(QMessageBox::Information, QStringLiteral("Ping finished."));
+    m_panel1->setText(QString());
+}
+
+void TFrm_Corvane::Ping1EchoReply(QObject*, TICMP*, std::int32_t Status)
+{
+    const TIcmpEchoReply reply = m_Ping1->Reply();
+    std::function<QString(const QString&)> resolve;
+    if (m_ui->chb_resolve_host->isChecked())
+        resolve = [](const QString& ip) { return ip_text_to_host_name(ip); };
+    const TPingRowTexts texts = PingRowTexts(m_Ping1->HostIP(), static_cast<std::uint32_t>(Status), reply.Status,
+                                             reply.DataSize, reply.RoundTripTime, resolve);
+    QStringList columns{texts.caption, texts.status};
+    if (Status != 0)
+        columns << texts.data_size << texts.time;
+    m_ui->LstVw_Ping->addTopLevelItem(new QTreeWidgetItem(columns));
+    QCoreApplication::processEvents();
+}
+
+void TFrm_Corvane::NetBiosStat1Receive(TNBTscanThread*, const QString& IP, nb_status_result* Result)
+{
+    if (m_closed || IP == LastNbtIP) {
+        release_result(Result);
+        return;
+    }
+    LastNbtIP = IP;
+    const TNameTableSummary summary = SummarizeNameTable(Result);
+    QStringList columns{IP};
+    columns << NetBiosRowTexts(summary);
+    auto* row = new QTreeWidgetItem(columns);
+    row->setToolTip(2, columns.at(2)); // a long user list does not fit its column
+    row->setData(0, ResultRole, QVariant::fromValue(reinterpret_cast<quintptr>(Result)));
+    m_ui->LstVw_Res->addTopLevelItem(row);
+}
+
+void TFrm_Corvane::NetBiosScanError(TNBTscanThread*, const QString& Text)
+{
+    if (m_closed)
+        return;
+    m_ui->Lst_err->appendPlainText(Text);
+}
+
+void TFrm_Corvane::NetBiosScanDone(TNBTscanThread* Sender)
+{
+    // Stop reaches only a thread that still runs.
+    if (Sender == m_ScanThread)
+        m_ScanThread = nullptr;
+    if (m_closed)
+        return;
+    const int found = m_ui->LstVw_Res->topLevelItemCount();
+    ShowMessage(QMessageBox::Information, QString::asprintf("Scanning finished.\rComputers founded: %d", found));
+    // Rows of other scans may have come in while the box was open.
+    m_panel1->setText(QString::number(m_ui->LstVw_Res->topLevelItemCount()));
+}
+
+void TFrm_Corvane::LstVw_ResSelectItem(QTreeWidgetItem* row, bool selected)
+{
+    if (!selected || !row)
+        return;
+    const std::optional<QStringList> lines = HostInfoLines(RowResult(row));
+    if (!lines)
+        return;
+    m_ui->Lst_HostInfo->clear();
+    for (const QString& line : *lines)
+        m_ui->Lst_HostInfo->appendPlainText(line);
+}
+
+void TFrm_Corvane::LstVw_ResDblClick()
+{
+    Opensharedfolders();
+}
+
+void TFrm_Corvane::Opensharedfolders1Click()
+{
+    Opensharedfolders();
+}
+
+void TFrm_Corvane::Savenetworklist1Click()
+{
+    Savenetworklist();
+}
+
+void TFrm_Corvane::Savenetworklist()
+{
+    QFileDialog dialog(this);
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setDefaultSuffix(QStringLiteral("txt"));
+    dialog.setNameFilters({QStringLiteral("TXT (*.txt)"), QStringLiteral("All (*)")});
+    dialog.setOption(QFileDialog::DontConfirmOverwrite);
+    QString fileName;
+    if (m_saveDialogHook)
+        fileName = m_saveDialogHook(dialog);
+    else if (dialog.exec() == QDialog::Accepted)
+        fileName = dialog.selectedFiles().value(0);
+    if (fileName.isEmpty())
+        return;
+
+    QList<TNetworkListRow> rows;
+    const QTreeWidget* list = m_ui->LstVw_Res;
+    for (int i = 0; i < list->topLevelItemCount(); ++i) {
+        const QTreeWidgetItem* item = list->topLevelItem(i);
+        TNetworkListRow row;
+        for (int c = 0; c < 7; ++c)
+            row[static_cast<std::size_t>(c)] = item->text(c);
+        rows << row;
+    }
+    const QByteArray bytes = NetworkListFile(rows);
+    // Written beside the old file and renamed over it: a failed write leaves the old file whole.
+    QSaveFile file(fileName);
+    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit())
+        ShowMessage(QMessageBox::Critical, QStringLiteral("Cannot create file ") + QDir::toNativeSeparators(fileName));
+}
+
+void TFrm_Corvane::Opensharedfolders()
+{
+    const QList<QTreeWidgetItem*> selected = m_ui->LstVw_Res->selectedItems();
+    if (selected.isEmpty())
+        return;
+    const QString parameter = SharedFoldersParameter(selected.first()->text(1));
+    const QUrl url = SharedFoldersUrl(parameter);
+    if (m_shareOpener)
+        m_shareOpener(parameter, url);
+    else if (!url.isEmpty())
+        QDesktopServices::openUrl(url);
 }
 
 void TFrm_Corvane::LbwwwClick()
 {
-    const QString url = m_ui->Lbwww->text() + QStringLiteral("?fromApp=Corvane&ver=")
-                      + QCoreApplication::applicationVersion();
-    if (m_launcher)
-        m_launcher(url);
-    else
-        QDesktopServices::openUrl(QUrl(url));
+    const QString ver = get_file_version(QCoreApplication::applicationFilePath());
+    const QString link = m_ui->Lbwww->GetSubPath();
+    open_in_browser(link + QStringLiteral("?fromApp=Corvane&ver=") + ver);
 }
 
 void TFrm_Corvane::ShowMessage(QMessageBox::Icon icon, const QString& text)
@@ -242,6 +518,10 @@ void TFrm_Corvane::ShowMessage(QMessageBox::Icon icon, const QString& text)
         m_messageHook(icon, text);
         return;
     }
-    QMessageBox box(icon, QString(), text, QMessageBox::Ok, this);
+    // A carriage return alone breaks no line in a Qt label.
+    QString shown = text;
+    shown.replace(QLatin1Char('\r'), QLatin1Char('\n'));
+    QMessageBox box(icon, icon == QMessageBox::Critical ? QStringLiteral("Error") : QStringLiteral("Information"),
+                    shown, QMessageBox::Ok, this);
     box.exec();
 }

@@ -1,16 +1,26 @@
 #pragma once
 // The main window.
 
+#include <QList>
 #include <QMainWindow>
 #include <QMessageBox>
+#include <QPointer>
 #include <QString>
+#include <QUrl>
+
+#include "netbios/nbtscan.h"
 
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <vector>
 
+class QFileDialog;
 class QLabel;
+class QObject;
+class QTreeWidgetItem;
+class TICMP;
+class TPing;
 
 namespace Ui {
 class TFrm_Corvane;
@@ -21,16 +31,22 @@ class TFrm_Corvane : public QMainWindow
     Q_OBJECT
 
 public:
+    // Throws TICMPException when the ping component cannot be built.
     explicit TFrm_Corvane(QWidget* parent = nullptr);
     ~TFrm_Corvane() override;
 
-    // Seams for tests: answer message boxes, replace the browser launcher.
+    // Seams for tests: answer message boxes and the save dialog, replace the share opener.
     using TMessageHook = std::function<void(QMessageBox::Icon, const QString&)>;
     void setMessageHook(TMessageHook hook) { m_messageHook = std::move(hook); }
-    using TLauncher = std::function<void(const QString& url)>;
-    void setBrowserLauncher(TLauncher launcher) { m_launcher = std::move(launcher); }
+    // Gets the dialog as set up for the list and returns the chosen file name; empty cancels.
+    using TSaveDialogHook = std::function<QString(const QFileDialog& dialog)>;
+    void setSaveDialogHook(TSaveDialogHook hook) { m_saveDialogHook = std::move(hook); }
+    // Gets the file browser's parameter text and the smb:// address opened for it.
+    using TShareOpener = std::function<void(const QString& parameter, const QUrl& url)>;
+    void setShareOpener(TShareOpener opener) { m_shareOpener = std::move(opener); }
 
     QLabel* statusPanel(int index) const;
+    TPing* Ping1() const { return m_Ping1; }
     static const QString ProductPage;
 
     // Allowed character codes of the address fields; 0 means refused.
@@ -38,13 +54,33 @@ public:
 
     void SetLocalIPRange();
     void ClearResults();
+    void PingRange(const QString& firstText, const QString& lastText);
+
+    // Handed to the scan thread; run on the GUI thread while it waits.
+    void NetBiosStat1Receive(TNBTscanThread* Sender, const QString& IP, nb_status_result* Result);
+    void NetBiosScanError(TNBTscanThread* Sender, const QString& Text);
+    void NetBiosScanDone(TNBTscanThread* Sender);
+
+    // The newest scan thread while it runs, else null.
+    TNBTscanThread* ScanThread() const { return m_ScanThread; }
+    // True while any scan thread this window started still exists (running or not yet freed).
+    bool ScanThreadsAlive() const;
+    // The result a row of LstVw_Res keeps, or null.
+    static nb_status_result* RowResult(const QTreeWidgetItem* row);
 
 public Q_SLOTS:
+    void But_ScanClick();
+    void But_StopClick();
     void But_getLocalIPrangeClick();
     void But_IP2HostClick();
     void But_Host2IPClick();
-    void But_StopClick();
     void LbwwwClick();
+    void LstVw_ResSelectItem(QTreeWidgetItem* row, bool selected);
+    void LstVw_ResDblClick();
+    void Opensharedfolders1Click();
+    void Savenetworklist1Click();
+    void Savenetworklist();
+    void Opensharedfolders();
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -53,17 +89,24 @@ protected:
 private:
     void FormCreate();
     void FormClose();
+    void Ping1EchoReply(QObject* Sender, TICMP* Icmp, std::int32_t Status);
     void ShowMessage(QMessageBox::Icon icon, const QString& text);
     void placeLink();
 
     std::unique_ptr<Ui::TFrm_Corvane> m_ui;
+    TPing* m_Ping1 = nullptr;
     QLabel* m_panel0 = nullptr;
     QLabel* m_panel1 = nullptr;
     TMessageHook m_messageHook;
-    TLauncher m_launcher;
+    TSaveDialogHook m_saveDialogHook;
+    TShareOpener m_shareOpener;
     int m_linkRightGap = 0;
-    bool m_stopRequested = false;
-    QString m_lastNbtIP;
+
+    bool StopRequested = false;
+    QPointer<TNBTscanThread> m_ScanThread;
+    QString LastNbtIP;
+    QList<QPointer<TNBTscanThread>> m_startedScans;
+    bool m_closed = false;
 };
 
 // The application icon (MAINICON), painted rather than loaded.

@@ -1,21 +1,43 @@
 #include "app/Umain.h"
+#include "platform/Browser.h"
+#include "support/SubPathLabel.h"
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QEnterEvent>
+#include <QMouseEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QTabWidget>
 #include <QTest>
 #include <QTreeWidget>
+#include <QAction>
+#include <QDir>
+#include <QFileDialog>
+#include <QTemporaryDir>
+#include <QTimer>
+
+#include "icmp/Ping.h"
+
+namespace {
+
+void hover(QWidget* w, QPoint at)
+{
+    QEnterEvent enter(QPointF(at), w->mapTo(w->window(), QPointF(at)), w->mapToGlobal(QPointF(at)));
+    QCoreApplication::sendEvent(w, &enter);
+    QMouseEvent move(QEvent::MouseMove, QPointF(at), w->mapToGlobal(QPointF(at)), Qt::NoButton, Qt::NoButton,
+                     Qt::NoModifier);
+    QCoreApplication::sendEvent(w, &move);
+}
+
+} // namespace
 
 class TestWindow : public QObject
 {
     Q_OBJECT
 
 private Q_SLOTS:
-    void initTestCase() { QCoreApplication::setApplicationVersion(QStringLiteral("1.1.0.0")); }
-
     void start_state()
     {
         TFrm_Corvane w;
@@ -169,14 +191,244 @@ private Q_SLOTS:
         QCOMPARE(field->text(), QStringLiteral("ab:cab:c"));
     }
 
-    void link_click_opens_page_with_version()
+    void link_click_data()
+    {
+        QTest::addColumn<QString>("over"); // the caption up to the character under the mouse
+        QTest::addColumn<QString>("opened");
+        const QString page = TFrm_Corvane::ProductPage;
+        QTest::newRow("last segment") << page.left(page.size() - 2) << page + "?fromApp=Corvane&ver=1.1.0.0";
+        QTest::newRow("earlier segment") << QStringLiteral("https://www.example.com/to")
+                                         << QStringLiteral("https://www.example.com/tools/?fromApp=Corvane&ver=1.1.0.0");
+        QTest::newRow("host") << QStringLiteral("https://www.exa")
+                              << QStringLiteral("https://www.example.com/?fromApp=Corvane&ver=1.1.0.0");
+    }
+
+    void link_click()
+    {
+        QFETCH(QString, over);
+        QFETCH(QString, opened);
+        QVERIFY(TFrm_Corvane::ProductPage.startsWith(over));
+        TFrm_Corvane w;
+        w.show();
+        QStringList launched;
+        corvane::platform::set_browser_lookup([] { return QStringLiteral("/usr/bin/test-browser"); });
+        corvane::platform::set_browser_launcher([&](const QString& program, const QStringList& args) {
+            launched << program + u'|' + args.join(u'|');
+            return true;
+        });
+        auto* link = w.findChild<TSubPathLabel*>("Lbwww");
+        QVERIFY(link);
+        QCOMPARE(link->caption(), TFrm_Corvane::ProductPage);
+        // The label measures the scheme's "//" as "++".
+        QString measured = over;
+        measured.replace(QLatin1String("//"), QLatin1String("++"));
+        const QPoint at(link->fontMetrics().horizontalAdvance(measured) - 1, link->height() / 2);
+        hover(link, at);
+        QTest::mouseClick(link, Qt::LeftButton, {}, at);
+        corvane::platform::set_browser_lookup({});
+        corvane::platform::set_browser_launcher({});
+        QCOMPARE(launched, QStringList{QStringLiteral("/usr/bin/test-browser|") + opened});
+    }
+
+    void link_click_without_browser_does_nothing()
     {
         TFrm_Corvane w;
-        QStringList opened;
-        w.setBrowserLauncher([&](const QString& url) { opened << url; });
-        auto* link = w.findChild<QWidget*>("Lbwww");
-        QTest::mouseClick(link, Qt::LeftButton, {}, QPoint(link->width() - 3, link->height() / 2));
-        QCOMPARE(opened, QStringList{TFrm_Corvane::ProductPage + "?fromApp=Corvane&ver=1.1.0.0"});
+        w.show();
+        int launched = 0;
+        int boxes = 0;
+        w.setMessageHook([&](QMessageBox::Icon, const QString&) { ++boxes; });
+        corvane::platform::set_browser_lookup([] { return QString(); });
+        corvane::platform::set_browser_launcher([&](const QString&, const QStringList&) { return ++launched > 0; });
+        auto* link = w.findChild<TSubPathLabel*>("Lbwww");
+        const QPoint at(link->width() - 2, link->height() / 2);
+        hover(link, at);
+        QTest::mouseClick(link, Qt::LeftButton, {}, at);
+        corvane::platform::set_browser_lookup({});
+        corvane::platform::set_browser_launcher({});
+        QCOMPARE(launched, 0);
+        QCOMPARE(boxes, 0);
+    }
+
+    void scan_on_other_pages_only_empties_errors_data()
+    {
+        QTest::addColumn<int>("page");
+        QTest::newRow("IP <-> Host") << 2;
+        QTest::newRow("Errors") << 3;
+    }
+
+    void scan_on_other_pages_only_empties_errors()
+    {
+        QFETCH(int, page);
+        TFrm_Corvane w;
+        QStringList boxes;
+        w.setMessageHook([&](QMessageBox::Icon, const QString& text) { boxes << text; });
+        w.findChild<QTabWidget*>("PageCtrlRes")->setCurrentIndex(page);
+        w.findChild<QPlainTextEdit*>("Lst_err")->setPlainText(QStringLiteral("old line"));
+        w.findChild<QPlainTextEdit*>("Lst_HostInfo")->setPlainText(QStringLiteral("kept"));
+        QTest::mouseClick(w.findChild<QWidget*>("But_Scan"), Qt::LeftButton);
+        QCOMPARE(w.findChild<QPlainTextEdit*>("Lst_err")->toPlainText(), QString());
+        QCOMPARE(w.findChild<QPlainTextEdit*>("Lst_HostInfo")->toPlainText(), QStringLiteral("kept"));
+        QVERIFY(!w.ScanThreadsAlive());
+        QVERIFY(boxes.isEmpty());
+        QCOMPARE(w.statusPanel(1)->text(), QStringLiteral("0"));
+    }
+
+    void stop_without_scan_changes_nothing()
+    {
+        TFrm_Corvane w;
+        int boxes = 0;
+        w.setMessageHook([&](QMessageBox::Icon, const QString&) { ++boxes; });
+        QTest::mouseClick(w.findChild<QWidget*>("But_Stop"), Qt::LeftButton);
+        QCOMPARE(boxes, 0);
+        QVERIFY(w.ScanThread() == nullptr);
+        QCOMPARE(w.statusPanel(1)->text(), QStringLiteral("0"));
+    }
+
+    // A range the scan thread does not walk: it ends at once, sending nothing.
+    void scan_of_no_range_reports_zero()
+    {
+        TFrm_Corvane w;
+        QStringList boxes;
+        w.setMessageHook([&](QMessageBox::Icon icon, const QString& text) {
+            QCOMPARE(icon, QMessageBox::Information);
+            boxes << text;
+        });
+        w.statusPanel(1)->setText(QStringLiteral("7"));
+        w.findChild<QLineEdit*>("Ed_IPstart")->setText(QStringLiteral("not an address"));
+        QTest::mouseClick(w.findChild<QWidget*>("But_Scan"), Qt::LeftButton);
+        QVERIFY(w.ScanThread() != nullptr);
+        QTRY_COMPARE(boxes, QStringList{QStringLiteral("Scanning finished.\rComputers founded: 0")});
+        QCOMPARE(w.statusPanel(1)->text(), QStringLiteral("0"));
+        QVERIFY(w.ScanThread() == nullptr);
+        QTRY_VERIFY(!w.ScanThreadsAlive());
+    }
+
+    // Without the hook the real box shows the two lines, and the panel is set once it is closed.
+    void done_box_shows_two_lines()
+    {
+        TFrm_Corvane w;
+        w.show();
+        w.statusPanel(1)->setText(QStringLiteral("7"));
+        QString shown;
+        QString panelWhileOpen;
+        QTimer poll;
+        connect(&poll, &QTimer::timeout, [&] {
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            if (!box)
+                return;
+            shown = box->text();
+            panelWhileOpen = w.statusPanel(1)->text();
+            box->button(QMessageBox::Ok)->click();
+        });
+        poll.start(20);
+        w.findChild<QLineEdit*>("Ed_IPstart")->setText(QStringLiteral("x"));
+        QTest::mouseClick(w.findChild<QWidget*>("But_Scan"), Qt::LeftButton);
+        QTRY_COMPARE(shown, QStringLiteral("Scanning finished.\nComputers founded: 0"));
+        QCOMPARE(panelWhileOpen, QStringLiteral("7"));
+        QTRY_COMPARE(w.statusPanel(1)->text(), QStringLiteral("0"));
+    }
+
+    void save_dialog_settings()
+    {
+        TFrm_Corvane w;
+        int asked = 0;
+        w.setSaveDialogHook([&](const QFileDialog& dialog) {
+            ++asked;
+            [&] {
+                QCOMPARE(dialog.acceptMode(), QFileDialog::AcceptSave);
+                QCOMPARE(dialog.defaultSuffix(), QStringLiteral("txt"));
+                QCOMPARE(dialog.nameFilters(), (QStringList{QStringLiteral("TXT (*.txt)"), QStringLiteral("All (*)")}));
+                QVERIFY(dialog.testOption(QFileDialog::DontConfirmOverwrite));
+            }();
+            return QString(); // cancelled
+        });
+        int boxes = 0;
+        w.setMessageHook([&](QMessageBox::Icon, const QString&) { ++boxes; });
+        w.findChild<QAction*>("Savenetworklist1")->trigger();
+        QCOMPARE(asked, 1);
+        QCOMPARE(boxes, 0);
+    }
+
+    void save_empty_list_writes_heading()
+    {
+        QTemporaryDir dir;
+        QVERIFY(dir.isValid());
+        const QString name = dir.filePath(QStringLiteral("hosts.txt"));
+        QFile old(name);
+        QVERIFY(old.open(QIODevice::WriteOnly));
+        old.write("an older and much longer content than the heading line alone, replaced whole\r\n"
+                  "second line\r\n");
+        old.close();
+        TFrm_Corvane w;
+        w.setSaveDialogHook([&](const QFileDialog&) { return name; });
+        int boxes = 0;
+        w.setMessageHook([&](QMessageBox::Icon, const QString&) { ++boxes; });
+        w.findChild<QAction*>("Savenetworklist1")->trigger();
+        QCOMPARE(boxes, 0);
+        QFile saved(name);
+        QVERIFY(saved.open(QIODevice::ReadOnly));
+        QCOMPARE(saved.readAll(), QByteArray("IP               CompName         UserName         WorkGroup        "
+                                             "MacAddress         FileService    MasterBrowser \r\n"));
+    }
+
+    // The parent of the chosen name is a regular file: nothing can be created there.
+    void save_failure_names_the_file()
+    {
+        QTemporaryDir dir;
+        QVERIFY(dir.isValid());
+        QFile blocker(dir.filePath(QStringLiteral("plain")));
+        QVERIFY(blocker.open(QIODevice::WriteOnly));
+        blocker.write("x");
+        blocker.close();
+        const QString name = dir.filePath(QStringLiteral("plain/hosts.txt"));
+        TFrm_Corvane w;
+        w.setSaveDialogHook([&](const QFileDialog&) { return name; });
+        QList<QPair<QMessageBox::Icon, QString>> boxes;
+        w.setMessageHook([&](QMessageBox::Icon icon, const QString& text) { boxes.append({icon, text}); });
+        w.findChild<QAction*>("Savenetworklist1")->trigger();
+        QCOMPARE(boxes.size(), 1);
+        QCOMPARE(boxes[0].first, QMessageBox::Critical);
+        QCOMPARE(boxes[0].second, QStringLiteral("Cannot create file ") + name);
+        QCOMPARE(QDir(dir.path()).entryList(QDir::NoDotAndDotDot | QDir::AllEntries), QStringList{"plain"});
+        QVERIFY(blocker.open(QIODevice::ReadOnly));
+        QCOMPARE(blocker.readAll(), QByteArray("x"));
+    }
+
+    void shares_without_selection_do_nothing()
+    {
+        TFrm_Corvane w;
+        w.show();
+        int opened = 0;
+        w.setShareOpener([&](const QString&, const QUrl&) { ++opened; });
+        w.findChild<QAction*>("Opensharedfolders1")->trigger();
+        auto* list = w.findChild<QTreeWidget*>("LstVw_Res");
+        QTest::mouseDClick(list->viewport(), Qt::LeftButton, {}, QPoint(20, 20));
+        QCOMPARE(opened, 0);
+    }
+
+    void menu_items_in_order()
+    {
+        TFrm_Corvane w;
+        auto* list = w.findChild<QTreeWidget*>("LstVw_Res");
+        QCOMPARE(list->contextMenuPolicy(), Qt::ActionsContextMenu);
+        QStringList texts;
+        for (QAction* a : list->actions()) {
+            QVERIFY(a->isEnabled());
+            texts << a->text();
+        }
+        QCOMPARE(texts, (QStringList{QStringLiteral("Open shared folders"), QStringLiteral("Save network list..")}));
+        QVERIFY(w.findChild<QTreeWidget*>("LstVw_Ping")->actions().isEmpty());
+    }
+
+    void ping_component_settings()
+    {
+        TFrm_Corvane w;
+        TPing* ping = w.Ping1();
+        QVERIFY(ping);
+        QCOMPARE(ping->Size(), 56);
+        QCOMPARE(ping->Timeout(), 1000);
+        QCOMPARE(ping->TTL(), 64);
+        QCOMPARE(ping->Flags(), 0);
     }
 
     void address_tools_data()

@@ -1,15 +1,22 @@
-// The LAN-range fill of the real window inside private network, UTS and mount namespaces, where the
-// test decides the host name, its /etc/hosts entry and the interfaces.
+// The real window on a private LAN: its range fill inside private network, UTS and mount namespaces,
+// where the test decides the host name, its /etc/hosts entry and the interfaces; and a node-status
+// scan of Samba nmbd hosts.
 #include "app/Umain.h"
+#include "NetnsLab.h"
 #include "TestSupport.h"
 
 #include <QApplication>
+#include <QLabel>
 #include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QTreeWidget>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
 
 #include <cstdio>
+
+using corvane::test::NetnsLab;
 
 namespace {
 int child_main(int argc, char* argv[])
@@ -79,6 +86,87 @@ private Q_SLOTS:
         QCOMPARE(parts[1], hostsIp);
         QCOMPARE(parts[2], first);
         QCOMPARE(parts[3], last);
+    }
+
+    // One row per nmbd host; a selected host's name table as nmblookup -A sees it.
+    void scanOfNmbdHosts()
+    {
+        CORVANE_REQUIRE_ROOT();
+        CORVANE_REQUIRE_PROGRAM("ip");
+        CORVANE_REQUIRE_PROGRAM("nmbd");
+        CORVANE_REQUIRE_PROGRAM("nmblookup");
+        struct Host
+        {
+            const char* host;
+            const char* address;
+            const char* name;
+            const char* workgroup;
+            QStringList aliases;
+        };
+        const QList<Host> hosts{{"nb1", "10.79.0.11", "PCALPHA", "WGLAB", {QStringLiteral("FILESRV")}},
+                                {"nb2", "10.79.0.12", "PCBETA", "WGLAB", {}},
+                                {"nb3", "10.79.0.25", "FIFTEENCHARSPC3", "OTHERGROUP", {}}};
+        NetnsLab lab;
+        QVERIFY2(lab.ok(), qPrintable(lab.lastError()));
+        QVERIFY(lab.addSegment("lan"));
+        QVERIFY(lab.addHost("scan", "lan", "10.79.0.2/24"));
+        QVERIFY(lab.addHost("quiet", "lan", "10.79.0.21/24")); // up, but no name service
+        for (const Host& h : hosts) {
+            QVERIFY(lab.addHost(h.host, "lan", QLatin1String(h.address) + "/24"));
+            NetnsLab::NmbdConfig c;
+            c.netbiosName = h.name;
+            c.workgroup = h.workgroup;
+            c.aliases = h.aliases;
+            QVERIFY2(lab.startNmbd(h.host, c), qPrintable(lab.lastError()));
+        }
+        for (const Host& h : hosts)
+            QVERIFY2(lab.waitForNmbd(h.host, "scan"), qPrintable(lab.lastError()));
+
+        NetnsLab::ScopedEnter in(lab, "scan"); // the window's scan thread is born in here
+        QVERIFY(in.ok());
+        TFrm_Corvane w;
+        QStringList boxes;
+        w.setMessageHook([&](QMessageBox::Icon, const QString& text) { boxes << text; });
+        w.show();
+        w.findChild<QLineEdit*>("Ed_IPstart")->setText("10.79.0.1");
+        w.findChild<QLineEdit*>("Ed_IPend")->setText("10.79.0.30");
+        QTest::mouseClick(w.findChild<QWidget*>("But_Scan"), Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(boxes.size() == 1 && !w.ScanThreadsAlive(), 30000);
+        QCOMPARE(boxes, QStringList{"Scanning finished.\rComputers founded: 3"});
+        QCOMPARE(w.statusPanel(1)->text(), QStringLiteral("3"));
+        auto* res = w.findChild<QTreeWidget*>("LstVw_Res");
+        auto* info = w.findChild<QPlainTextEdit*>("Lst_HostInfo");
+        QCOMPARE(res->topLevelItemCount(), 3);
+        QVERIFY(w.findChild<QPlainTextEdit*>("Lst_err")->toPlainText().isEmpty());
+        for (int i = 0; i < res->topLevelItemCount(); ++i) {
+            QTreeWidgetItem* row = res->topLevelItem(i);
+            const auto h = std::find_if(hosts.begin(), hosts.end(),
+                                        [&](const Host& x) { return row->text(0) == QLatin1String(x.address); });
+            QVERIFY2(h != hosts.end(), qPrintable(row->text(0)));
+            QCOMPARE(row->text(1), QLatin1String(h->name));
+            QCOMPARE(row->text(3), QLatin1String(h->workgroup));
+            QCOMPARE(row->text(5), QStringLiteral("True"));
+            QCOMPARE(row->text(6), QStringLiteral("False"));
+
+            QTest::mouseClick(res->viewport(), Qt::LeftButton, {}, res->visualItemRect(row).center());
+            const QStringList lines = info->toPlainText().split(u'\n');
+            QVERIFY(lines.size() > 1);
+            QVERIFY(lines[0].startsWith(QStringLiteral("Name ")));
+            QList<NetnsLab::NameEntry> shown;
+            for (const QString& line : lines.mid(1)) {
+                // "%-18s %-2.2X - %-42s %s "
+                const int dash = int(line.indexOf(QStringLiteral(" - ")));
+                QVERIFY2(dash >= 21, qPrintable(line));
+                const QString flags = line.mid(dash + 3 + 43);
+                shown << NetnsLab::NameEntry{line.left(dash - 3).trimmed(), line.mid(dash - 2, 2).toInt(nullptr, 16),
+                                             flags.startsWith(QStringLiteral("GROUP "))};
+                QVERIFY2(flags.startsWith(QStringLiteral("GROUP ")) || flags.startsWith(QStringLiteral("UNIQUE")),
+                         qPrintable(line));
+            }
+            const QList<NetnsLab::NameEntry> reported = lab.nmblookupTable("scan", row->text(0));
+            QVERIFY(!reported.isEmpty());
+            QCOMPARE(shown, reported);
+        }
     }
 };
 

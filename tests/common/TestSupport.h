@@ -5,6 +5,12 @@
 #include <QString>
 #include <QTest>
 
+#include <cstring>
+
+#include <net/if.h>
+#include <sched.h>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 namespace corvane::test {
@@ -24,6 +30,26 @@ inline bool hasProgram(const QString& name)
 {
     return !QStandardPaths::findExecutable(name).isEmpty()
         || !QStandardPaths::findExecutable(name, {QStringLiteral("/usr/sbin"), QStringLiteral("/sbin")}).isEmpty();
+}
+
+// Puts the calling thread into a network namespace of its own with the loopback up, so port 137 and
+// 127/8 belong to this test alone (other programs on the machine may hold port 137). Call it first
+// in main, before any thread exists: later threads and child processes inherit the namespace.
+// False (and nothing changed) without root.
+inline bool enterPrivateLoopback()
+{
+    if (!isRoot() || ::unshare(CLONE_NEWNET) != 0)
+        return false;
+    const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        return false;
+    ifreq ifr{};
+    std::strncpy(ifr.ifr_name, "lo", IFNAMSIZ - 1);
+    bool up = ::ioctl(fd, SIOCGIFFLAGS, &ifr) == 0;
+    ifr.ifr_flags |= IFF_UP;
+    up = up && ::ioctl(fd, SIOCSIFFLAGS, &ifr) == 0;
+    ::close(fd);
+    return up;
 }
 
 } // namespace corvane::test

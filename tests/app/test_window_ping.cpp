@@ -1,0 +1,302 @@
+// Ping sweeps of the real window from inside a private network namespace: live hosts, hosts that
+// ignore echoes, the range rules, the time-out field, Stop and nested sweeps.
+#include "app/Umain.h"
+#include "NetnsLab.h"
+#include "TestSupport.h"
+
+#include "icmp/Ping.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QCheckBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QTabWidget>
+#include <QTest>
+#include <QTreeWidget>
+
+#include <functional>
+#include <memory>
+
+using corvane::test::NetnsLab;
+
+namespace {
+
+const QString kLive3 = QStringLiteral("10.78.0.3");
+const QString kQuiet4 = QStringLiteral("10.78.0.4");
+const QString kLive5 = QStringLiteral("10.78.0.5");
+const QString kQuiet6 = QStringLiteral("10.78.0.6");
+const QString kTimedOut = QStringLiteral("Cannot ping, status=11010");
+
+struct Window
+{
+    TFrm_Corvane w;
+    QStringList boxes;
+    QList<QMessageBox::Icon> icons;
+    QTreeWidget* list = w.findChild<QTreeWidget*>("LstVw_Ping");
+    QLineEdit* timeout = w.findChild<QLineEdit*>("Ed_timeout");
+    // Runs after each row is added, from the window's own event processing.
+    std::function<void(int rows)> afterRow;
+
+    Window()
+    {
+        w.setMessageHook([this](QMessageBox::Icon icon, const QString& text) {
+            icons << icon;
+            boxes << text;
+        });
+        w.findChild<QTabWidget*>("PageCtrlRes")->setCurrentIndex(1);
+        QObject::connect(list->model(), &QAbstractItemModel::rowsInserted, &w, [this] {
+            const int rows = list->topLevelItemCount();
+            QMetaObject::invokeMethod(&w, [this, rows] { if (afterRow) afterRow(rows); }, Qt::QueuedConnection);
+        });
+        w.show();
+    }
+    void sweep(const QString& first, const QString& last)
+    {
+        w.findChild<QLineEdit*>("Ed_IPstart")->setText(first);
+        w.findChild<QLineEdit*>("Ed_IPend")->setText(last);
+        QTest::mouseClick(w.findChild<QWidget*>("But_Scan"), Qt::LeftButton);
+    }
+    QStringList captions() const
+    {
+        QStringList c;
+        for (int i = 0; i < list->topLevelItemCount(); ++i)
+            c << list->topLevelItem(i)->text(0);
+        return c;
+    }
+    QStringList statuses() const
+    {
+        QStringList s;
+        for (int i = 0; i < list->topLevelItemCount(); ++i)
+            s << list->topLevelItem(i)->text(1);
+        return s;
+    }
+    void click(const char* button)
+    {
+        QTest::mouseClick(w.findChild<QWidget*>(button), Qt::LeftButton);
+    }
+};
+
+} // namespace
+
+class TestWindowPing : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void initTestCase()
+    {
+        CORVANE_REQUIRE_ROOT();
+        CORVANE_REQUIRE_PROGRAM("ip");
+        CORVANE_REQUIRE_PROGRAM("sysctl");
+        m_lab = std::make_unique<NetnsLab>();
+        NetnsLab& lab = *m_lab;
+        QVERIFY2(lab.ok(), qPrintable(lab.lastError()));
+        QVERIFY(lab.addSegment("lan"));
+        QVERIFY(lab.addHost("scan", "lan", "10.78.0.2/24"));
+        QVERIFY(lab.addHost("live3", "lan", kLive3 + "/24"));
+        QVERIFY(lab.addHost("quiet4", "lan", kQuiet4 + "/24"));
+        QVERIFY(lab.addHost("live5", "lan", kLive5 + "/24"));
+        QVERIFY(lab.addHost("quiet6", "lan", kQuiet6 + "/24"));
+        // Present on the link (ARP answers) but never answering an echo: a plain time-out.
+        QVERIFY2(lab.setSysctl("quiet4", "net.ipv4.icmp_echo_ignore_all", "1"), qPrintable(lab.lastError()));
+        QVERIFY2(lab.setSysctl("quiet6", "net.ipv4.icmp_echo_ignore_all", "1"), qPrintable(lab.lastError()));
+        QVERIFY2(lab.ok(), qPrintable(lab.lastError()));
+        m_in = std::make_unique<NetnsLab::ScopedEnter>(lab, "scan");
+        QVERIFY(m_in->ok());
+    }
+
+    void cleanupTestCase()
+    {
+        m_in.reset();
+        m_lab.reset();
+    }
+
+    void rowPerAddressInOrder()
+    {
+        Window win;
+        win.timeout->setText("500");
+        win.w.findChild<QPlainTextEdit*>("Lst_err")->setPlainText("old error");
+        win.list->addTopLevelItem(new QTreeWidgetItem(QStringList{"row of an earlier sweep"}));
+        win.w.statusPanel(1)->setText("5");
+        win.sweep(kLive3, kQuiet6);
+        QCOMPARE(win.captions(), (QStringList{kLive3, kQuiet4, kLive5, kQuiet6}));
+        QCOMPARE(win.statuses(), (QStringList{"Received", kTimedOut, "Received", kTimedOut}));
+        for (int i : {0, 2}) {
+            const QTreeWidgetItem* row = win.list->topLevelItem(i);
+            QCOMPARE(row->text(2), QStringLiteral("56"));
+            bool number = false;
+            QVERIFY(row->text(3).toUInt(&number) < 500 && number);
+        }
+        for (int i : {1, 3}) {
+            QCOMPARE(win.list->topLevelItem(i)->text(2), QString());
+            QCOMPARE(win.list->topLevelItem(i)->text(3), QString());
+        }
+        QCOMPARE(win.boxes, QStringList{"Ping finished."});
+        QCOMPARE(win.icons, QList<QMessageBox::Icon>{QMessageBox::Information});
+        QCOMPARE(win.w.statusPanel(1)->text(), QString());
+        QCOMPARE(win.w.findChild<QPlainTextEdit*>("Lst_err")->toPlainText(), QString());
+        QCOMPARE(win.timeout->text(), QStringLiteral("500"));
+        QCOMPARE(win.w.Ping1()->Timeout(), 500);
+    }
+
+    void firstEqualsLast()
+    {
+        Window win;
+        win.sweep(kLive5, kLive5);
+        QCOMPARE(win.captions(), QStringList{kLive5});
+        QCOMPARE(win.statuses(), QStringList{"Received"});
+        QCOMPARE(win.boxes, QStringList{"Ping finished."});
+    }
+
+    void nothingSwept_data()
+    {
+        QTest::addColumn<QString>("first");
+        QTest::addColumn<QString>("last");
+        QTest::newRow("reversed") << kQuiet6 << kLive3;
+        QTest::newRow("first 0.0.0.0") << "0.0.0.0" << kLive3;
+        QTest::newRow("last 0.0.0.0") << kLive3 << "0.0.0.0";
+        QTest::newRow("lower half into upper half") << "10.0.0.1" << "200.0.0.1";
+    }
+
+    void nothingSwept()
+    {
+        QFETCH(QString, first);
+        QFETCH(QString, last);
+        Window win;
+        win.list->addTopLevelItem(new QTreeWidgetItem(QStringList{"row of an earlier sweep"}));
+        win.w.findChild<QPlainTextEdit*>("Lst_err")->setPlainText("old error");
+        win.w.statusPanel(1)->setText("5");
+        win.sweep(first, last);
+        QCOMPARE(win.list->topLevelItemCount(), 0);
+        QCOMPARE(win.w.findChild<QPlainTextEdit*>("Lst_err")->toPlainText(), QString());
+        QVERIFY(win.boxes.isEmpty());
+        QCOMPARE(win.w.statusPanel(1)->text(), QStringLiteral("5"));
+    }
+
+    void timeoutField_data()
+    {
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<QString>("shown");
+        QTest::addColumn<int>("used");
+        QTest::newRow("letters") << "abc" << "30" << 30;
+        QTest::newRow("empty") << "" << "30" << 30;
+        QTest::newRow("number and letters") << "20ms" << "30" << 30;
+        QTest::newRow("zero") << "0" << "0" << 0;
+        QTest::newRow("number") << "45" << "45" << 45;
+    }
+
+    void timeoutField()
+    {
+        QFETCH(QString, typed);
+        QFETCH(QString, shown);
+        QFETCH(int, used);
+        Window win;
+        win.timeout->setText(typed);
+        win.sweep(kQuiet4, kQuiet4);
+        QCOMPARE(win.timeout->text(), shown);
+        QCOMPARE(win.w.Ping1()->Timeout(), used);
+        QCOMPARE(win.statuses(), QStringList{kTimedOut});
+        QCOMPARE(win.boxes, QStringList{"Ping finished."});
+    }
+
+    void negativeTimeoutIsAnError()
+    {
+        Window win;
+        win.timeout->setText("-5");
+        win.w.statusPanel(1)->setText("5");
+        win.sweep(kLive3, kLive5);
+        QCOMPARE(win.list->topLevelItemCount(), 0);
+        QCOMPARE(win.boxes, QStringList{"Error ocured on scanning"});
+        QCOMPARE(win.icons, QList<QMessageBox::Icon>{QMessageBox::Critical});
+        QCOMPARE(win.w.statusPanel(1)->text(), QStringLiteral("5"));
+    }
+
+    // Stop clicked while the second address's row is processed: that row stays, the sweep ends.
+    void stopDuringSweep()
+    {
+        Window win;
+        win.timeout->setText("300");
+        win.afterRow = [&](int rows) {
+            if (rows == 2)
+                win.click("But_Stop");
+        };
+        win.sweep(kLive3, kQuiet6);
+        QCOMPARE(win.captions(), (QStringList{kLive3, kQuiet4}));
+        QCOMPARE(win.boxes, QStringList{"Ping finished."});
+        QCOMPARE(win.w.statusPanel(1)->text(), QString());
+    }
+
+    // A Scan during a sweep runs a whole second sweep inside the first, which then goes on.
+    void nestedSweep()
+    {
+        Window win;
+        win.timeout->setText("300");
+        bool nested = false;
+        win.afterRow = [&](int rows) {
+            if (rows != 2 || nested)
+                return;
+            nested = true;
+            win.sweep(kLive5, kLive5);
+        };
+        win.sweep(kLive3, kQuiet6);
+        QVERIFY(nested);
+        QCOMPARE(win.captions(), (QStringList{kLive5, kLive5, kQuiet6}));
+        QCOMPARE(win.boxes, (QStringList{"Ping finished.", "Ping finished."}));
+    }
+
+    // 255.255.255.255 (what an unparsable text gives) is handed to the component but never pinged.
+    void upToUnparsableLast()
+    {
+        Window win;
+        win.sweep("255.255.255.250", "not an address");
+        QCOMPARE(win.captions(), (QStringList{"255.255.255.250", "255.255.255.251", "255.255.255.252",
+                                              "255.255.255.253", "255.255.255.254"}));
+        for (const QString& s : win.statuses())
+            QVERIFY2(s.startsWith(QStringLiteral("Cannot ping, status=")), qPrintable(s));
+        QCOMPARE(win.boxes, QStringList{"Ping finished."});
+    }
+
+    void rangeEndingAt127_255_255_255Ends()
+    {
+        Window win;
+        win.afterRow = [&](int rows) {
+            if (rows > 4) // wrapped on: stop it, the row count tells
+                win.click("But_Stop");
+        };
+        win.sweep("127.255.255.252", "127.255.255.255");
+        QCOMPARE(win.captions(),
+                 (QStringList{"127.255.255.252", "127.255.255.253", "127.255.255.254", "127.255.255.255"}));
+        QCOMPARE(win.statuses().mid(0, 3), (QStringList{"Received", "Received", "Received"}));
+        QCOMPARE(win.boxes, QStringList{"Ping finished."});
+    }
+
+    void resolveHostCaption_data()
+    {
+        QTest::addColumn<QString>("address");
+        QTest::addColumn<bool>("resolve");
+        QTest::addColumn<QString>("caption");
+        QTest::newRow("off") << "127.0.0.1" << false << "127.0.0.1";
+        QTest::newRow("on, named") << "127.0.0.1" << true << "127.0.0.1 localhost";
+        QTest::newRow("on, no answer: no lookup") << kQuiet4 << true << kQuiet4;
+    }
+
+    void resolveHostCaption()
+    {
+        QFETCH(QString, address);
+        QFETCH(bool, resolve);
+        QFETCH(QString, caption);
+        Window win;
+        win.w.findChild<QCheckBox*>("chb_resolve_host")->setChecked(resolve);
+        win.sweep(address, address);
+        QCOMPARE(win.captions(), QStringList{caption});
+    }
+
+private:
+    std::unique_ptr<NetnsLab> m_lab;
+    std::unique_ptr<NetnsLab::ScopedEnter> m_in;
+};
+
+QTEST_MAIN(TestWindowPing)
+#include "test_window_ping.moc"

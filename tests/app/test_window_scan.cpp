@@ -1,0 +1,482 @@
+// The real window scanning loopback NetBIOS peers on 127.0.0.x:137: rows, repeats, error lines, Stop,
+// the host-information box, the saved list and the share opener.
+#include "app/Umain.h"
+#include "NbResponder.h"
+#include "TestSupport.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPointer>
+#include <QScopeGuard>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <cstdio>
+#include <QTreeWidget>
+
+#include <map>
+#include <mutex>
+
+#include <sched.h>
+#include <sys/mount.h>
+
+using namespace corvane::test;
+
+namespace {
+
+constexpr std::uint8_t U = 0x04; // unique, B-node, active
+constexpr std::uint8_t G = 0x84; // group, B-node, active
+
+using Answers = std::map<QString, std::vector<NbResponder::Datagram>>;
+
+// A peer that answers each queried address with what the table names for it (transaction id filled in).
+struct Peer
+{
+    struct Planned
+    {
+        QList<NbName> names;
+        std::array<std::uint8_t, 6> mac = {0x00, 0x11, 0x22, 0xAA, 0xBB, 0xCC};
+        int statsLength = 50;
+        int delayMs = 0;
+        QByteArray raw; // sent instead of an answer when set (or when rawSet)
+        bool rawSet = false;
+    };
+    std::map<QString, Planned> plan;
+    NbResponder responder{[this](const NbResponder::Query& q) { return answer(q); }};
+
+    std::vector<NbResponder::Datagram> answer(const NbResponder::Query& q)
+    {
+        const auto it = plan.find(host_order_dotted(q.to));
+        if (it == plan.end())
+            return {};
+        const Planned& p = it->second;
+        NbResponder::Datagram d;
+        d.bytes = p.rawSet ? p.raw : node_status_answer(q.transactionId(), p.names, p.mac, p.statsLength);
+        d.delayMs = p.delayMs;
+        return {d};
+    }
+};
+
+QStringList rowTexts(const QTreeWidgetItem* item)
+{
+    QStringList t;
+    for (int c = 0; c < item->columnCount(); ++c)
+        t << item->text(c);
+    return t;
+}
+
+QStringList allRows(const QTreeWidget* list)
+{
+    QStringList rows;
+    for (int i = 0; i < list->topLevelItemCount(); ++i)
+        rows << rowTexts(list->topLevelItem(i)).join(u'|');
+    return rows;
+}
+
+struct Window
+{
+    TFrm_Corvane w;
+    QStringList boxes;
+    QTreeWidget* res = w.findChild<QTreeWidget*>("LstVw_Res");
+    QPlainTextEdit* info = w.findChild<QPlainTextEdit*>("Lst_HostInfo");
+    QPlainTextEdit* err = w.findChild<QPlainTextEdit*>("Lst_err");
+
+    Window()
+    {
+        w.setMessageHook([this](QMessageBox::Icon, const QString& text) { boxes << text; });
+        w.show();
+    }
+    ~Window()
+    {
+        // Never leave a scan thread running past the test.
+        QPointer<TNBTscanThread> t = w.ScanThread();
+        if (t)
+            t->Terminate();
+        QTRY_VERIFY_WITH_TIMEOUT(!w.ScanThreadsAlive(), 10000);
+    }
+    void scan(const QString& first, const QString& last)
+    {
+        w.findChild<QLineEdit*>("Ed_IPstart")->setText(first);
+        w.findChild<QLineEdit*>("Ed_IPend")->setText(last);
+        QTest::mouseClick(w.findChild<QWidget*>("But_Scan"), Qt::LeftButton);
+    }
+    bool waitDone(int scans = 1, int ms = 10000)
+    {
+        (void)QTest::qWaitFor([&] { return boxes.size() >= scans && !w.ScanThreadsAlive(); }, ms);
+        return boxes.size() == scans && !w.ScanThreadsAlive();
+    }
+    void select(int row)
+    {
+        const QRect r = res->visualItemRect(res->topLevelItem(row));
+        QTest::mouseClick(res->viewport(), Qt::LeftButton, {}, r.center());
+    }
+};
+
+QString done(int n)
+{
+    return QStringLiteral("Scanning finished.\rComputers founded: %1").arg(n);
+}
+
+} // namespace
+
+class TestWindowScan : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void init() { CORVANE_REQUIRE_ROOT(); }
+
+    void rowsOfAnsweringHosts()
+    {
+        Peer peer;
+        peer.plan["127.0.0.11"].names = {{"PC1", 0x00, U}, {"PC1", 0x03, U}, {"PC1", 0x20, U}, {"JOHN", 0x03, U},
+                                         {"WORKGRP", 0x00, G}};
+        peer.plan["127.0.0.12"].names = {{"SERVER", 0x00, U}, {"OFFICE", 0x00, G}, {"OFFICE", 0x1D, U},
+                                         {"\x01\x02__MSBROWSE__\x02", 0x01, G}};
+        peer.plan["127.0.0.12"].mac = {0x0A, 0x0B, 0x0C, 0x0D, 0x0E, 0x0F};
+        peer.plan["127.0.0.13"].names = {{"M\x81LLER", 0x00, U}, {"M\x81LLER", 0x03, U}};
+        peer.plan["127.0.0.13"].statsLength = 0; // no adapter statistics: no MAC
+        peer.plan["127.0.0.15"].rawSet = true;   // one byte: no header, a row all the same
+        peer.plan["127.0.0.15"].raw = QByteArray(1, '\x12');
+        QVERIFY2(peer.responder.start(), qPrintable(peer.responder.lastError()));
+        Window win;
+        win.scan("127.0.0.10", "127.0.0.16");
+        QVERIFY(win.waitDone());
+        QCOMPARE(win.boxes, QStringList{done(4)});
+        QCOMPARE(win.w.statusPanel(1)->text(), QStringLiteral("4"));
+        QCOMPARE(allRows(win.res),
+                 (QStringList{"127.0.0.11|PC1|PC1, JOHN|WORKGRP|00.11.22.AA.BB.CC|True|False",
+                              "127.0.0.12|SERVER||OFFICE|0A.0B.0C.0D.0E.0F|False|True",
+                              QString::fromUtf8("127.0.0.13|MüLLER|MüLLER|||False|False"),
+                              "127.0.0.15|||||False|False"}));
+        QVERIFY(win.err->toPlainText().isEmpty());
+        QCOMPARE(peer.responder.queryCount(), 7);
+    }
+
+    void hostInformationBox()
+    {
+        Peer peer;
+        peer.plan["127.0.0.21"].names = {{"PC1", 0x20, U}, {"LONGWORKGROUPNM", 0x1E, G}};
+        peer.plan["127.0.0.22"].names = {};
+        peer.plan["127.0.0.23"].rawSet = true;
+        peer.plan["127.0.0.23"].raw = QByteArray(1, '\x12');
+        QVERIFY2(peer.responder.start(), qPrintable(peer.responder.lastError()));
+        Window win;
+        win.info->setPlainText(QStringLiteral("from before"));
+        win.scan("127.0.0.21", "127.0.0.23");
+        QVERIFY(win.info->toPlainText().isEmpty()); // emptied by Scan
+        QVERIFY(win.waitDone());
+        QCOMPARE(win.res->topLevelItemCount(), 3);
+
+        const QString heading = QStringLiteral("Name") + QString(15, u' ') + QStringLiteral("Service")
+                              + QString(41, u' ') + QStringLiteral("Flags ");
+        win.select(0);
+        const QStringList lines = win.info->toPlainText().split(u'\n');
+        QCOMPARE(lines.size(), 3);
+        QCOMPARE(lines[0], heading);
+        QCOMPARE(lines[1], QStringLiteral("PC1                20 - File Server Service") + QString(23, u' ')
+                               + QStringLiteral(" UNIQUE B-node  Registered Active "));
+        QVERIFY2(lines[2].startsWith(QStringLiteral("LONGWORKGROUPNM    1E - ")), qPrintable(lines[2]));
+
+        win.select(1); // a header without names: the heading alone
+        QCOMPARE(win.info->toPlainText(), heading);
+        win.select(2); // no header: the box keeps what it shows
+        QCOMPARE(win.info->toPlainText(), heading);
+        win.select(0);
+        win.res->clearSelection(); // deselecting keeps it too
+        QCOMPARE(win.info->toPlainText().split(u'\n').size(), 3);
+    }
+
+    // Within one scan the thread passes each address once; the window's own check drops an answer
+    // that repeats the last row's address, as two scans into one list can deliver.
+    void repeatedAnswerDropped_data()
+    {
+        QTest::addColumn<QString>("secondLast"); // range of the second scan; the first scans .41 alone
+        QTest::addColumn<QStringList>("rows");
+        QTest::newRow("same host twice in a row") << "127.0.0.41" << QStringList{"127.0.0.41"};
+        QTest::newRow("another host in between")
+            << "127.0.0.42" << QStringList{"127.0.0.41", "127.0.0.42", "127.0.0.41"};
+    }
+
+    void repeatedAnswerDropped()
+    {
+        QFETCH(QString, secondLast);
+        QFETCH(QStringList, rows);
+        // The first query to .41 is answered after 100 ms, .42 after 200 ms, the second to .41 after 300 ms.
+        std::mutex m;
+        int heard41 = 0;
+        NbResponder responder([&](const NbResponder::Query& q) {
+            std::lock_guard lock(m);
+            if (host_order_dotted(q.to) == QLatin1String("127.0.0.42"))
+                return std::vector<NbResponder::Datagram>{
+                    {node_status_answer(q.transactionId(), {{"PC42", 0x00, U}}), 0, 200}};
+            ++heard41;
+            return std::vector<NbResponder::Datagram>{
+                {node_status_answer(q.transactionId(), {{"PC41", 0x00, U}}), 0, heard41 == 1 ? 100 : 300}};
+        });
+        QVERIFY2(responder.start(), qPrintable(responder.lastError()));
+        Window win;
+        win.scan("127.0.0.41", "127.0.0.41");
+        win.scan("127.0.0.41", secondLast);
+        QVERIFY(win.waitDone(2));
+        QStringList got;
+        for (int i = 0; i < win.res->topLevelItemCount(); ++i)
+            got << win.res->topLevelItem(i)->text(0);
+        QCOMPARE(got, rows);
+        QCOMPARE(win.w.statusPanel(1)->text(), QString::number(rows.size()));
+    }
+
+    void errorLinesOnErrorsPage()
+    {
+        Peer peer;
+        peer.plan["127.0.0.31"].rawSet = true; // empty datagram
+        peer.plan["127.0.0.32"].rawSet = true; // larger than the receive buffer
+        peer.plan["127.0.0.32"].raw = QByteArray(1100, '\x20');
+        peer.plan["127.0.0.33"].names = {{"PC33", 0x00, U}};
+        QVERIFY2(peer.responder.start(), qPrintable(peer.responder.lastError()));
+        Window win;
+        win.err->setPlainText(QStringLiteral("line of an earlier scan"));
+        win.scan("127.0.0.31", "127.0.0.33");
+        QVERIFY(win.waitDone());
+        QCOMPARE(win.err->toPlainText().split(u'\n'),
+                 (QStringList{"Recieved failed from 127.0.0.31", "Recieved failed from 127.0.0.32"}));
+        QCOMPARE(allRows(win.res), QStringList{"127.0.0.33|PC33|||00.11.22.AA.BB.CC|False|False"});
+        QCOMPARE(win.boxes, QStringList{done(1)});
+    }
+
+    void stopDuringScan()
+    {
+        NbResponder responder([](const NbResponder::Query& q) {
+            return std::vector<NbResponder::Datagram>{{node_status_answer(q.transactionId(), {{"HOST", 0x00, U}})}};
+        });
+        QVERIFY2(responder.start(), qPrintable(responder.lastError()));
+        Window win;
+        win.scan("127.0.1.1", "127.0.40.254"); // about ten seconds of queries
+        QTRY_VERIFY_WITH_TIMEOUT(win.res->topLevelItemCount() >= 30, 10000);
+        QVERIFY(win.w.ScanThread() != nullptr);
+        QTest::mouseClick(win.w.findChild<QWidget*>("But_Stop"), Qt::LeftButton);
+        QVERIFY(win.waitDone(1, 5000));
+        const int rows = win.res->topLevelItemCount();
+        QVERIFY2(rows < 10000, qPrintable(QString::number(rows)));
+        QVERIFY(responder.queryCount() < 10000);
+        QCOMPARE(win.boxes, QStringList{done(rows)});
+        QCOMPARE(win.w.statusPanel(1)->text(), QString::number(rows));
+        QVERIFY(win.w.ScanThread() == nullptr);
+    }
+
+    // The panel counts the rows once the box is closed: a second scan can add rows meanwhile.
+    void statusPanelSetAfterBoxCloses()
+    {
+        NbResponder responder([](const NbResponder::Query& q) {
+            const QString to = host_order_dotted(q.to);
+            if (to == QLatin1String("127.0.0.51"))
+                return std::vector<NbResponder::Datagram>{
+                    {node_status_answer(q.transactionId(), {{"PC51", 0x00, U}}), 0, 100}};
+            // .52 answers soon and once more (which keeps the second scan alive), then .53 speaks up
+            // well after the first scan has ended.
+            const QByteArray pc52 = node_status_answer(q.transactionId(), {{"PC52", 0x00, U}});
+            return std::vector<NbResponder::Datagram>{
+                {pc52, 0, 150},
+                {pc52, 0, 900},
+                {node_status_answer(q.transactionId(), {{"PC53", 0x00, U}}), dotted_host_order("127.0.0.53"), 1700}};
+        });
+        QVERIFY2(responder.start(), qPrintable(responder.lastError()));
+        TFrm_Corvane w;
+        auto* res = w.findChild<QTreeWidget*>("LstVw_Res");
+        QStringList boxes;
+        QStringList panelDuringBox;
+        w.setMessageHook([&](QMessageBox::Icon, const QString& text) {
+            boxes << text;
+            panelDuringBox << w.statusPanel(1)->text();
+            if (boxes.size() == 1) // the box stays open until the late row is in
+                (void)QTest::qWaitFor([&] { return res->topLevelItemCount() == 3; }, 5000);
+        });
+        w.findChild<QLineEdit*>("Ed_IPstart")->setText("127.0.0.51");
+        w.findChild<QLineEdit*>("Ed_IPend")->setText("127.0.0.51");
+        QTest::mouseClick(w.findChild<QWidget*>("But_Scan"), Qt::LeftButton);
+        w.findChild<QLineEdit*>("Ed_IPstart")->setText("127.0.0.52");
+        w.findChild<QLineEdit*>("Ed_IPend")->setText("127.0.0.52");
+        QTest::mouseClick(w.findChild<QWidget*>("But_Scan"), Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(boxes.size() == 2 && !w.ScanThreadsAlive(), 10000);
+        QCOMPARE(boxes, (QStringList{done(2), done(3)}));
+        QCOMPARE(panelDuringBox, (QStringList{"0", "3"}));
+        QCOMPARE(w.statusPanel(1)->text(), QStringLiteral("3"));
+    }
+
+    // The next Scan gives every kept result back (the sanitizer build sees a double or missing
+    // release) and empties the list and the host box.
+    void nextScanReleasesResults()
+    {
+        Peer peer;
+        for (int i = 61; i <= 64; ++i)
+            peer.plan[QStringLiteral("127.0.0.%1").arg(i)].names = {{"PC", 0x00, U}, {"WG", 0x00, G}};
+        QVERIFY2(peer.responder.start(), qPrintable(peer.responder.lastError()));
+        Window win;
+        win.scan("127.0.0.61", "127.0.0.64");
+        QVERIFY(win.waitDone());
+        QCOMPARE(win.res->topLevelItemCount(), 4);
+        win.select(1);
+        QVERIFY(!win.info->toPlainText().isEmpty());
+        for (int i = 0; i < 4; ++i)
+            QVERIFY(TFrm_Corvane::RowResult(win.res->topLevelItem(i)) != nullptr);
+        win.scan("127.0.0.70", "127.0.0.70");
+        QCOMPARE(win.res->topLevelItemCount(), 0);
+        QVERIFY(win.info->toPlainText().isEmpty());
+        QVERIFY(win.waitDone(2));
+        QCOMPARE(win.boxes.last(), done(0));
+        QCOMPARE(win.w.statusPanel(1)->text(), QStringLiteral("0"));
+    }
+
+    void savedFileByteForByte()
+    {
+        Peer peer;
+        peer.plan["127.0.0.11"].names = {{"PC1", 0x00, U}, {"PC1", 0x03, U}, {"PC1", 0x20, U}, {"JOHN", 0x03, U},
+                                         {"MARYANNE", 0x03, U}, {"WORKGRP", 0x00, G}};
+        peer.plan["127.0.0.12"].names = {{"SERVER", 0x00, U}, {"OFFICE", 0x00, G}, {"OFFICE", 0x1B, U}};
+        peer.plan["127.0.0.12"].mac = {0x0A, 0x0B, 0x0C, 0x0D, 0x0E, 0x0F};
+        QVERIFY2(peer.responder.start(), qPrintable(peer.responder.lastError()));
+        QTemporaryDir dir;
+        QVERIFY(dir.isValid());
+        const QString name = dir.filePath("network.txt");
+        Window win;
+        win.w.setSaveDialogHook([&](const QFileDialog&) { return name; });
+        win.scan("127.0.0.11", "127.0.0.12");
+        QVERIFY(win.waitDone());
+        win.w.findChild<QAction*>("Savenetworklist1")->trigger();
+        QCOMPARE(win.boxes.size(), 1);
+        QFile f(name);
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        QCOMPARE(f.readAll(),
+                 QByteArray("IP               CompName         UserName         WorkGroup        MacAddress         "
+                            "FileService    MasterBrowser \r\n"
+                            "127.0.0.11       PC1              PC1, JOHN, MARYANNE WORKGRP          "
+                            "00.11.22.AA.BB.CC  True           False         \r\n"
+                            "127.0.0.12       SERVER                            OFFICE           "
+                            "0A.0B.0C.0D.0E.0F  False          True          \r\n"));
+    }
+
+    // A folder that cannot be written (a read-only bind mount: root ignores permission bits) keeps
+    // the old file and shows the box.
+    void failedSaveKeepsOldFile()
+    {
+        Peer peer;
+        peer.plan["127.0.0.11"].names = {{"PC1", 0x00, U}};
+        QVERIFY2(peer.responder.start(), qPrintable(peer.responder.lastError()));
+        QTemporaryDir dir;
+        QVERIFY(dir.isValid());
+        const QString name = dir.filePath("network.txt");
+        const QByteArray old = "the list saved before\r\n";
+        {
+            QFile f(name);
+            QVERIFY(f.open(QIODevice::WriteOnly));
+            f.write(old);
+        }
+        // This thread's own mount namespace, so the mount is seen by nobody else.
+        QVERIFY(::unshare(CLONE_NEWNS) == 0);
+        QVERIFY(::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0);
+        const QByteArray path = QFile::encodeName(dir.path());
+        QVERIFY(::mount(path.constData(), path.constData(), nullptr, MS_BIND, nullptr) == 0);
+        QVERIFY(::mount(nullptr, path.constData(), nullptr, MS_REMOUNT | MS_BIND | MS_RDONLY, nullptr) == 0);
+        const auto unmount = qScopeGuard([&] { ::umount2(path.constData(), MNT_DETACH); });
+
+        Window win;
+        win.w.setSaveDialogHook([&](const QFileDialog&) { return name; });
+        win.scan("127.0.0.11", "127.0.0.11");
+        QVERIFY(win.waitDone());
+        QCOMPARE(win.res->topLevelItemCount(), 1);
+        win.w.findChild<QAction*>("Savenetworklist1")->trigger();
+        QCOMPARE(win.boxes, (QStringList{done(1), QStringLiteral("Cannot create file ") + name}));
+        QFile f(name);
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        QCOMPARE(f.readAll(), old);
+        QCOMPARE(QDir(dir.path()).entryList(QDir::NoDotAndDotDot | QDir::AllEntries), QStringList{"network.txt"});
+        QCOMPARE(win.res->topLevelItemCount(), 1);
+    }
+
+    void sharedFoldersOfSelectedHost_data()
+    {
+        QTest::addColumn<QString>("address");
+        QTest::addColumn<QString>("parameter");
+        QTest::addColumn<QUrl>("url");
+        QTest::newRow("PC1") << "127.0.0.11" << "/e, \\\\PC1\\" << QUrl("smb://PC1/");
+        QTest::newRow("empty name") << "127.0.0.12" << "/e, \\\\\\" << QUrl();
+    }
+
+    void sharedFoldersOfSelectedHost()
+    {
+        QFETCH(QString, address);
+        QFETCH(QString, parameter);
+        QFETCH(QUrl, url);
+        Peer peer;
+        peer.plan["127.0.0.11"].names = {{"PC1", 0x00, U}, {"WORKGRP", 0x00, G}};
+        peer.plan["127.0.0.12"].names = {{"WORKGRP", 0x00, G}}; // no computer name
+        QVERIFY2(peer.responder.start(), qPrintable(peer.responder.lastError()));
+        Window win;
+        QList<QPair<QString, QUrl>> opened;
+        win.w.setShareOpener([&](const QString& p, const QUrl& u) { opened.append({p, u}); });
+        win.scan("127.0.0.11", "127.0.0.12");
+        QVERIFY(win.waitDone());
+        QCOMPARE(win.res->topLevelItemCount(), 2);
+        const int row = win.res->topLevelItem(0)->text(0) == address ? 0 : 1;
+        QCOMPARE(win.res->topLevelItem(row)->text(0), address);
+        const QRect r = win.res->visualItemRect(win.res->topLevelItem(row));
+        // A double click's first press selects the row.
+        QTest::mouseClick(win.res->viewport(), Qt::LeftButton, {}, r.center());
+        QTest::mouseDClick(win.res->viewport(), Qt::LeftButton, {}, r.center());
+        win.w.findChild<QAction*>("Opensharedfolders1")->trigger();
+        QCOMPARE(opened.size(), 2);
+        for (const auto& o : opened) {
+            QCOMPARE(o.first, parameter);
+            QCOMPARE(o.second, url);
+        }
+    }
+
+    // Closing releases the rows; hand-overs that come later are dropped, nothing more is shown, and
+    // destroying the window under the running scan harms nothing.
+    void closeDuringScan()
+    {
+        NbResponder responder([](const NbResponder::Query& q) {
+            return std::vector<NbResponder::Datagram>{{node_status_answer(q.transactionId(), {{"HOST", 0x00, U}})}};
+        });
+        QVERIFY2(responder.start(), qPrintable(responder.lastError()));
+        auto w = std::make_unique<TFrm_Corvane>();
+        int boxes = 0;
+        w->setMessageHook([&](QMessageBox::Icon, const QString&) { ++boxes; });
+        w->show();
+        auto* res = w->findChild<QTreeWidget*>("LstVw_Res");
+        w->findChild<QLineEdit*>("Ed_IPstart")->setText("127.0.1.1");
+        w->findChild<QLineEdit*>("Ed_IPend")->setText("127.0.40.254");
+        QTest::mouseClick(w->findChild<QWidget*>("But_Scan"), Qt::LeftButton);
+        QPointer<TNBTscanThread> scan = w->ScanThread();
+        QTRY_VERIFY_WITH_TIMEOUT(res->topLevelItemCount() >= 5, 10000);
+        QVERIFY(w->close());
+        QCOMPARE(res->topLevelItemCount(), 0);
+        const std::int64_t answeredAtClose = responder.answersSent();
+        QTRY_VERIFY_WITH_TIMEOUT(responder.answersSent() > answeredAtClose + 20, 5000);
+        QCOMPARE(res->topLevelItemCount(), 0);
+        QVERIFY(scan);
+        QVERIFY(scan->isRunning());
+        w.reset();
+        QTest::qWait(100);
+        QVERIFY(scan);
+        scan->Terminate();
+        QTRY_VERIFY_WITH_TIMEOUT(scan.isNull(), 5000);
+        QCOMPARE(boxes, 0);
+    }
+};
+
+int main(int argc, char* argv[])
+{
+    // Loopback peers on port 137 of a namespace of our own: nothing else on the machine interferes.
+    if (corvane::test::isRoot() && !corvane::test::enterPrivateLoopback())
+        std::fprintf(stderr, "no private network namespace: using the machine's loopback\n");
+    QApplication app(argc, argv);
+    TestWindowScan test;
+    return QTest::qExec(&test, argc, argv);
+}
+#include "test_window_scan.moc"
