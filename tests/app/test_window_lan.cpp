@@ -5,7 +5,9 @@
 #include "NetnsLab.h"
 #include "TestSupport.h"
 
+#include <QAction>
 #include <QApplication>
+#include <QFile>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
@@ -14,6 +16,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <algorithm>
 #include <cstdio>
 
 using corvane::test::NetnsLab;
@@ -167,6 +170,25 @@ private Q_SLOTS:
             QVERIFY(!reported.isEmpty());
             QCOMPARE(shown, reported);
         }
+
+        // corvane-scan prints the same list as the window saves. Rows come in the order the answers
+        // arrived, which two scans need not share, so the rows are compared as sorted lines.
+        QTemporaryDir dir;
+        const QString saved = dir.filePath("hosts.txt");
+        w.setSaveDialogHook([&](const QFileDialog&) { return saved; });
+        w.findChild<QAction*>("Savenetworklist1")->trigger();
+        QFile file(saved);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QByteArray windowText = file.readAll();
+        const NetnsLab::RunResult cli = lab.run("scan", {CORVANE_SCAN_EXE, "nbstat", "10.79.0.1", "10.79.0.30"});
+        QCOMPARE(cli.exitCode, 0);
+        const auto lines = [](const QByteArray& text) {
+            QList<QByteArray> l = text.split('\n');
+            std::sort(l.begin() + 1, l.end());
+            return l;
+        };
+        QCOMPARE(cli.out.toUtf8().size(), windowText.size());
+        QCOMPARE(lines(cli.out.toUtf8()), lines(windowText));
     }
 };
 
