@@ -34,15 +34,6 @@ namespace {
 
 constexpr int ResultRole = Qt::UserRole;
 
-QString dotted(std::uint32_t netOrder)
-{
-    in_addr a{};
-    a.s_addr = netOrder;
-    char buf[INET_ADDRSTRLEN] = {};
-    ::inet_ntop(AF_INET, &a, buf, sizeof buf);
-    return QString::fromLatin1(buf);
-}
-
 } // namespace
 
 QIcon corvane_main_icon()
@@ -368,7 +359,7 @@ void TFrm_Corvane::PingRange(const QString& firstText, const QString& lastText)
 
     std::uint32_t current = first;
     while (signedHost(current) <= signedHost(last)) {
-        m_Ping1->SetAddress(dotted(current));
+        m_Ping1->SetAddress(corvane::net_order_dotted(current));
         m_Ping1->Ping();
         if (StopRequested || m_closed)
             break;

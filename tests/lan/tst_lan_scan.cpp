@@ -1,5 +1,6 @@
 // A node-status scan of a private LAN: six nmbd hosts (one local master browser, some with
 // aliases), two hosts without nmbd and empty addresses, scanned from a scanner namespace.
+#include "NameTables.h"
 #include "NetnsLab.h"
 #include "TestSupport.h"
 
@@ -43,28 +44,6 @@ const std::vector<PlannedHost>& plan()
 
 // Hosts that exist (they answer ping) but run no NetBIOS name service.
 const QStringList kSilent{QStringLiteral("10.77.10.21"), QStringLiteral("10.77.10.22")};
-
-// The name as nmblookup prints it: up to the first zero byte, unprintables as '.', no trailing blanks.
-QList<NetnsLab::NameEntry> tableOf(const nb_status_result* r)
-{
-    QList<NetnsLab::NameEntry> t;
-    if (!r || !r->status_header || !r->name_table)
-        return t;
-    for (int i = 0; i < r->status_header->name_count; ++i) {
-        const nb_name_entry& e = r->name_table[i];
-        QString name;
-        for (char c : e.name) {
-            if (c == '\0')
-                break;
-            const auto u = static_cast<unsigned char>(c);
-            name += (u >= 0x20 && u < 0x7f) ? QChar(u) : QChar(u'.');
-        }
-        while (name.endsWith(QLatin1Char(' ')))
-            name.chop(1);
-        t << NetnsLab::NameEntry{name, e.suffix, (e.flags[0] & 0x80) != 0};
-    }
-    return t;
-}
 
 } // namespace
 
@@ -139,7 +118,7 @@ private Q_SLOTS:
         scan->FreeResults = false;
         scan->OnReceive = [&](TNBTscanThread*, const QString& ip, nb_status_result* r) {
             ++deliveries[ip];
-            tables[ip] = tableOf(r);
+            tables[ip] = corvane::test::name_table_of(r);
             release_result(r);
         };
         scan->OnError = [&](TNBTscanThread*, const QString& line) { errors << line; };

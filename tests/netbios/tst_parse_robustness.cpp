@@ -4,6 +4,7 @@
 // under seeds/ (made by this test with CORVANE_SEED_OUT=dir) keep the mutation part running where
 // nmbd or root is missing. Every datagram is parsed from a heap copy of exactly its size, so the
 // sanitizer build catches any read past it; ParseChecks.h says what each result must hold.
+#include "NameTables.h"
 #include "NetnsLab.h"
 #include "ParseChecks.h"
 #include "TestSupport.h"
@@ -60,26 +61,6 @@ const std::vector<Peer>& peers()
           QStringLiteral("ALIAS05"), QStringLiteral("ALIAS06")}},
     };
     return list;
-}
-
-// The name table as nmblookup prints it, for comparing a captured answer with Samba's own reading.
-QList<NetnsLab::NameEntry> tableOf(const nb_status_result& r)
-{
-    QList<NetnsLab::NameEntry> t;
-    for (int i = 0; r.name_table && i < r.status_header->name_count; ++i) {
-        const nb_name_entry& e = r.name_table[i];
-        QString name;
-        for (char c : e.name) {
-            if (c == '\0')
-                break;
-            const auto u = static_cast<unsigned char>(c);
-            name += (u >= 0x20 && u < 0x7f) ? QChar(u) : QChar(u'.');
-        }
-        while (name.endsWith(QLatin1Char(' ')))
-            name.chop(1);
-        t << NetnsLab::NameEntry{name, e.suffix, (e.flags[0] & 0x80) != 0};
-    }
-    return t;
 }
 
 // One node-status exchange from the calling thread's namespace; empty when nothing came back.
@@ -220,7 +201,7 @@ private Q_SLOTS:
             const std::unique_ptr<nb_status_result, decltype(&release_result)> r(
                 parse_response(answer.constData(), static_cast<std::int32_t>(answer.size())), &release_result);
             QVERIFY(r && r->status_header && r->adapter_stats);
-            QCOMPARE(tableOf(*r), samba[QLatin1String(p.host)]);
+            QCOMPARE(corvane::test::name_table_of(r.get()), samba[QLatin1String(p.host)]);
             qInfo("%s: %d bytes, %d names, parsed %d", p.host, int(answer.size()), r->status_header->name_count,
                   r->parsed_length);
             m_seeds.push_back({QStringLiteral("nmbd ") + QLatin1String(p.host), answer});
