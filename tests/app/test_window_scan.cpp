@@ -8,6 +8,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QFile>
+#include <QImage>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
@@ -117,6 +118,17 @@ struct Window
     }
 };
 
+// True when the widget, painted now, shows more than one colour inside rect.
+bool paintsText(QWidget* widget, const QRect& rect)
+{
+    const QImage image = widget->grab(rect).toImage();
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x)
+            if (image.pixel(x, y) != image.pixel(0, 0))
+                return true;
+    return false;
+}
+
 QString done(int n)
 {
     return QStringLiteral("Scanning finished.\rComputers founded: %1").arg(n);
@@ -156,6 +168,9 @@ private Q_SLOTS:
                               "127.0.0.15|||||False|False"}));
         QVERIFY(win.err->toPlainText().isEmpty());
         QCOMPARE(peer.responder.queryCount(), 7);
+        // Repaints are gathered during the scan; the list must not stay frozen afterwards.
+        QTRY_VERIFY(win.res->updatesEnabled());
+        QVERIFY(paintsText(win.res->viewport(), win.res->visualItemRect(win.res->topLevelItem(0))));
     }
 
     void hostInformationBox()
