@@ -68,6 +68,13 @@ TFrm_Corvane::TFrm_Corvane(QWidget* parent) : QMainWindow(parent), m_ui(std::mak
         Ping1EchoReply(Sender, Icmp, Status);
     };
 
+    for (auto [timer, list] : {std::pair{&m_resRepaint, static_cast<QWidget*>(m_ui->LstVw_Res)},
+                               std::pair{&m_pingRepaint, static_cast<QWidget*>(m_ui->LstVw_Ping)}}) {
+        timer->setSingleShot(true);
+        timer->setInterval(50);
+        connect(timer, &QTimer::timeout, list, [list] { list->setUpdatesEnabled(true); });
+    }
+
     const QFont fixed = QFontDatabase::systemFont(QFontDatabase::FixedFont);
     m_ui->LstVw_Res->setFont(fixed);
     m_ui->Lst_HostInfo->setFont(fixed);
@@ -386,6 +393,7 @@ void TFrm_Corvane::Ping1EchoReply(QObject*, TICMP*, std::int32_t Status)
     if (Status != 0)
         columns << texts.data_size << texts.time;
     m_ui->LstVw_Ping->addTopLevelItem(new QTreeWidgetItem(columns));
+    PaceRepaint(m_ui->LstVw_Ping, m_pingRepaint);
     QCoreApplication::processEvents();
 }
 
@@ -403,6 +411,18 @@ void TFrm_Corvane::NetBiosStat1Receive(TNBTscanThread*, const QString& IP, nb_st
     row->setToolTip(2, columns.at(2)); // a long user list does not fit its column
     row->setData(0, ResultRole, QVariant::fromValue(reinterpret_cast<quintptr>(Result)));
     m_ui->LstVw_Res->addTopLevelItem(row);
+    PaceRepaint(m_ui->LstVw_Res, m_resRepaint);
+}
+
+void TFrm_Corvane::PaceRepaint(QWidget* list, QTimer& timer)
+{
+    // The scan waits for every hand-over and the sweep goes on only after each row: repainting the
+    // list for every row would pace both by the paint. Rows that come in quick succession are shown
+    // together, 20 times a second.
+    if (timer.isActive())
+        return;
+    list->setUpdatesEnabled(false);
+    timer.start();
 }
 
 void TFrm_Corvane::NetBiosScanError(TNBTscanThread*, const QString& Text)

@@ -6,6 +6,7 @@
 #include <QMessageBox>
 #include <QPointer>
 #include <QString>
+#include <QTimer>
 #include <QUrl>
 
 #include "netbios/nbtscan.h"
@@ -92,6 +93,7 @@ private:
     void Ping1EchoReply(QObject* Sender, TICMP* Icmp, std::int32_t Status);
     void ShowMessage(QMessageBox::Icon icon, const QString& text);
     void placeLink();
+    void PaceRepaint(QWidget* list, QTimer& timer);
 
     std::unique_ptr<Ui::TFrm_Corvane> m_ui;
     TPing* m_Ping1 = nullptr;
@@ -107,6 +109,8 @@ private:
     QString LastNbtIP;
     QList<QPointer<TNBTscanThread>> m_startedScans;
     bool m_closed = false;
+    QTimer m_resRepaint;
+    QTimer m_pingRepaint;
 };
 
 // The application icon (MAINICON), painted rather than loaded.

@@ -139,6 +139,7 @@ private Q_SLOTS:
         QCOMPARE(win.w.findChild<QPlainTextEdit*>("Lst_err")->toPlainText(), QString());
         QCOMPARE(win.timeout->text(), QStringLiteral("500"));
         QCOMPARE(win.w.Ping1()->Timeout(), 500);
+        QTRY_VERIFY(win.list->updatesEnabled()); // repaints gathered during the sweep, not stopped
     }
 
     void firstEqualsLast()
