@@ -77,6 +77,15 @@ QString shellQuote(const QString& s)
     return u'\'' + q + u'\'';
 }
 
+// Writes a small file into dir for a bind mount; empty when it cannot be written.
+QString writeFile(const QTemporaryDir& dir, const QString& name, const QByteArray& text)
+{
+    QFile f(dir.filePath(name));
+    if (!f.open(QIODevice::WriteOnly) || f.write(text) != text.size())
+        return QString();
+    return f.fileName();
+}
+
 } // namespace
 
 class TestCorvaneScanLan : public QObject
@@ -198,13 +207,11 @@ private Q_SLOTS:
     {
         QTemporaryDir dir;
         QVERIFY(dir.isValid());
-        QFile hosts(dir.filePath(QStringLiteral("hosts")));
-        QVERIFY(hosts.open(QIODevice::WriteOnly));
-        hosts.write("10.77.40.2 cvscan\n");
-        hosts.close();
+        const QString hosts = writeFile(dir, QStringLiteral("hosts"), "10.77.40.2 cvscan\n");
+        QVERIFY(!hosts.isEmpty());
         const QString script
             = QStringLiteral("set -e; hostname cvscan; mount --bind %1 /etc/hosts; exec %2 nbstat --format csv")
-                  .arg(shellQuote(hosts.fileName()), shellQuote(kExe));
+                  .arg(shellQuote(hosts), shellQuote(kExe));
         const NetnsLab::RunResult r
             = m_lab->run(kScan, {"unshare", "--uts", "--mount", "--propagation", "private", "sh", "-c", script}, 30000);
         QCOMPARE(r.exitCode, 0);
@@ -229,18 +236,15 @@ private Q_SLOTS:
     {
         QTemporaryDir dir;
         QVERIFY(dir.isValid());
-        QFile hosts(dir.filePath(QStringLiteral("hosts")));
-        QVERIFY(hosts.open(QIODevice::WriteOnly));
-        hosts.write("10.77.40.11 pc-one.lab\n");
-        hosts.close();
+        const QString hosts = writeFile(dir, QStringLiteral("hosts"), "10.77.40.11 pc-one.lab\n");
+        QVERIFY(!hosts.isEmpty());
         // Lookups that /etc/hosts cannot answer go to a resolver on the namespace's loopback: none.
-        QFile resolv(dir.filePath(QStringLiteral("resolv.conf")));
-        QVERIFY(resolv.open(QIODevice::WriteOnly));
-        resolv.write("nameserver 127.0.0.1\noptions timeout:1 attempts:1\n");
-        resolv.close();
+        const QString resolv
+            = writeFile(dir, QStringLiteral("resolv.conf"), "nameserver 127.0.0.1\noptions timeout:1 attempts:1\n");
+        QVERIFY(!resolv.isEmpty());
         const QString script = QStringLiteral("set -e; mount --bind %1 /etc/hosts; mount --bind %2 /etc/resolv.conf; "
                                               "exec %3 ping --resolve --timeout 300 10.77.40.10-10.77.40.12")
-                                   .arg(shellQuote(hosts.fileName()), shellQuote(resolv.fileName()), shellQuote(kExe));
+                                   .arg(shellQuote(hosts), shellQuote(resolv), shellQuote(kExe));
         const NetnsLab::RunResult r
             = m_lab->run(kScan, {"unshare", "--mount", "--propagation", "private", "sh", "-c", script}, 30000);
         QCOMPARE(r.exitCode, 0);
