@@ -52,8 +52,8 @@ QString desktop_entry_path(const QString& desktopId)
         candidates << nested;
     }
     for (const QString& rel : candidates) {
-        const QString path =
-            QStandardPaths::locate(QStandardPaths::GenericDataLocation, QStringLiteral("applications/") + rel);
+        const QString path
+            = QStandardPaths::locate(QStandardPaths::GenericDataLocation, QStringLiteral("applications/") + rel);
         if (!path.isEmpty())
             return path;
     }
@@ -90,8 +90,8 @@ QString handler_from_mimeapps()
         dirs << data + QStringLiteral("/applications");
     for (const QString& dir : dirs) {
         for (const QString& name : names) {
-            const QString list = key_file_value(dir + u'/' + name, QLatin1String("Default Applications"),
-                                                QLatin1String("text/html"));
+            const QString list
+                = key_file_value(dir + u'/' + name, QLatin1String("Default Applications"), QLatin1String("text/html"));
             for (const QString& id : list.split(u';', Qt::SkipEmptyParts))
                 if (!desktop_entry_path(id.trimmed()).isEmpty())
                     return id.trimmed();
@@ -122,12 +122,24 @@ QString unescape_string_value(const QString& value)
             continue;
         }
         switch (next.unicode()) {
-        case 's': out += u' '; break;
-        case 'n': out += u'\n'; break;
-        case 't': out += u'\t'; break;
-        case 'r': out += u'\r'; break;
-        case '\\': out += u'\\'; break;
-        default: out += c; continue; // the next character is read as it is
+        case 's':
+            out += u' ';
+            break;
+        case 'n':
+            out += u'\n';
+            break;
+        case 't':
+            out += u'\t';
+            break;
+        case 'r':
+            out += u'\r';
+            break;
+        case '\\':
+            out += u'\\';
+            break;
+        default:
+            out += c;
+            continue; // the next character is read as it is
         }
         ++i;
     }
@@ -147,7 +159,7 @@ QStringList desktop_exec_arguments(const QString& exec, const QString& url)
     QStringList args;
     QString arg;
     bool quotedPart = false; // an argument made of "" is still an argument
-    bool expanded = false;   // a field code gave the argument its text
+    bool expanded = false; // a field code gave the argument its text
     bool hadUrl = false;
     bool inQuotes = false;
     const auto endArg = [&] {
