@@ -67,6 +67,7 @@ TFrm_Corvane::TFrm_Corvane(QWidget* parent) : QMainWindow(parent), m_ui(std::mak
     m_Ping1->OnEchoReply = [this](QObject* Sender, TICMP* Icmp, std::int32_t Status) {
         Ping1EchoReply(Sender, Icmp, Status);
     };
+    m_Ping1->OnDisplay = [this](QObject* Sender, TICMP* Icmp, const QString& Msg) { Ping1Display(Sender, Icmp, Msg); };
 
     for (auto [timer, list] : {std::pair{&m_resRepaint, static_cast<QWidget*>(m_ui->LstVw_Res)},
                                std::pair{&m_pingRepaint, static_cast<QWidget*>(m_ui->LstVw_Ping)}}) {
@@ -113,6 +114,12 @@ TFrm_Corvane::TFrm_Corvane(QWidget* parent) : QMainWindow(parent), m_ui(std::mak
     m_panel1->setMinimumWidth(50);
     m_ui->StatusBar1->addWidget(m_panel0);
     m_ui->StatusBar1->addWidget(m_panel1);
+    // Beside the two panels, so neither loses its meaning; a long reason is clipped, never widens
+    // the window, and is whole in its tool tip and on the Errors page.
+    m_pingReason = new QLabel(this);
+    m_pingReason->setObjectName(QStringLiteral("StatusPingReason"));
+    m_pingReason->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    m_ui->StatusBar1->addWidget(m_pingReason, 1);
 
     TSubPathLabel* link = m_ui->Lbwww;
     link->setAutosize(true);
@@ -309,6 +316,8 @@ void TFrm_Corvane::But_ScanClick()
         StopRequested = false;
         LastNbtIP.clear();
         m_ui->Lst_err->clear();
+        m_pingReason->clear();
+        m_pingReason->setToolTip(QString());
         QWidget* page = m_ui->PageCtrlRes->currentWidget();
         if (page == m_ui->Tab_Nbt) {
             ClearResults();
@@ -364,6 +373,7 @@ void TFrm_Corvane::PingRange(const QString& firstText, const QString& lastText)
     if (signedHost(last) < signedHost(first) || first == 0 || last == 0)
         return;
 
+    m_pingReasons.clear();
     std::uint32_t current = first;
     while (signedHost(current) <= signedHost(last)) {
         m_Ping1->SetAddress(corvane::net_order_dotted(current));
@@ -395,6 +405,17 @@ void TFrm_Corvane::Ping1EchoReply(QObject*, TICMP*, std::int32_t Status)
     m_ui->LstVw_Ping->addTopLevelItem(new QTreeWidgetItem(columns));
     PaceRepaint(m_ui->LstVw_Ping, m_pingRepaint);
     QCoreApplication::processEvents();
+}
+
+void TFrm_Corvane::Ping1Display(QObject*, TICMP*, const QString& Msg)
+{
+    // Without ICMP permission every echo says why; the user needs to read it once a sweep.
+    if (m_closed || m_pingReasons.contains(Msg))
+        return;
+    m_pingReasons.insert(Msg);
+    m_ui->Lst_err->appendPlainText(Msg);
+    m_pingReason->setText(Msg);
+    m_pingReason->setToolTip(Msg);
 }
 
 void TFrm_Corvane::NetBiosStat1Receive(TNBTscanThread*, const QString& IP, nb_status_result* Result)

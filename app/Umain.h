@@ -5,6 +5,7 @@
 #include <QMainWindow>
 #include <QMessageBox>
 #include <QPointer>
+#include <QSet>
 #include <QString>
 #include <QTimer>
 #include <QUrl>
@@ -91,6 +92,7 @@ private:
     void FormCreate();
     void FormClose();
     void Ping1EchoReply(QObject* Sender, TICMP* Icmp, std::int32_t Status);
+    void Ping1Display(QObject* Sender, TICMP* Icmp, const QString& Msg);
     void ShowMessage(QMessageBox::Icon icon, const QString& text);
     void placeLink();
     void PaceRepaint(QWidget* list, QTimer& timer);
@@ -99,6 +101,7 @@ private:
     TPing* m_Ping1 = nullptr;
     QLabel* m_panel0 = nullptr;
     QLabel* m_panel1 = nullptr;
+    QLabel* m_pingReason = nullptr;
     TMessageHook m_messageHook;
     TSaveDialogHook m_saveDialogHook;
     TShareOpener m_shareOpener;
@@ -111,6 +114,7 @@ private:
     bool m_closed = false;
     QTimer m_resRepaint;
     QTimer m_pingRepaint;
+    QSet<QString> m_pingReasons; // display texts of the echo engine shown in this sweep
 };
 
 // The application icon (MAINICON), painted rather than loaded.

@@ -1,5 +1,6 @@
 #pragma once
-// The default web browser: found through the freedesktop text/html handler, started detached.
+// The default web browser: the freedesktop text/html handler, its desktop entry's Exec value read by
+// the desktop-entry rules and started detached, without a shell.
 
 #include <QString>
 #include <QStringList>
@@ -8,19 +9,24 @@
 
 namespace corvane::platform {
 
-// Cuts a command line down to its program: a leading quote keeps the text up to the closing quote
-// (none: empty); then the first ".exe" (any case) ends it; an unquoted line without ".exe" also
-// ends at its first blank, as desktop Exec lines put their arguments there.
+// The program and arguments an Exec value asks for to open url: string escapes (\s \n \t \r \\),
+// then quoting ("..." with \" \` \$ \\), then field codes (%u %U %f %F: the url; %%: "%"; the other
+// codes dropped) and flatpak's @@u / @@ markers dropped. Without %u %U %f %F the url is appended.
+// Empty when the value is malformed (a quote left open) or names no program.
+QStringList desktop_exec_arguments(const QString& exec, const QString& url);
+
+// The program an Exec value starts (the first of its arguments), or empty.
 QString cut_browser_command(const QString& commandLine);
 
-// Replaces the lookup / the launcher (tests); an empty function restores the real one.
+// Replaces the lookup of the handler's Exec value / the launcher (tests); an empty function restores
+// the real one.
 void set_browser_lookup(std::function<QString()> lookup);
 void set_browser_launcher(std::function<bool(const QString& program, const QStringList& args)> launcher);
 
 } // namespace corvane::platform
 
-// Program of the text/html handler (xdg-mime, then its desktop entry's Exec line), or empty.
+// Program of the text/html handler (xdg-mime or mimeapps.list, then its desktop entry's Exec), or empty.
 QString get_default_browser();
 
-// Starts the default browser with the url as its only argument; nothing when there is none.
+// Starts the default browser's Exec value with the url; nothing when there is none.
 void open_in_browser(const QString& url);

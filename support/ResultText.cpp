@@ -79,11 +79,22 @@ TNameTableSummary SummarizeNameTable(const nb_status_result* result)
     return s;
 }
 
+QString printable_name(QString text)
+{
+    for (QChar& c : text)
+        if (c.unicode() < 32 || c.unicode() == 127)
+            c = u'?';
+    return text;
+}
+
 QStringList NetBiosRowTexts(const TNameTableSummary& summary)
 {
-    return {OemNameToAnsi(summary.computer_name), OemNameToAnsi(summary.user_names),
-            OemNameToAnsi(summary.workgroup),     summary.mac_text,
-            QLatin1String(bool_text(summary.file_service)), QLatin1String(bool_text(summary.master_browser))};
+    return {printable_name(OemNameToAnsi(summary.computer_name)),
+            printable_name(OemNameToAnsi(summary.user_names)),
+            printable_name(OemNameToAnsi(summary.workgroup)),
+            summary.mac_text,
+            QLatin1String(bool_text(summary.file_service)),
+            QLatin1String(bool_text(summary.master_browser))};
 }
 
 QString pad_right(const QString& text, int width)
@@ -106,7 +117,7 @@ QString HostInfoLine(const nb_name_entry& entry)
 {
     // "%-18s %-2.2x - %-42s %s ", hex in upper case
     const bool unique = is_unique_name(entry.flags[0]);
-    return pad_right(OemNameToAnsi(nb_entry_display_name(entry)), 18) + u' '
+    return pad_right(printable_name(OemNameToAnsi(nb_entry_display_name(entry))), 18) + u' '
         + QString::asprintf("%-2.2X", entry.suffix) + QStringLiteral(" - ")
         + pad_right(QString::fromLatin1(suffix_service_name(entry.suffix, unique)), 42) + u' '
         + name_flags_text(entry.flags[0]) + u' ';

@@ -31,7 +31,12 @@ QByteArray nb_entry_display_name(const nb_name_entry& entry);
 
 TNameTableSummary SummarizeNameTable(const nb_status_result* result);
 
-// The six sub-items of a result row: names converted with OemNameToAnsi, MAC, "True"/"False" twice.
+// A name from the network as one line of a fixed column: every control character (codes below 32,
+// and 127) becomes "?". Applied after the OEM conversion, so exact texts (json) stay available.
+QString printable_name(QString text);
+
+// The six sub-items of a result row: names converted with OemNameToAnsi and made printable, MAC,
+// "True"/"False" twice.
 QStringList NetBiosRowTexts(const TNameTableSummary& summary);
 
 // Host-information box: the heading line and one line per name-table entry. Nothing (nullopt) when

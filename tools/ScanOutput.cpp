@@ -99,12 +99,12 @@ QByteArray nbstat_json(const std::vector<TFoundHost>& hosts)
     QJsonArray array;
     for (const TFoundHost& h : hosts) {
         const TNameTableSummary s = SummarizeNameTable(h.result.get());
-        const QStringList texts = NetBiosRowTexts(s);
+        // The exact texts: JSON escapes control characters itself.
         QJsonObject o;
         o[QLatin1String("address")] = h.ip;
-        o[QLatin1String("computer_name")] = texts.value(0);
-        o[QLatin1String("user_names")] = texts.value(1);
-        o[QLatin1String("workgroup")] = texts.value(2);
+        o[QLatin1String("computer_name")] = OemNameToAnsi(s.computer_name);
+        o[QLatin1String("user_names")] = OemNameToAnsi(s.user_names);
+        o[QLatin1String("workgroup")] = OemNameToAnsi(s.workgroup);
         o[QLatin1String("mac")] = s.mac_text;
         o[QLatin1String("file_service")] = s.file_service;
         o[QLatin1String("master_browser")] = s.master_browser;

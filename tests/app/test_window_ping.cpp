@@ -16,6 +16,8 @@
 #include <QTest>
 #include <QTreeWidget>
 
+#include <cstdio>
+#include <cstring>
 #include <functional>
 #include <memory>
 
@@ -294,10 +296,64 @@ private Q_SLOTS:
         QCOMPARE(win.captions(), QStringList{caption});
     }
 
+    // A user without ICMP permission: every row fails as before, and the reason (what is missing,
+    // how to grant it) shows once a sweep on the Errors page and in the status bar. The window runs
+    // as that user in this program, started again through setpriv.
+    void reasonOncePerSweepWithoutPermission()
+    {
+        CORVANE_REQUIRE_PROGRAM("setpriv");
+        QVERIFY(m_lab->setSysctl("scan", "net.ipv4.ping_group_range", "1 0"));
+        const NetnsLab::RunResult r = m_lab->runAsUser(
+            "scan", 65534, 65534, {QCoreApplication::applicationFilePath(), "--unprivileged-sweeps", kLive3, kLive5},
+            60000);
+        QVERIFY2(r.exitCode == 0, qPrintable(r.out + r.err));
+        const QString failed = QStringLiteral("Cannot ping, status=11050");
+        const QStringList sweeps = r.out.split(QStringLiteral("--\n"), Qt::SkipEmptyParts);
+        QCOMPARE(sweeps.size(), 2);
+        for (const QString& sweep : sweeps) {
+            const QStringList lines = sweep.split(u'\n', Qt::SkipEmptyParts);
+            QCOMPARE(lines.size(), 6);
+            QCOMPARE(lines.mid(0, 3), (QStringList{kLive3 + u'|' + failed, kQuiet4 + u'|' + failed,
+                                                   kLive5 + u'|' + failed}));
+            QVERIFY2(lines[3].startsWith(QLatin1String("errors|ICMP sockets not permitted: "))
+                         && lines[3].contains(QLatin1String("ping_group_range"))
+                         && lines[3].contains(QLatin1String("setcap cap_net_raw+ep")),
+                     qPrintable(lines[3]));
+            QCOMPARE(lines[4], QStringLiteral("status|") + lines[3].mid(7));
+            QCOMPARE(lines[5], QStringLiteral("boxes|Ping finished.|panel 0 Computers founded:|panel 1 "));
+        }
+    }
+
 private:
     std::unique_ptr<NetnsLab> m_lab;
     std::unique_ptr<NetnsLab::ScopedEnter> m_in;
 };
 
-QTEST_MAIN(TestWindowPing)
+// The window as the calling user: two sweeps of first..last, each printed as its rows, the Errors
+// page, the status bar's reason, the boxes and the two panels.
+static int unprivilegedSweeps(int argc, char* argv[])
+{
+    QApplication app(argc, argv);
+    Window win;
+    for (int sweep = 0; sweep < 2; ++sweep) {
+        win.boxes.clear();
+        win.sweep(QString::fromLatin1(argv[2]), QString::fromLatin1(argv[3]));
+        for (int i = 0; i < win.list->topLevelItemCount(); ++i)
+            std::printf("%s|%s\n", qPrintable(win.captions()[i]), qPrintable(win.statuses()[i]));
+        std::printf("errors|%s\n", qPrintable(win.w.findChild<QPlainTextEdit*>("Lst_err")->toPlainText()));
+        std::printf("status|%s\n", qPrintable(win.w.findChild<QLabel*>("StatusPingReason")->text()));
+        std::printf("boxes|%s|panel 0 %s|panel 1 %s\n--\n", qPrintable(win.boxes.join(u'|')),
+                    qPrintable(win.w.statusPanel(0)->text()), qPrintable(win.w.statusPanel(1)->text()));
+    }
+    return 0;
+}
+
+int main(int argc, char* argv[])
+{
+    if (argc == 4 && std::strcmp(argv[1], "--unprivileged-sweeps") == 0)
+        return unprivilegedSweeps(argc, argv);
+    QApplication app(argc, argv);
+    TestWindowPing test;
+    return QTest::qExec(&test, argc, argv);
+}
 #include "test_window_ping.moc"

@@ -379,6 +379,40 @@ private Q_SLOTS:
                             "0A.0B.0C.0D.0E.0F  False          True          \r\n"));
     }
 
+    // Names a peer fills with line breaks, tabs and escapes: every row stays one line of its columns,
+    // in the list, the host box and the saved file; nothing forges a row.
+    void controlCharactersInNames()
+    {
+        Peer peer;
+        peer.plan["127.0.0.31"].names = {{"EV\r\n1.2.3.4\tX", 0x00, U}, {"ADM\x7F\x1B[31m\n", 0x03, U},
+                                         {"WG\r\n", 0x00, G}};
+        peer.plan["127.0.0.32"].names = {{"PC2", 0x00, U}};
+        QVERIFY2(peer.responder.start(), qPrintable(peer.responder.lastError()));
+        QTemporaryDir dir;
+        QVERIFY(dir.isValid());
+        const QString name = dir.filePath("network.txt");
+        Window win;
+        win.w.setSaveDialogHook([&](const QFileDialog&) { return name; });
+        win.scan("127.0.0.31", "127.0.0.32");
+        QVERIFY(win.waitDone());
+        QCOMPARE(allRows(win.res), (QStringList{"127.0.0.31|EV??1.2.3.4?X|ADM??[31m|WG|00.11.22.AA.BB.CC|False|False",
+                                                "127.0.0.32|PC2|||00.11.22.AA.BB.CC|False|False"}));
+        win.select(0);
+        const QStringList box = win.info->toPlainText().split(u'\n');
+        QCOMPARE(box.size(), 4);
+        QVERIFY2(box[1].startsWith(QStringLiteral("EV??1.2.3.4?X      00 - ")), qPrintable(box[1]));
+        QVERIFY2(box[2].startsWith(QStringLiteral("ADM??[31m          03 - ")), qPrintable(box[2]));
+
+        win.w.findChild<QAction*>("Savenetworklist1")->trigger();
+        QFile f(name);
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        const QList<QByteArray> lines = f.readAll().split('\n');
+        QCOMPARE(lines.size(), 4); // heading, two hosts, nothing after the last CR LF
+        QCOMPARE(lines[1], QByteArray("127.0.0.31       EV??1.2.3.4?X    ADM??[31m        WG               "
+                                      "00.11.22.AA.BB.CC  False          False         \r"));
+        QVERIFY(lines[2].startsWith("127.0.0.32 "));
+    }
+
     // A folder that cannot be written (a read-only bind mount: root ignores permission bits) keeps
     // the old file and shows the box.
     void failedSaveKeepsOldFile()

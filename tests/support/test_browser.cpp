@@ -1,6 +1,8 @@
 #include "platform/Browser.h"
 
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -22,6 +24,8 @@ private Q_SLOTS:
         QTest::newRow("desktop exec line") << "firefox-esr %u" << "firefox-esr";
         QTest::newRow("quoted linux path") << "\"/opt/My Browser/run\" %U" << "/opt/My Browser/run";
         QTest::newRow("empty") << "" << "";
+        QTest::newRow("snap launcher") << "env BAMF_DESKTOP_FILE_HINT=/x.desktop /snap/bin/firefox %u" << "env";
+        QTest::newRow("field code only") << "%u" << "";
     }
     void cut()
     {
@@ -58,10 +62,12 @@ private Q_SLOTS:
         set_browser_launcher([&](const QString& p, const QStringList& a) { program = p; args = a; return true; });
         open_in_browser("https://example.org/a/b?x=1");
         QCOMPARE(program, QStringLiteral("/opt/test/browser"));
-        QCOMPARE(args, QStringList {"https://example.org/a/b?x=1"});
+        QCOMPARE(args, (QStringList {"--new", "https://example.org/a/b?x=1"}));
 
-        // Without xdg-mime nothing is found and nothing starts.
+        // Without xdg-mime and without association files nothing is found and nothing starts.
         qputenv("PATH", dir.filePath("none").toUtf8());
+        for (const char* var : {"XDG_CONFIG_HOME", "XDG_CONFIG_DIRS", "XDG_DATA_DIRS"})
+            qputenv(var, dir.filePath("none").toUtf8());
         program.clear();
         QCOMPARE(get_default_browser(), QString());
         open_in_browser("https://example.org/");
@@ -69,6 +75,84 @@ private Q_SLOTS:
         qputenv("PATH", oldPath);
         set_browser_launcher({});
     }
+
+    // The handler named in mimeapps.list, started for real: each recorder writes the argv it got.
+    void launchesTheEntry_data()
+    {
+        QTest::addColumn<QByteArray>("exec"); // as written in the entry; @REC@ is a recorder's path
+        QTest::addColumn<QStringList>("args");
+        const QString url = kUrl;
+        QTest::newRow("snap") << QByteArray("env BAMF_DESKTOP_FILE_HINT=/var/lib/snapd/desktop/applications/"
+                                            "firefox_firefox.desktop @REC@ %u")
+                              << QStringList {url};
+        QTest::newRow("flatpak") << QByteArray("@REC@ run --branch=stable --arch=x86_64 --command=firefox "
+                                               "--file-forwarding org.mozilla.firefox @@u %u @@")
+                                 << QStringList {"run", "--branch=stable", "--arch=x86_64", "--command=firefox",
+                                                 "--file-forwarding", "org.mozilla.firefox", url};
+        QTest::newRow("quoted path with blanks") << QByteArray("\"@DIR@/My Browser/run\" --new-window %U")
+                                                 << QStringList {"--new-window", url};
+        QTest::newRow("plain name on PATH") << QByteArray("browser %u") << QStringList {url};
+        QTest::newRow("no field code") << QByteArray("@REC@ --private") << QStringList {"--private", url};
+        // In the file four backslashes are one inside quotes, backslash backslash dollar a dollar; %% a percent.
+        QTest::newRow("quoting, escapes, other codes")
+            << QByteArray("@REC@ \"say \\\"hi\\\"\" \"back\\\\\\\\slash\" \"cost \\\\$5\" 100%% %i %c %k --url=%u")
+            << QStringList {"say \"hi\"", "back\\slash", "cost $5", "100%", "--url=" + url};
+    }
+
+    void launchesTheEntry()
+    {
+        QFETCH(QByteArray, exec);
+        QFETCH(QStringList, args);
+        QTemporaryDir dir;
+        QVERIFY(dir.isValid());
+        const QString out = dir.filePath("argv");
+        const auto recorder = [&](const QString& path) {
+            QVERIFY(QDir().mkpath(QFileInfo(path).path()));
+            QFile f(path);
+            QVERIFY(f.open(QIODevice::WriteOnly));
+            f.write("#!/bin/sh\nprintf '%s\\0' \"$@\" > '" + out.toUtf8() + ".part' && mv '" + out.toUtf8() + ".part' '"
+                    + out.toUtf8() + "'\n");
+            f.close();
+            QVERIFY(f.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+        };
+        recorder(dir.filePath("bin/recorder"));
+        recorder(dir.filePath("bin/browser"));
+        recorder(dir.filePath("My Browser/run"));
+        exec.replace("@REC@", dir.filePath("bin/recorder").toUtf8()).replace("@DIR@", dir.path().toUtf8());
+        QVERIFY(QDir(dir.path()).mkpath("data/applications") && QDir(dir.path()).mkpath("config"));
+        QFile entry(dir.filePath("data/applications/rec-browser.desktop"));
+        QVERIFY(entry.open(QIODevice::WriteOnly));
+        entry.write("[Desktop Entry]\nType=Application\nName=Recorder\nExec=" + exec + "\n");
+        entry.close();
+        QFile mimeapps(dir.filePath("config/mimeapps.list"));
+        QVERIFY(mimeapps.open(QIODevice::WriteOnly));
+        mimeapps.write("[Default Applications]\ntext/html=rec-browser.desktop;\n");
+        mimeapps.close();
+
+        const QByteArray oldPath = qgetenv("PATH");
+        qputenv("PATH", dir.filePath("bin").toUtf8() + ":/usr/bin:/bin");
+        qputenv("XDG_CONFIG_HOME", dir.filePath("config").toUtf8());
+        qputenv("XDG_DATA_HOME", dir.filePath("data").toUtf8());
+        for (const char* var : {"XDG_CONFIG_DIRS", "XDG_DATA_DIRS"})
+            qputenv(var, dir.filePath("none").toUtf8());
+        qunsetenv("XDG_CURRENT_DESKTOP");
+        open_in_browser(kUrl);
+        qputenv("PATH", oldPath);
+        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(out), 10000);
+        QFile got(out);
+        QVERIFY(got.open(QIODevice::ReadOnly));
+        QByteArray bytes = got.readAll();
+        QVERIFY(bytes.endsWith('\0'));
+        bytes.chop(1);
+        QStringList argv;
+        for (const QByteArray& a : bytes.split('\0'))
+            argv << QString::fromUtf8(a);
+        QCOMPARE(argv, args);
+    }
+
+private:
+    // What the window opens: the characters a shell would take apart.
+    const QString kUrl = QStringLiteral("https://www.example.com/tools/?fromApp=Corvane&ver=1.1.0.0");
 };
 
 QTEST_GUILESS_MAIN(TestBrowser)

@@ -115,6 +115,21 @@ QByteArray twoHostsList()
         + listLine("127.0.0.5", "FILESRV", "", "OFFICE", "0A.0B.0C.0D.0E.0F", "True", "False");
 }
 
+// 127.0.0.7 sends names with line breaks, a tab, DEL and an escape sequence.
+const QByteArray kForgedName("EV\r\n1.2.3.4\tX");
+const QByteArray kForgedUser("ADM\x7F\x1B[31m");
+
+NbResponder::Handler controlNames()
+{
+    return [](const NbResponder::Query& q) {
+        std::vector<NbResponder::Datagram> d;
+        if (q.to == dotted_host_order("127.0.0.7"))
+            d.push_back({node_status_answer(q.transactionId(),
+                                            {{kForgedName, 0x00, U}, {kForgedUser, 0x03, U}, {"WG", 0x00, G}})});
+        return d;
+    };
+}
+
 } // namespace
 
 class TestCorvaneScan : public QObject
@@ -316,6 +331,57 @@ private Q_SLOTS:
         QCOMPARE(error.error, QJsonParseError::NoError);
         QCOMPARE(doc.array().size(), 1);
         QCOMPARE(doc.array()[0].toObject()["user_names"].toString(), QStringLiteral("J\"Q"));
+    }
+
+    // Every text line stays one line of its columns; json keeps the exact names.
+    void controlCharactersInNames_data()
+    {
+        QTest::addColumn<QStringList>("options");
+        QTest::addColumn<QByteArray>("out");
+        const QByteArray row = listLine("127.0.0.7", "EV??1.2.3.4?X", "ADM??[31m", "WG", "00.11.22.AA.BB.CC", "False",
+                                        "False");
+        QTest::newRow("txt") << QStringList {} << listHeading() + row;
+        QTest::newRow("txt with names")
+            << QStringList {"--names"}
+            << listHeading() + row + "\r\n127.0.0.7\r\n"
+                   + QString::asprintf("%-18s %-47s %s \r\n", "Name", "Service", "Flags").toUtf8()
+                   + infoLine("EV??1.2.3.4?X", 0x00, "Workstation Service", kUniqueFlags)
+                   + infoLine("ADM??[31m", 0x03, "Messenger Service", kUniqueFlags)
+                   + infoLine("WG", 0x00, "Workgroup/Domain Name", kGroupFlags);
+        QTest::newRow("csv") << QStringList {"--format", "csv"}
+                             << QByteArray("IP,CompName,UserName,WorkGroup,MacAddress,FileService,MasterBrowser\r\n"
+                                           "127.0.0.7,EV??1.2.3.4?X,ADM??[31m,WG,00.11.22.AA.BB.CC,False,False\r\n");
+    }
+
+    void controlCharactersInNames()
+    {
+        QFETCH(QStringList, options);
+        CORVANE_REQUIRE_ROOT();
+        NbResponder peer(controlNames());
+        QVERIFY2(startPeer(peer), qPrintable(peer.lastError()));
+        const Run r = runScan(QStringList {"nbstat"} + options + QStringList {"127.0.0.6-127.0.0.8"});
+        QCOMPARE(r.code, 0);
+        QCOMPARE(r.err, QByteArray());
+        QTEST(r.out, "out");
+    }
+
+    void controlCharactersInJson()
+    {
+        CORVANE_REQUIRE_ROOT();
+        NbResponder peer(controlNames());
+        QVERIFY2(startPeer(peer), qPrintable(peer.lastError()));
+        const Run r = runScan({"nbstat", "--format=json", "127.0.0.6-127.0.0.8"});
+        QCOMPARE(r.code, 0);
+        QVERIFY2(r.out.contains("\"EV\\r\\n1.2.3.4\\tX\""), r.out.constData()); // escaped, not replaced
+        QJsonParseError error {};
+        const QJsonArray hosts = QJsonDocument::fromJson(r.out, &error).array();
+        QCOMPARE(error.error, QJsonParseError::NoError);
+        QCOMPARE(hosts.size(), 1);
+        const QJsonObject host = hosts[0].toObject();
+        QCOMPARE(host["computer_name"].toString(), QString::fromLatin1(kForgedName));
+        QCOMPARE(host["user_names"].toString(), QString::fromLatin1(kForgedUser));
+        QCOMPARE(host["names"].toArray()[0].toObject()["name"].toString(), QString::fromLatin1(kForgedName));
+        QCOMPARE(host["names"].toArray()[1].toObject()["name"].toString(), QString::fromLatin1(kForgedUser));
     }
 
     void noHostsIsStillAScan_data()
