@@ -102,12 +102,12 @@ private Q_SLOTS:
         QString script = QStringLiteral("set -e; hostname corvtest; mount --bind %1 /etc/hosts; ip link set lo up; ")
                              .arg(hosts.fileName());
         for (int i = 0; i < ifaces.size(); ++i) {
-            const QStringList spec = ifaces[i].split(u' ');
+            const QStringList words = ifaces[i].split(u' ');
             script += QStringLiteral("ip link add e%1 type veth peer name p%1; ip addr add %2 dev e%1; "
                                      "ip link set p%1 up; ")
                           .arg(i)
-                          .arg(spec[0]);
-            if (!spec.contains(QLatin1String("down")))
+                          .arg(words[0]);
+            if (!words.contains(QLatin1String("down")))
                 script += QStringLiteral("ip link set e%1 up; ").arg(i);
         }
         if (!gateway.isEmpty())
