@@ -241,9 +241,12 @@ int TFrm_Corvane::Ed_IPstartKeyPress(int key)
 
 namespace {
 // The character code a key press would type, as the address fields' filter sees it; -1 for keys
-// that type nothing (arrows, Delete, Home ...), which always pass.
+// that type nothing (arrows, Delete, Home ...), which always pass. Tab and Backtab move the focus:
+// they are navigation, not typed characters.
 int key_code(const QKeyEvent* key)
 {
+    if (key->key() == Qt::Key_Tab || key->key() == Qt::Key_Backtab)
+        return -1;
     if (key->modifiers() & Qt::ControlModifier) {
         if (key->key() >= Qt::Key_A && key->key() <= Qt::Key_Z)
             return key->key() - Qt::Key_A + 1;

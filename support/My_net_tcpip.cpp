@@ -4,6 +4,7 @@
 
 #include <arpa/inet.h>
 #include <ifaddrs.h>
+#include <net/if.h>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -32,6 +33,38 @@ std::uint32_t first_ipv4(const char* name)
         return 0;
     std::unique_ptr<addrinfo, addrinfo_deleter> list(found);
     return reinterpret_cast<const sockaddr_in*>(found->ai_addr)->sin_addr.s_addr;
+}
+
+bool in_loopback_net(std::uint32_t address)
+{
+    return (ntohl(address) >> 24) == 127;
+}
+
+bool carried_by_up_interface(std::uint32_t address, const interface_list& list)
+{
+    for (const interface_entry& e : list)
+        if (e.address == address && (e.flags & IFF_UP))
+            return true;
+    return false;
+}
+
+// The source address the kernel picks for a datagram to a documentation address, which leaves by
+// the default route; connect() on UDP only chooses the route and sends nothing. 0 without a route.
+std::uint32_t default_route_source()
+{
+    const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        return 0;
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_port = htons(9);
+    to.sin_addr.s_addr = htonl(0xC0000201); // 192.0.2.1, TEST-NET-1
+    sockaddr_in from{};
+    socklen_t length = sizeof(from);
+    const bool ok = ::connect(fd, reinterpret_cast<const sockaddr*>(&to), sizeof(to)) == 0
+        && ::getsockname(fd, reinterpret_cast<sockaddr*>(&from), &length) == 0 && from.sin_family == AF_INET;
+    ::close(fd);
+    return ok ? from.sin_addr.s_addr : 0;
 }
 
 } // namespace
@@ -75,10 +108,27 @@ QString ip_to_dotted(std::uint32_t value)
 
 std::uint32_t get_local_ip()
 {
+    std::int32_t count = 0;
+    interface_list list;
+    get_interface_list(count, list);
+
+    // Debian maps the host name to 127.0.1.1 or 127.0.0.1; only an adapter's address is of use here.
     char name[256] = {};
-    if (::gethostname(name, sizeof(name) - 1) != 0)
-        return 0;
-    return first_ipv4(name);
+    const std::uint32_t named = ::gethostname(name, sizeof(name) - 1) == 0 ? first_ipv4(name) : 0;
+    if (named && !in_loopback_net(named) && carried_by_up_interface(named, list))
+        return named;
+
+    if (const std::uint32_t routed = default_route_source(); routed && carried_by_up_interface(routed, list))
+        return routed;
+
+    for (const interface_entry& e : list)
+        if ((e.flags & IFF_UP) && !(e.flags & IFF_LOOPBACK) && !in_loopback_net(e.address))
+            return e.address;
+    for (const interface_entry& e : list)
+        if ((e.flags & IFF_UP) && (e.flags & IFF_LOOPBACK))
+            return e.address;
+    // Nothing is up: the name's address is all there is.
+    return named;
 }
 
 QString ip_to_host_name(std::uint32_t address)

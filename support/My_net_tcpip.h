@@ -28,7 +28,10 @@ void get_interface_list(std::int32_t& count, interface_list& list);
 // value in host order (first octet most significant).
 QString ip_to_dotted(std::uint32_t value);
 
-// First IPv4 address of the local host name, network order; 0 when there is none.
+// The machine's own address on its LAN, network order: the host name's first IPv4 address when it is
+// not in 127.0.0.0/8 and an interface that is up carries it; else the address the default route
+// leaves from; else the first non-loopback interface that is up; loopback only when nothing else is
+// up. With no interface up, the host name's address (0 when there is none).
 std::uint32_t get_local_ip();
 
 // Reverse lookup of an address in network order: the host's name, or the empty text.

@@ -191,6 +191,50 @@ private Q_SLOTS:
         QCOMPARE(field->text(), QStringLiteral("ab:cab:c"));
     }
 
+    // Tab and Backtab move the focus along the page's order and type nothing; sent with the tab
+    // character as X11 delivers them.
+    void tab_moves_focus_data()
+    {
+        QTest::addColumn<int>("page");
+        QTest::addColumn<int>("key");
+        QTest::addColumn<QStringList>("order");
+        const QStringList header{"Ed_IPstart", "Ed_IPend", "But_Scan", "But_Stop", "But_getLocalIPrange"};
+        QStringList back(header.rbegin(), header.rend());
+        QTest::newRow("header forwards") << 0 << int(Qt::Key_Tab) << header;
+        QTest::newRow("header backwards") << 0 << int(Qt::Key_Backtab) << back;
+        QTest::newRow("IP field") << 2 << int(Qt::Key_Tab) << QStringList{"Ed_IP", "But_IP2Host"};
+    }
+
+    void tab_moves_focus()
+    {
+        QFETCH(int, page);
+        QFETCH(int, key);
+        QFETCH(QStringList, order);
+        TFrm_Corvane w;
+        w.show();
+        w.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&w));
+        w.findChild<QTabWidget*>("PageCtrlRes")->setCurrentIndex(page);
+        const QList<QLineEdit*> fields = w.findChildren<QLineEdit*>();
+        QStringList texts;
+        for (const QLineEdit* f : fields)
+            texts << f->text();
+        w.findChild<QWidget*>(order.first())->setFocus(Qt::OtherFocusReason);
+        const Qt::KeyboardModifiers mods = key == Qt::Key_Backtab ? Qt::ShiftModifier : Qt::NoModifier;
+        for (const QString& next : order.mid(1)) {
+            QWidget* from = QApplication::focusWidget();
+            QVERIFY(from);
+            QKeyEvent press(QEvent::KeyPress, key, mods, QStringLiteral("\t"));
+            QApplication::sendEvent(from, &press);
+            QKeyEvent release(QEvent::KeyRelease, key, mods, QStringLiteral("\t"));
+            QApplication::sendEvent(from, &release);
+            QVERIFY(QApplication::focusWidget());
+            QCOMPARE(QApplication::focusWidget()->objectName(), next);
+        }
+        for (int i = 0; i < fields.size(); ++i)
+            QCOMPARE(fields[i]->text(), texts[i]);
+    }
+
     void link_click_data()
     {
         QTest::addColumn<QString>("over"); // the caption up to the character under the mouse

@@ -39,18 +39,47 @@ class TestWindowLan : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
+    // Each interface is one end of a veth pair whose other end is up, so it has a carrier;
+    // "cidr down" leaves it down. The host name is on the hosts line, after Debian's localhost line.
     void range_data()
     {
-        QTest::addColumn<QString>("hostsIp");   // what the host name resolves to
-        QTest::addColumn<QString>("ifaceCidr"); // address on a veth end, empty for none
+        QTest::addColumn<QString>("hostsIp");      // what the host name resolves to
+        QTest::addColumn<QStringList>("ifaces");
+        QTest::addColumn<QString>("gateway");      // default route, empty for none
+        QTest::addColumn<QString>("local");
         QTest::addColumn<QString>("first");
         QTest::addColumn<QString>("last");
-        QTest::newRow("/24") << "192.168.1.37" << "192.168.1.37/24" << "192.168.1.1" << "192.168.1.254";
-        QTest::newRow("/16") << "10.0.5.20" << "10.0.5.20/16" << "10.0.0.1" << "10.0.255.254";
-        QTest::newRow("/30") << "192.168.1.5" << "192.168.1.5/30" << "192.168.1.5" << "192.168.1.6";
-        QTest::newRow("/32") << "10.0.1.0" << "10.0.1.0/32" << "10.0.1.1" << "10.0.0.255";
-        QTest::newRow("loopback") << "127.0.0.1" << "" << "127.0.0.1" << "127.255.255.254";
-        QTest::newRow("no matching interface") << "10.9.9.9" << "10.0.5.20/16" << "192.168.1.1" << "192.168.1.254";
+        const QStringList none;
+        QTest::newRow("/24") << "192.168.1.37" << QStringList{"192.168.1.37/24"} << "" << "192.168.1.37"
+                             << "192.168.1.1" << "192.168.1.254";
+        QTest::newRow("/16") << "10.0.5.20" << QStringList{"10.0.5.20/16"} << "" << "10.0.5.20" << "10.0.0.1"
+                             << "10.0.255.254";
+        QTest::newRow("/30") << "192.168.1.5" << QStringList{"192.168.1.5/30"} << "" << "192.168.1.5"
+                             << "192.168.1.5" << "192.168.1.6";
+        QTest::newRow("/32") << "10.0.1.0" << QStringList{"10.0.1.0/32"} << "" << "10.0.1.0" << "10.0.1.1"
+                             << "10.0.0.255";
+        QTest::newRow("loopback") << "127.0.0.1" << none << "" << "127.0.0.1" << "127.0.0.1" << "127.255.255.254";
+        QTest::newRow("no matching interface") << "10.9.9.9" << QStringList{"10.0.5.20/16"} << "" << "10.0.5.20"
+                                               << "10.0.0.1" << "10.0.255.254";
+        QTest::newRow("Debian 127.0.1.1") << "127.0.1.1" << QStringList{"10.80.0.2/24"} << "" << "10.80.0.2"
+                                          << "10.80.0.1" << "10.80.0.254";
+        QTest::newRow("127.0.0.1 with an adapter") << "127.0.0.1" << QStringList{"10.80.0.2/24"} << ""
+                                                   << "10.80.0.2" << "10.80.0.1" << "10.80.0.254";
+        QTest::newRow("own address before the default route")
+            << "10.81.0.2" << QStringList{"10.80.0.2/24", "10.81.0.2/16"} << "10.80.0.1" << "10.81.0.2"
+            << "10.81.0.1" << "10.81.255.254";
+        QTest::newRow("default route on the second adapter")
+            << "127.0.1.1" << QStringList{"10.80.0.2/24", "10.81.0.2/16"} << "10.81.0.1" << "10.81.0.2"
+            << "10.81.0.1" << "10.81.255.254";
+        QTest::newRow("first adapter up without default route")
+            << "127.0.1.1" << QStringList{"10.80.0.2/24", "10.81.0.2/16"} << "" << "10.80.0.2" << "10.80.0.1"
+            << "10.80.0.254";
+        QTest::newRow("named adapter down") << "10.80.0.2" << QStringList{"10.80.0.2/24 down", "10.81.0.2/16"} << ""
+                                            << "10.81.0.2" << "10.81.0.1" << "10.81.255.254";
+        QTest::newRow("only adapter down") << "10.80.0.2" << QStringList{"10.80.0.2/24 down"} << "" << "127.0.0.1"
+                                           << "127.0.0.1" << "127.255.255.254";
+        QTest::newRow("only loopback, Debian") << "127.0.1.1" << none << "" << "127.0.0.1" << "127.0.0.1"
+                                               << "127.255.255.254";
     }
 
     void range()
@@ -59,20 +88,30 @@ private Q_SLOTS:
         CORVANE_REQUIRE_PROGRAM("unshare");
         CORVANE_REQUIRE_PROGRAM("ip");
         QFETCH(QString, hostsIp);
-        QFETCH(QString, ifaceCidr);
+        QFETCH(QStringList, ifaces);
+        QFETCH(QString, gateway);
+        QFETCH(QString, local);
         QFETCH(QString, first);
         QFETCH(QString, last);
         QTemporaryDir dir;
         QVERIFY(dir.isValid());
         QFile hosts(dir.filePath("hosts"));
         QVERIFY(hosts.open(QIODevice::WriteOnly));
-        hosts.write(QStringLiteral("%1 corvtest\n").arg(hostsIp).toLatin1());
+        hosts.write(QStringLiteral("127.0.0.1 localhost\n%1 corvtest\n").arg(hostsIp).toLatin1());
         hosts.close();
         QString script = QStringLiteral("set -e; hostname corvtest; mount --bind %1 /etc/hosts; ip link set lo up; ")
                              .arg(hosts.fileName());
-        if (!ifaceCidr.isEmpty())
-            script += QStringLiteral("ip link add d0 type veth peer name d1; ip addr add %1 dev d0; ip link set d0 up; ")
-                          .arg(ifaceCidr);
+        for (int i = 0; i < ifaces.size(); ++i) {
+            const QStringList words = ifaces[i].split(u' ');
+            script += QStringLiteral("ip link add e%1 type veth peer name p%1; ip addr add %2 dev e%1; "
+                                     "ip link set p%1 up; ")
+                          .arg(i)
+                          .arg(words[0]);
+            if (!words.contains(QLatin1String("down")))
+                script += QStringLiteral("ip link set e%1 up; ").arg(i);
+        }
+        if (!gateway.isEmpty())
+            script += QStringLiteral("ip route add default via %1; ").arg(gateway);
         script += QStringLiteral("exec \"$0\"");
         QProcess child;
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
@@ -82,11 +121,11 @@ private Q_SLOTS:
         child.start(QStringLiteral("unshare"), {"--net", "--uts", "--mount", "--propagation", "private", "sh", "-c",
                                                 script, QCoreApplication::applicationFilePath()});
         QVERIFY(child.waitForFinished(20000));
-        QCOMPARE(child.exitCode(), 0);
+        QVERIFY2(child.exitCode() == 0, child.readAllStandardError().constData());
         const QStringList parts = QString::fromLatin1(child.readAllStandardOutput()).trimmed().split(u'|');
         QCOMPARE(parts.size(), 4);
-        QCOMPARE(parts[0], QStringLiteral("Corvane v1.1 Beta (Local IP: %1)").arg(hostsIp));
-        QCOMPARE(parts[1], hostsIp);
+        QCOMPARE(parts[0], QStringLiteral("Corvane v1.1 Beta (Local IP: %1)").arg(local));
+        QCOMPARE(parts[1], local);
         QCOMPARE(parts[2], first);
         QCOMPARE(parts[3], last);
     }

@@ -174,6 +174,40 @@ private Q_SLOTS:
         QVERIFY(paintsText(win.res->viewport(), win.res->visualItemRect(win.res->topLevelItem(0))));
     }
 
+    // Keyboard only: first address, Tab, last address, Tab, Space on Scan. Tab selects the next
+    // field's text, so typing replaces it.
+    void keyboardOnlyScan()
+    {
+        Peer peer;
+        peer.plan["127.0.0.51"].names = {{"KB1", 0x00, U}};
+        peer.plan["127.0.0.53"].names = {{"KB3", 0x00, U}};
+        QVERIFY2(peer.responder.start(), qPrintable(peer.responder.lastError()));
+        Window win;
+        win.w.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&win.w));
+        win.w.findChild<QWidget*>("Ed_IPstart")->setFocus(Qt::ActiveWindowFocusReason);
+        const auto type = [](int key, Qt::KeyboardModifiers mods = Qt::NoModifier) {
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key(key), mods);
+        };
+        type(Qt::Key_End);
+        type(Qt::Key_Home, Qt::ShiftModifier);
+        QTest::keyClicks(QApplication::focusWidget(), QStringLiteral("127.0.0.51"));
+        type(Qt::Key_Tab);
+        QTest::keyClicks(QApplication::focusWidget(), QStringLiteral("127.0.0.53"));
+        type(Qt::Key_Tab);
+        QCOMPARE(QApplication::focusWidget()->objectName(), QStringLiteral("But_Scan"));
+        type(Qt::Key_Space);
+        QVERIFY(win.waitDone());
+        QCOMPARE(win.w.findChild<QLineEdit*>("Ed_IPstart")->text(), QStringLiteral("127.0.0.51"));
+        QCOMPARE(win.w.findChild<QLineEdit*>("Ed_IPend")->text(), QStringLiteral("127.0.0.53"));
+        QCOMPARE(win.boxes, QStringList{done(2)});
+        QStringList asked;
+        for (const NbResponder::Query& q : peer.responder.queries())
+            asked << host_order_dotted(q.to);
+        QCOMPARE(asked, (QStringList{"127.0.0.51", "127.0.0.52", "127.0.0.53"}));
+        QCOMPARE(win.res->topLevelItemCount(), 2);
+    }
+
     void hostInformationBox()
     {
         Peer peer;

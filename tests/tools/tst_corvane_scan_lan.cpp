@@ -202,12 +202,22 @@ private Q_SLOTS:
         QCOMPARE(lines, expected);
     }
 
-    // Without RANGE: the scanner's subnet, found from its host name and interface as the window does.
+    // Without RANGE: the scanner's subnet, found as the window finds it, whether the host name is on
+    // the adapter's address or on loopback as Debian writes it.
+    void localSubnetWithoutRange_data()
+    {
+        QTest::addColumn<QByteArray>("hostsFile");
+        QTest::newRow("adapter's address") << QByteArray("10.77.40.2 cvscan\n");
+        QTest::newRow("Debian 127.0.1.1") << QByteArray("127.0.0.1 localhost\n127.0.1.1 cvscan\n");
+        QTest::newRow("127.0.0.1") << QByteArray("127.0.0.1 localhost cvscan\n");
+    }
+
     void localSubnetWithoutRange()
     {
+        QFETCH(QByteArray, hostsFile);
         QTemporaryDir dir;
         QVERIFY(dir.isValid());
-        const QString hosts = writeFile(dir, QStringLiteral("hosts"), "10.77.40.2 cvscan\n");
+        const QString hosts = writeFile(dir, QStringLiteral("hosts"), hostsFile);
         QVERIFY(!hosts.isEmpty());
         const QString script
             = QStringLiteral("set -e; hostname cvscan; mount --bind %1 /etc/hosts; exec %2 nbstat --format csv")
