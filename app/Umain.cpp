@@ -18,7 +18,7 @@
 #include <QHeaderView>
 #include <QItemSelectionModel>
 #include <QKeyEvent>
-#include <QPainter>
+#include <QProgressBar>
 #include <QSaveFile>
 #include <QScreen>
 #include <QStyle>
@@ -33,24 +33,19 @@ const QString TFrm_Corvane::ProductPage = QStringLiteral("https://www.example.co
 namespace {
 
 constexpr int ResultRole = Qt::UserRole;
+// The bar's resolution: a range may hold more addresses than an int counts.
+constexpr int ProgressSteps = 1000;
 
 } // namespace
 
 QIcon corvane_main_icon()
 {
-    QPixmap pixmap(32, 32);
-    pixmap.fill(Qt::transparent);
-    QPainter p(&pixmap);
-    p.setRenderHint(QPainter::Antialiasing);
-    p.setBrush(QColor(0x1f, 0x5f, 0xa8));
-    p.setPen(Qt::NoPen);
-    p.drawEllipse(2, 2, 28, 28);
-    p.setPen(QPen(Qt::white, 2));
-    p.setBrush(Qt::NoBrush);
-    p.drawArc(8, 8, 16, 16, 30 * 16, 300 * 16);
-    p.drawEllipse(QPointF(16, 16), 2, 2);
-    p.end();
-    return QIcon(pixmap);
+    // The resource sits in a static library: without this reference the linker would leave it out.
+    Q_INIT_RESOURCE(corvane_icon);
+    QIcon icon;
+    for (const int size : {48, 128, 256})
+        icon.addFile(QStringLiteral(":/icons/com.example.Corvane-%1.png").arg(size), QSize(size, size));
+    return icon;
 }
 
 TFrm_Corvane::TFrm_Corvane(QWidget* parent) : QMainWindow(parent), m_ui(std::make_unique<Ui::TFrm_Corvane>())
@@ -120,6 +115,18 @@ TFrm_Corvane::TFrm_Corvane(QWidget* parent) : QMainWindow(parent), m_ui(std::mak
     m_pingReason->setObjectName(QStringLiteral("StatusPingReason"));
     m_pingReason->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     m_ui->StatusBar1->addWidget(m_pingReason, 1);
+    // Right of the panels and apart from them: it never changes what they show.
+    m_progress = new QProgressBar(this);
+    m_progress->setObjectName(QStringLiteral("ProgressBar1"));
+    m_progress->setRange(0, ProgressSteps);
+    m_progress->setFixedWidth(300);
+    m_progress->setTextVisible(true);
+    m_progress->hide();
+    m_ui->StatusBar1->addPermanentWidget(m_progress);
+    // The scan thread only counts its queries; this reads the count a few times a second instead
+    // of the thread handing over each one.
+    m_progressTimer.setInterval(200);
+    connect(&m_progressTimer, &QTimer::timeout, this, &TFrm_Corvane::UpdateProgress);
 
     TSubPathLabel* link = m_ui->Lbwww;
     link->setAutosize(true);
@@ -182,6 +189,7 @@ void TFrm_Corvane::FormClose()
 {
     // From here on a scan's late hand-overs are dropped and a running sweep ends.
     m_closed = true;
+    HideProgress();
     winsock_cleanup();
     ClearResults();
     QCoreApplication::processEvents();
@@ -340,6 +348,10 @@ void TFrm_Corvane::But_ScanClick()
             thread->FreeOnTerminate = true;
             m_startedScans.removeAll(nullptr);
             m_startedScans.append(thread.get());
+            const std::uint64_t count = thread->AddressCount();
+            ShowProgress(count, true, [scan = QPointer<TNBTscanThread>(thread.get())] {
+                return scan ? std::uint64_t{scan->QueriesSent()} : 0;
+            });
             thread.release()->Resume();
         } else if (page == m_ui->Tab_Ping) {
             m_ui->LstVw_Ping->clear();
@@ -353,6 +365,7 @@ void TFrm_Corvane::But_ScanClick()
 void TFrm_Corvane::But_StopClick()
 {
     StopRequested = true;
+    HideProgress();
     if (m_ScanThread && m_ScanThread->isRunning())
         m_ScanThread->Terminate();
 }
@@ -377,10 +390,15 @@ void TFrm_Corvane::PingRange(const QString& firstText, const QString& lastText)
         return;
 
     m_pingReasons.clear();
+    m_pingDone = 0;
+    ShowProgress(std::uint64_t(std::int64_t{signedHost(last)} - signedHost(first) + 1), false,
+                 [this] { return m_pingDone; });
     std::uint32_t current = first;
     while (signedHost(current) <= signedHost(last)) {
         m_Ping1->SetAddress(corvane::net_order_dotted(current));
         m_Ping1->Ping();
+        ++m_pingDone;
+        UpdateProgress();
         if (StopRequested || m_closed)
             break;
         // Ends after the last address, so a range ending at 127.255.255.255 does not wrap on.
@@ -388,6 +406,7 @@ void TFrm_Corvane::PingRange(const QString& firstText, const QString& lastText)
             break;
         current = htonl(ntohl(current) + 1);
     }
+    HideProgress();
     if (m_closed)
         return;
     ShowMessage(QMessageBox::Information, QStringLiteral("Ping finished."));
@@ -449,6 +468,36 @@ void TFrm_Corvane::PaceRepaint(QWidget* list, QTimer& timer)
     timer.start();
 }
 
+void TFrm_Corvane::ShowProgress(std::uint64_t total, bool drains, std::function<std::uint64_t()> done)
+{
+    m_progressTotal = total;
+    m_progressDrains = drains;
+    m_progressDone = std::move(done);
+    UpdateProgress();
+    m_progress->show();
+    m_progressTimer.start();
+}
+
+void TFrm_Corvane::UpdateProgress()
+{
+    if (!m_progressDone)
+        return;
+    const std::uint64_t total = m_progressTotal;
+    const std::uint64_t done = std::min(m_progressDone(), total);
+    m_progress->setValue(total == 0 ? ProgressSteps : int(done * ProgressSteps / total));
+    if (m_progressDrains && done == total)
+        m_progress->setFormat(QStringLiteral("%1 queried, waiting for late answers").arg(total));
+    else
+        m_progress->setFormat(QStringLiteral("%1 of %2").arg(done).arg(total));
+}
+
+void TFrm_Corvane::HideProgress()
+{
+    m_progressTimer.stop();
+    m_progressDone = nullptr;
+    m_progress->hide();
+}
+
 void TFrm_Corvane::NetBiosScanError(TNBTscanThread*, const QString& Text)
 {
     if (m_closed)
@@ -459,8 +508,10 @@ void TFrm_Corvane::NetBiosScanError(TNBTscanThread*, const QString& Text)
 void TFrm_Corvane::NetBiosScanDone(TNBTscanThread* Sender)
 {
     // Stop reaches only a thread that still runs.
-    if (Sender == m_ScanThread)
+    if (Sender == m_ScanThread) {
         m_ScanThread = nullptr;
+        HideProgress();
+    }
     if (m_closed)
         return;
     const int found = m_ui->LstVw_Res->topLevelItemCount();

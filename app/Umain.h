@@ -19,6 +19,7 @@
 
 class QFileDialog;
 class QLabel;
+class QProgressBar;
 class QObject;
 class QTreeWidgetItem;
 class TICMP;
@@ -48,6 +49,8 @@ public:
     void setShareOpener(TShareOpener opener) { m_shareOpener = std::move(opener); }
 
     QLabel* statusPanel(int index) const;
+    // Shown in the status bar while a scan or a sweep runs.
+    QProgressBar* progressBar() const { return m_progress; }
     TPing* Ping1() const { return m_Ping1; }
     static const QString ProductPage;
 
@@ -96,6 +99,10 @@ private:
     void ShowMessage(QMessageBox::Icon icon, const QString& text);
     void placeLink();
     void PaceRepaint(QWidget* list, QTimer& timer);
+    // done is polled a few times a second; drains: the scan then waits for late answers.
+    void ShowProgress(std::uint64_t total, bool drains, std::function<std::uint64_t()> done);
+    void UpdateProgress();
+    void HideProgress();
 
     std::unique_ptr<Ui::TFrm_Corvane> m_ui;
     TPing* m_Ping1 = nullptr;
@@ -115,7 +122,13 @@ private:
     QTimer m_resRepaint;
     QTimer m_pingRepaint;
     QSet<QString> m_pingReasons; // display texts of the echo engine shown in this sweep
+    QProgressBar* m_progress = nullptr;
+    QTimer m_progressTimer;
+    std::function<std::uint64_t()> m_progressDone;
+    std::uint64_t m_progressTotal = 0;
+    bool m_progressDrains = false;
+    std::uint64_t m_pingDone = 0;
 };
 
-// The application icon (MAINICON), painted rather than loaded.
+// The application icon (MAINICON): the installed icon's sizes, built into the program.
 QIcon corvane_main_icon();

@@ -110,6 +110,17 @@ std::uint32_t TNBTscanThread::QueriesSent() const
     return QueriesSent_.load(std::memory_order_relaxed);
 }
 
+std::uint64_t TNBTscanThread::AddressCount() const
+{
+    const std::uint32_t first = dotted_to_address(StartIP);
+    const std::uint32_t last = dotted_to_address(EndIP);
+    const auto first_host = static_cast<std::int32_t>(ntohl(first));
+    const auto last_host = static_cast<std::int32_t>(ntohl(last));
+    if (first == 0 || last == 0 || first_host > last_host)
+        return 0;
+    return static_cast<std::uint64_t>(std::int64_t{last_host} - first_host + 1);
+}
+
 void TNBTscanThread::run()
 {
     RunScan();

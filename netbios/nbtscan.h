@@ -69,6 +69,8 @@ public:
 
     // Queries sent so far in the current scan (readable from any thread; for progress display).
     std::uint32_t QueriesSent() const;
+    // The number of addresses from StartIP to EndIP that a scan queries; 0 for a range it refuses.
+    std::uint64_t AddressCount() const;
 
 protected:
     void run() override;

@@ -1,13 +1,17 @@
 #!/usr/bin/env bash
 # Installs the Debian packages Corvane needs to build, test and run, when any is missing.
-# Usage: scripts/setup-deps.sh [build|test|run]   (default: test, which is the superset)
+# Usage: scripts/setup-deps.sh [build|test|run|package]   (default: test, which is the superset)
 set -euo pipefail
 
 what=${1:-test}
-build_pkgs=(g++ make cmake pkg-config qt6-base-dev qt6-base-dev-tools libgl-dev)
+# librsvg2-bin draws the icon's PNGs from its SVG.
+build_pkgs=(g++ make cmake pkg-config qt6-base-dev qt6-base-dev-tools libgl-dev librsvg2-bin)
 # Test peers: Samba's nmbd and nmblookup for the private LAN, iproute2 for the namespaces,
-# iputils-ping as the reference echo, clang for the fuzz target, locales for a Latin-1 locale.
-test_pkgs=(samba samba-common-bin iproute2 iputils-ping util-linux procps clang libclang-rt-14-dev locales)
+# iputils-ping as the reference echo, clang for the fuzz target, locales for a Latin-1 locale;
+# the checkers of the installed files and of the package, and what CPack's DEB generator runs.
+package_pkgs=(dpkg-dev fakeroot file)
+test_pkgs=(samba samba-common-bin iproute2 iputils-ping util-linux procps clang libclang-rt-14-dev locales
+           desktop-file-utils appstream groff-base lintian "${package_pkgs[@]}")
 run_pkgs=(xdg-utils)
 
 pkgs=("${build_pkgs[@]}")
@@ -15,7 +19,8 @@ case "$what" in
     build) ;;
     test) pkgs+=("${test_pkgs[@]}") ;;
     run) pkgs+=("${run_pkgs[@]}") ;;
-    *) echo "usage: $0 [build|test|run]" >&2; exit 2 ;;
+    package) pkgs+=("${package_pkgs[@]}") ;;
+    *) echo "usage: $0 [build|test|run|package]" >&2; exit 2 ;;
 esac
 
 missing=()

@@ -9,6 +9,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
+#include <QProgressBar>
 #include <QTabWidget>
 #include <QTest>
 #include <QTreeWidget>
@@ -57,6 +58,9 @@ private Q_SLOTS:
         QCOMPARE(w.findChild<QLineEdit*>("Ed_IP")->text(), w.windowTitle().section(u' ', 5).chopped(1));
         QCOMPARE(w.size(), QSize(834, 642));
         QVERIFY(!w.windowIcon().isNull());
+        // The installed icon's sizes, not an icon painted in code.
+        QCOMPARE(w.windowIcon().availableSizes(), (QList<QSize>{{48, 48}, {128, 128}, {256, 256}}));
+        QVERIFY(!w.progressBar()->isVisibleTo(&w));
     }
 
     void control_texts_data()

@@ -12,6 +12,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
+#include <QProgressBar>
 #include <QTabWidget>
 #include <QTest>
 #include <QTreeWidget>
@@ -122,7 +123,23 @@ private Q_SLOTS:
         win.w.findChild<QPlainTextEdit*>("Lst_err")->setPlainText("old error");
         win.list->addTopLevelItem(new QTreeWidgetItem(QStringList{"row of an earlier sweep"}));
         win.w.statusPanel(1)->setText("5");
+        // The bar while each row comes in: the addresses done before it; the panels as they were.
+        QCoreApplication::processEvents(); // the earlier row's notice, not one of this sweep
+        QStringList progress;
+        win.afterRow = [&](int) {
+            progress << (win.w.progressBar()->isVisible() ? win.w.progressBar()->text() : "hidden") + " / "
+                            + win.w.statusPanel(0)->text() + " " + win.w.statusPanel(1)->text();
+        };
+        win.w.setMessageHook([&](QMessageBox::Icon icon, const QString& text) {
+            win.icons << icon;
+            win.boxes << text;
+            progress << (win.w.progressBar()->isVisible() ? "shown at box" : "hidden at box");
+        });
         win.sweep(kLive3, kQuiet6);
+        QCOMPARE(progress, (QStringList{"0 of 4 / Computers founded: 5", "1 of 4 / Computers founded: 5",
+                                        "2 of 4 / Computers founded: 5", "3 of 4 / Computers founded: 5",
+                                        "hidden at box"}));
+        QVERIFY(!win.w.progressBar()->isVisible());
         QCOMPARE(win.captions(), (QStringList{kLive3, kQuiet4, kLive5, kQuiet6}));
         QCOMPARE(win.statuses(), (QStringList{"Received", kTimedOut, "Received", kTimedOut}));
         for (int i : {0, 2}) {
@@ -227,6 +244,7 @@ private Q_SLOTS:
         };
         win.sweep(kLive3, kQuiet6);
         QCOMPARE(win.captions(), (QStringList{kLive3, kQuiet4}));
+        QVERIFY(!win.w.progressBar()->isVisible());
         QCOMPARE(win.boxes, QStringList{"Ping finished."});
         QCOMPARE(win.w.statusPanel(1)->text(), QString());
     }

@@ -14,6 +14,8 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPointer>
+#include <QProgressBar>
+#include <QRegularExpression>
 #include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
@@ -21,6 +23,7 @@
 #include <cstdio>
 #include <QTreeWidget>
 
+#include <algorithm>
 #include <map>
 #include <mutex>
 
@@ -312,7 +315,9 @@ private Q_SLOTS:
         win.scan("127.0.1.1", "127.0.40.254"); // about ten seconds of queries
         QTRY_VERIFY_WITH_TIMEOUT(win.res->topLevelItemCount() >= 30, 10000);
         QVERIFY(win.w.ScanThread() != nullptr);
+        QVERIFY(win.w.progressBar()->isVisible());
         QTest::mouseClick(win.w.findChild<QWidget*>("But_Stop"), Qt::LeftButton);
+        QVERIFY(!win.w.progressBar()->isVisible());
         QVERIFY(win.waitDone(1, 5000));
         const int rows = win.res->topLevelItemCount();
         QVERIFY2(rows < 10000, qPrintable(QString::number(rows)));
@@ -320,6 +325,57 @@ private Q_SLOTS:
         QCOMPARE(win.boxes, QStringList{done(rows)});
         QCOMPARE(win.w.statusPanel(1)->text(), QString::number(rows));
         QVERIFY(win.w.ScanThread() == nullptr);
+    }
+
+    // The bar counts the queries sent, then the wait for late answers; it is gone when the box shows.
+    // The panels keep what they showed before the scan until the end.
+    void progressBarDuringScan()
+    {
+        Peer peer;
+        peer.plan["127.0.7.220"].names = {{"LAST", 0x00, U}};
+        QVERIFY2(peer.responder.start(), qPrintable(peer.responder.lastError()));
+        Window win;
+        QProgressBar* bar = win.w.progressBar();
+        bool shownAtBox = true;
+        win.w.setMessageHook([&](QMessageBox::Icon, const QString& text) {
+            win.boxes << text;
+            shownAtBox = bar->isVisible();
+        });
+        QStringList texts;
+        QStringList panels;
+        QList<int> values;
+        QTimer sample;
+        QObject::connect(&sample, &QTimer::timeout, [&] {
+            if (!bar->isVisible())
+                return;
+            if (texts.isEmpty() || texts.constLast() != bar->text())
+                texts << bar->text();
+            values << bar->value();
+            panels << win.w.statusPanel(0)->text() + u' ' + win.w.statusPanel(1)->text();
+        });
+        sample.start(20);
+        win.scan("127.0.2.1", "127.0.7.220"); // 1500 addresses, about 1.5 s of queries
+        QVERIFY(win.waitDone());
+        sample.stop();
+
+        QVERIFY(!shownAtBox);
+        QVERIFY(!bar->isVisible());
+        QCOMPARE(win.boxes, QStringList{done(1)});
+        QCOMPARE(win.w.statusPanel(1)->text(), QStringLiteral("1"));
+        QVERIFY2(texts.size() >= 4, qPrintable(texts.join(" | ")));
+        const QRegularExpression counting(QStringLiteral("^(\\d+) of 1500$"));
+        int inBetween = 0;
+        for (const QString& t : texts.mid(0, texts.size() - 1)) {
+            const QRegularExpressionMatch m = counting.match(t);
+            QVERIFY2(m.hasMatch(), qPrintable(t));
+            inBetween += m.captured(1).toInt() > 0 && m.captured(1).toInt() < 1500;
+        }
+        QVERIFY2(inBetween >= 2, qPrintable(texts.join(" | ")));
+        QCOMPARE(texts.constLast(), QStringLiteral("1500 queried, waiting for late answers"));
+        QVERIFY(std::is_sorted(values.cbegin(), values.cend()));
+        QCOMPARE(values.constLast(), bar->maximum());
+        panels.removeDuplicates();
+        QCOMPARE(panels, QStringList{"Computers founded: 0"});
     }
 
     // The panel counts the rows once the box is closed: a second scan can add rows meanwhile.
