@@ -148,8 +148,8 @@ private Q_SLOTS:
             QVERIFY2(h != hosts.end(), qPrintable(row->text(0)));
             QCOMPARE(row->text(1), QLatin1String(h->name));
             QCOMPARE(row->text(3), QLatin1String(h->workgroup));
-            QCOMPARE(row->text(5), QStringLiteral("True"));
-            QCOMPARE(row->text(6), QStringLiteral("False"));
+            QCOMPARE(row->text(TFrm_Corvane::ColFileService), QStringLiteral("True"));
+            QCOMPARE(row->text(TFrm_Corvane::ColMasterBrowser), QStringLiteral("False"));
 
             QTest::mouseClick(res->viewport(), Qt::LeftButton, {}, res->visualItemRect(row).center());
             const QStringList lines = info->toPlainText().split(u'\n');

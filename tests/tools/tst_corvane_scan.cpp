@@ -115,6 +115,12 @@ QByteArray twoHostsList()
         + listLine("127.0.0.5", "FILESRV", "", "OFFICE", "0A.0B.0C.0D.0E.0F", "True", "False");
 }
 
+bool writeRegistry(const QTemporaryDir& dir, const char* name, const QByteArray& text)
+{
+    QFile f(dir.filePath(QLatin1String(name)));
+    return dir.isValid() && f.open(QIODevice::WriteOnly) && f.write(text) == text.size();
+}
+
 } // namespace
 
 class TestCorvaneScan : public QObject
@@ -251,13 +257,18 @@ private Q_SLOTS:
         CORVANE_REQUIRE_ROOT();
         NbResponder peer(twoHosts());
         QVERIFY2(startPeer(peer), qPrintable(peer.lastError()));
-        const Run r = runScan({"nbstat", "--format", "csv", "127.0.0.1", "127.0.0.12"});
+        // Vendors of both reported prefixes; the 28-bit one is longer than a 24-bit one that also matches.
+        QTemporaryDir registry;
+        QVERIFY(writeRegistry(registry, "oui.csv", "MA-L,001122,\"Maker, Inc.\",Street 1\r\nMA-L,0A0B0C,Short,x\r\n"));
+        QVERIFY(writeRegistry(registry, "mam.csv", "MA-M,0A0B0C0,Longer Prefix Co,x\r\n"));
+        const Run r = runScan({"nbstat", "--format", "csv", "127.0.0.1", "127.0.0.12"},
+                              {{"CORVANE_IEEE_DATA", registry.path()}});
         QCOMPARE(r.code, 0);
         QCOMPARE(r.err, QByteArray());
         QCOMPARE(r.out,
-                 QByteArray("IP,CompName,UserName,WorkGroup,MacAddress,FileService,MasterBrowser\r\n"
-                            "127.0.0.9,PC1,\"PC1, JOHN\",WORKGRP,00.11.22.AA.BB.CC,True,True\r\n"
-                            "127.0.0.5,FILESRV,,OFFICE,0A.0B.0C.0D.0E.0F,True,False\r\n"));
+                 QByteArray("IP,CompName,UserName,WorkGroup,MacAddress,FileService,MasterBrowser,Vendor,NeighbourMac\r\n"
+                            "127.0.0.9,PC1,\"PC1, JOHN\",WORKGRP,00.11.22.AA.BB.CC,True,True,\"Maker, Inc.\",\r\n"
+                            "127.0.0.5,FILESRV,,OFFICE,0A.0B.0C.0D.0E.0F,True,False,Longer Prefix Co,\r\n"));
     }
 
     void jsonDocument()
@@ -307,6 +318,7 @@ private Q_SLOTS:
                                     "            }\n"
                                     "        ],\n"
                                     "        \"user_names\": \"J\\\"Q\",\n"
+                                    "        \"vendor\": \"\",\n"
                                     "        \"workgroup\": \"WG\"\n"
                                     "    }\n"
                                     "]\n";
@@ -324,7 +336,8 @@ private Q_SLOTS:
         QTest::addColumn<QByteArray>("out");
         QTest::newRow("txt") << "txt" << listHeading();
         QTest::newRow("csv") << "csv"
-                             << QByteArray("IP,CompName,UserName,WorkGroup,MacAddress,FileService,MasterBrowser\r\n");
+                             << QByteArray("IP,CompName,UserName,WorkGroup,MacAddress,FileService,MasterBrowser,Vendor,"
+                                           "NeighbourMac\r\n");
         QTest::newRow("json") << "json" << QByteArray("[\n]\n");
     }
 

@@ -218,7 +218,7 @@ private Q_SLOTS:
         QCOMPARE(r.err, QString());
         QStringList lines = r.out.split(QStringLiteral("\r\n"));
         QCOMPARE(lines.takeFirst(),
-                 QStringLiteral("IP,CompName,UserName,WorkGroup,MacAddress,FileService,MasterBrowser"));
+                 QStringLiteral("IP,CompName,UserName,WorkGroup,MacAddress,FileService,MasterBrowser,Vendor,NeighbourMac"));
         QCOMPARE(lines.takeLast(), QString());
         QStringList ips;
         for (const QString& l : lines)
