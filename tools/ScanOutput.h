@@ -28,8 +28,8 @@ struct TFoundHost
 {
     QString ip;
     TResultPtr result;
-    QString vendor;                                // empty when unknown
-    std::optional<corvane::TMacAddress> neighbour; // the vendor's address, from the neighbour table
+    QString vendor {};                                // empty when unknown
+    std::optional<corvane::TMacAddress> neighbour {}; // the vendor's address, from the neighbour table
 };
 
 // The comparison with the earlier list of --compare.
