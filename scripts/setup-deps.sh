@@ -8,7 +8,8 @@ build_pkgs=(g++ make cmake pkg-config qt6-base-dev qt6-base-dev-tools libgl-dev)
 # Test peers: Samba's nmbd and nmblookup for the private LAN, iproute2 for the namespaces,
 # iputils-ping as the reference echo, clang for the fuzz target, locales for a Latin-1 locale.
 test_pkgs=(samba samba-common-bin iproute2 iputils-ping util-linux procps clang libclang-rt-14-dev locales)
-run_pkgs=(xdg-utils)
+# ieee-data: the IEEE registry the vendor names come from (the tests write their own).
+run_pkgs=(xdg-utils ieee-data)
 
 pkgs=("${build_pkgs[@]}")
 case "$what" in
