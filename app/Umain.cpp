@@ -37,6 +37,7 @@ namespace {
 constexpr int ResultRole = Qt::UserRole;
 constexpr int VendorMacRole = Qt::UserRole + 1; // the 6 bytes the vendor is looked up by
 constexpr int GoneRole = Qt::UserRole + 2;
+constexpr int NeighbourRole = Qt::UserRole + 3; // the neighbour table's address of a host reporting zeros
 
 // The columns of the saved network list among those of LstVw_Res.
 constexpr int kListColumns[7] = {TFrm_Corvane::ColIP,       TFrm_Corvane::ColCompName,   TFrm_Corvane::ColUserName,
@@ -128,7 +129,7 @@ TFrm_Corvane::TFrm_Corvane(QWidget* parent) : QMainWindow(parent), m_ui(std::mak
             list->setColumnWidth(i, text + padding);
         }
     };
-    setWidths(m_ui->LstVw_Res, {17, -1, -1, -1, 17, -1, 5, 5});
+    setWidths(m_ui->LstVw_Res, {15, -1, -1, -1, 17, -1, 5, 5});
     setWidths(m_ui->LstVw_Ping, {40, 25, 5, 5});
     m_ui->LstVw_Ping->header()->setStretchLastSection(true);
     m_ui->LstVw_Res->setContextMenuPolicy(Qt::ActionsContextMenu);
@@ -455,9 +456,11 @@ void TFrm_Corvane::NetBiosStat1Receive(TNBTscanThread*, const QString& IP, nb_st
     if (source.mac)
         row->setData(0, VendorMacRole,
                      QByteArray(reinterpret_cast<const char*>(source.mac->data()), qsizetype(source.mac->size())));
-    if (source.neighbour)
+    if (source.neighbour) {
+        row->setData(0, NeighbourRole, corvane::mac_address_text(*source.neighbour));
         row->setToolTip(ColVendor, QStringLiteral("Adapter address from the neighbour table: ")
                                        + corvane::mac_address_text(*source.neighbour));
+    }
     if (const std::shared_ptr<const corvane::TVendorTable> vendors = m_vendors.table())
         ShowVendor(row, *vendors);
     m_ui->LstVw_Res->addTopLevelItem(row);
@@ -471,7 +474,14 @@ void TFrm_Corvane::ShowVendor(QTreeWidgetItem* row, const corvane::TVendorTable&
     if (bytes.size() != qsizetype(mac.size()))
         return;
     std::copy(bytes.begin(), bytes.end(), mac.begin());
-    row->setText(ColVendor, vendors.vendor(mac));
+    const QString vendor = vendors.vendor(mac);
+    row->setText(ColVendor, vendor);
+    // The whole name, which the column often cuts, and where its address came from.
+    QStringList tip {vendor};
+    if (const QString neighbour = row->data(0, NeighbourRole).toString(); !neighbour.isEmpty())
+        tip << QStringLiteral("Adapter address from the neighbour table: ") + neighbour;
+    tip.removeAll(QString());
+    row->setToolTip(ColVendor, tip.join(u'\n'));
 }
 
 void TFrm_Corvane::ShowVendors()

@@ -162,9 +162,10 @@ private Q_SLOTS:
             // The reported zeros stay; the vendor and its tool tip come from the neighbour table.
             const QString neighbour = QString::fromLatin1(h->mac).toUpper().replace(u':', u'.');
             QCOMPARE(row->text(TFrm_Corvane::ColMAC), QStringLiteral("00.00.00.00.00.00"));
-            QTRY_COMPARE(row->text(TFrm_Corvane::ColVendor), QLatin1String(h->host == QLatin1String("nb1") ? "Lab Maker" : ""));
-            QCOMPARE(row->toolTip(TFrm_Corvane::ColVendor),
-                     QStringLiteral("Adapter address from the neighbour table: ") + neighbour);
+            const QString vendor = QLatin1String(h->host == QLatin1String("nb1") ? "Lab Maker\n" : "");
+            QTRY_COMPARE(row->toolTip(TFrm_Corvane::ColVendor),
+                         vendor + QStringLiteral("Adapter address from the neighbour table: ") + neighbour);
+            QCOMPARE(row->text(TFrm_Corvane::ColVendor), vendor.trimmed());
 
             QTest::mouseClick(res->viewport(), Qt::LeftButton, {}, res->visualItemRect(row).center());
             const QStringList lines = info->toPlainText().split(u'\n');
