@@ -6,6 +6,7 @@
 #include "platform/Browser.h"
 #include "platform/FileVersion.h"
 #include "support/LanRange.h"
+#include "support/ListCompare.h"
 #include "support/My_net_tcpip.h"
 #include "support/ResultText.h"
 #include "ui_Umain.h"
@@ -13,6 +14,7 @@
 #include <QCloseEvent>
 #include <QDesktopServices>
 #include <QDir>
+#include <QFileInfo>
 #include <QFileDialog>
 #include <QFontDatabase>
 #include <QHeaderView>
@@ -35,6 +37,35 @@ namespace {
 constexpr int ResultRole = Qt::UserRole;
 // The bar's resolution: a range may hold more addresses than an int counts.
 constexpr int ProgressSteps = 1000;
+constexpr int VendorMacRole = Qt::UserRole + 1; // the 6 bytes the vendor is looked up by
+constexpr int GoneRole = Qt::UserRole + 2;
+constexpr int NeighbourRole = Qt::UserRole + 3; // the neighbour table's address of a host reporting zeros
+
+// The columns of the saved network list among those of LstVw_Res.
+constexpr int kListColumns[7] = {TFrm_Corvane::ColIP,       TFrm_Corvane::ColCompName,   TFrm_Corvane::ColUserName,
+                                 TFrm_Corvane::ColWorkGroup, TFrm_Corvane::ColMAC,       TFrm_Corvane::ColFileService,
+                                 TFrm_Corvane::ColMasterBrowser};
+
+TNetworkListRow network_list_row(const QTreeWidgetItem* item)
+{
+    TNetworkListRow row;
+    for (std::size_t c = 0; c < row.size(); ++c)
+        row[c] = item->text(kListColumns[c]);
+    return row;
+}
+
+QIcon change_mark(const QColor& colour)
+{
+    QPixmap pixmap(12, 12);
+    pixmap.fill(Qt::transparent);
+    QPainter p(&pixmap);
+    p.setRenderHint(QPainter::Antialiasing);
+    p.setPen(Qt::NoPen);
+    p.setBrush(colour);
+    p.drawEllipse(1, 1, 10, 10);
+    p.end();
+    return QIcon(pixmap);
+}
 
 } // namespace
 
@@ -94,12 +125,13 @@ TFrm_Corvane::TFrm_Corvane(QWidget* parent) : QMainWindow(parent), m_ui(std::mak
             list->setColumnWidth(i, text + padding);
         }
     };
-    setWidths(m_ui->LstVw_Res, {15, -1, -1, -1, 17, 5, 5});
+    setWidths(m_ui->LstVw_Res, {15, -1, -1, -1, 17, -1, 5, 5});
     setWidths(m_ui->LstVw_Ping, {40, 25, 5, 5});
     m_ui->LstVw_Ping->header()->setStretchLastSection(true);
     m_ui->LstVw_Res->setContextMenuPolicy(Qt::ActionsContextMenu);
     m_ui->LstVw_Res->addAction(m_ui->Opensharedfolders1);
     m_ui->LstVw_Res->addAction(m_ui->Savenetworklist1);
+    m_ui->LstVw_Res->addAction(m_ui->Comparewithsavedlist1);
 
     m_panel0 = new QLabel(QStringLiteral("Computers founded:"), this);
     m_panel0->setObjectName(QStringLiteral("StatusPanel0"));
@@ -150,6 +182,7 @@ TFrm_Corvane::TFrm_Corvane(QWidget* parent) : QMainWindow(parent), m_ui(std::mak
     connect(link, &TSubPathLabel::clicked, this, &TFrm_Corvane::LbwwwClick);
     connect(m_ui->Opensharedfolders1, &QAction::triggered, this, &TFrm_Corvane::Opensharedfolders1Click);
     connect(m_ui->Savenetworklist1, &QAction::triggered, this, &TFrm_Corvane::Savenetworklist1Click);
+    connect(m_ui->Comparewithsavedlist1, &QAction::triggered, this, &TFrm_Corvane::Comparewithsavedlist1Click);
     connect(m_ui->LstVw_Res->selectionModel(), &QItemSelectionModel::selectionChanged, this,
             [this](const QItemSelection& selected, const QItemSelection& deselected) {
                 for (const QModelIndex& index : deselected.indexes())
@@ -211,6 +244,11 @@ nb_status_result* TFrm_Corvane::RowResult(const QTreeWidgetItem* row)
     if (!row)
         return nullptr;
     return reinterpret_cast<nb_status_result*>(row->data(0, ResultRole).value<quintptr>());
+}
+
+bool TFrm_Corvane::RowGone(const QTreeWidgetItem* row)
+{
+    return row && row->data(0, GoneRole).toBool();
 }
 
 bool TFrm_Corvane::ScanThreadsAlive() const
@@ -331,6 +369,8 @@ void TFrm_Corvane::But_ScanClick()
         m_pingReason->setToolTip(QString());
         QWidget* page = m_ui->PageCtrlRes->currentWidget();
         if (page == m_ui->Tab_Nbt) {
+            // The registry is read once, beside the first scan, and fills in the rows already shown.
+            m_vendors.load([this] { QMetaObject::invokeMethod(this, [this] { ShowVendors(); }, Qt::QueuedConnection); });
             ClearResults();
             m_ui->Lst_HostInfo->clear();
             // The window guards the hand-overs: once it is gone they are dropped.
@@ -450,11 +490,50 @@ void TFrm_Corvane::NetBiosStat1Receive(TNBTscanThread*, const QString& IP, nb_st
     const TNameTableSummary summary = SummarizeNameTable(Result);
     QStringList columns{IP};
     columns << NetBiosRowTexts(summary);
+    columns.insert(ColVendor, QString());
     auto* row = new QTreeWidgetItem(columns);
-    row->setToolTip(2, columns.at(2)); // a long user list does not fit its column
+    row->setToolTip(ColUserName, columns.at(ColUserName)); // a long user list does not fit its column
     row->setData(0, ResultRole, QVariant::fromValue(reinterpret_cast<quintptr>(Result)));
+    // The neighbour table is read now, while the exchange has just filled it.
+    const corvane::TVendorSource source = corvane::vendor_source(Result, IP);
+    if (source.mac)
+        row->setData(0, VendorMacRole,
+                     QByteArray(reinterpret_cast<const char*>(source.mac->data()), qsizetype(source.mac->size())));
+    if (source.neighbour) {
+        row->setData(0, NeighbourRole, corvane::mac_address_text(*source.neighbour));
+        row->setToolTip(ColVendor, QStringLiteral("Adapter address from the neighbour table: ")
+                                       + corvane::mac_address_text(*source.neighbour));
+    }
+    if (const std::shared_ptr<const corvane::TVendorTable> vendors = m_vendors.table())
+        ShowVendor(row, *vendors);
     m_ui->LstVw_Res->addTopLevelItem(row);
     PaceRepaint(m_ui->LstVw_Res, m_resRepaint);
+}
+
+void TFrm_Corvane::ShowVendor(QTreeWidgetItem* row, const corvane::TVendorTable& vendors)
+{
+    const QByteArray bytes = row->data(0, VendorMacRole).toByteArray();
+    corvane::TMacAddress mac;
+    if (bytes.size() != qsizetype(mac.size()))
+        return;
+    std::copy(bytes.begin(), bytes.end(), mac.begin());
+    const QString vendor = vendors.vendor(mac);
+    row->setText(ColVendor, vendor);
+    // The whole name, which the column often cuts, and where its address came from.
+    QStringList tip {vendor};
+    if (const QString neighbour = row->data(0, NeighbourRole).toString(); !neighbour.isEmpty())
+        tip << QStringLiteral("Adapter address from the neighbour table: ") + neighbour;
+    tip.removeAll(QString());
+    row->setToolTip(ColVendor, tip.join(u'\n'));
+}
+
+void TFrm_Corvane::ShowVendors()
+{
+    const std::shared_ptr<const corvane::TVendorTable> vendors = m_vendors.table();
+    if (!vendors || m_closed)
+        return;
+    for (int i = 0; i < m_ui->LstVw_Res->topLevelItemCount(); ++i)
+        ShowVendor(m_ui->LstVw_Res->topLevelItem(i), *vendors);
 }
 
 void TFrm_Corvane::PaceRepaint(QWidget* list, QTimer& timer)
@@ -514,10 +593,15 @@ void TFrm_Corvane::NetBiosScanDone(TNBTscanThread* Sender)
     }
     if (m_closed)
         return;
-    const int found = m_ui->LstVw_Res->topLevelItemCount();
-    ShowMessage(QMessageBox::Information, QString::asprintf("Scanning finished.\rComputers founded: %d", found));
+    const auto answered = [this] {
+        int n = 0;
+        for (int i = 0; i < m_ui->LstVw_Res->topLevelItemCount(); ++i)
+            n += RowGone(m_ui->LstVw_Res->topLevelItem(i)) ? 0 : 1;
+        return n;
+    };
+    ShowMessage(QMessageBox::Information, QString::asprintf("Scanning finished.\rComputers founded: %d", answered()));
     // Rows of other scans may have come in while the box was open.
-    m_panel1->setText(QString::number(m_ui->LstVw_Res->topLevelItemCount()));
+    m_panel1->setText(QString::number(answered()));
 }
 
 void TFrm_Corvane::LstVw_ResSelectItem(QTreeWidgetItem* row, bool selected)
@@ -564,18 +648,92 @@ void TFrm_Corvane::Savenetworklist()
 
     QList<TNetworkListRow> rows;
     const QTreeWidget* list = m_ui->LstVw_Res;
-    for (int i = 0; i < list->topLevelItemCount(); ++i) {
-        const QTreeWidgetItem* item = list->topLevelItem(i);
-        TNetworkListRow row;
-        for (int c = 0; c < 7; ++c)
-            row[static_cast<std::size_t>(c)] = item->text(c);
-        rows << row;
-    }
+    for (int i = 0; i < list->topLevelItemCount(); ++i)
+        if (!RowGone(list->topLevelItem(i))) // hosts that did not answer are not on the network now
+            rows << network_list_row(list->topLevelItem(i));
     const QByteArray bytes = NetworkListFile(rows);
     // Written beside the old file and renamed over it: a failed write leaves the old file whole.
     QSaveFile file(fileName);
     if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit())
         ShowMessage(QMessageBox::Critical, QStringLiteral("Cannot create file ") + QDir::toNativeSeparators(fileName));
+}
+
+void TFrm_Corvane::Comparewithsavedlist1Click()
+{
+    Comparewithsavedlist();
+}
+
+void TFrm_Corvane::ClearComparison()
+{
+    QTreeWidget* list = m_ui->LstVw_Res;
+    for (int i = list->topLevelItemCount() - 1; i >= 0; --i) {
+        QTreeWidgetItem* row = list->topLevelItem(i);
+        if (RowGone(row)) {
+            delete row;
+            continue;
+        }
+        row->setIcon(ColIP, QIcon());
+        row->setToolTip(ColIP, QString());
+        for (int c = 0; c < list->columnCount(); ++c)
+            row->setData(c, Qt::BackgroundRole, QVariant());
+    }
+}
+
+void TFrm_Corvane::Comparewithsavedlist()
+{
+    QFileDialog dialog(this);
+    dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    dialog.setFileMode(QFileDialog::ExistingFile);
+    dialog.setNameFilters({QStringLiteral("TXT (*.txt)"), QStringLiteral("JSON (*.json)"), QStringLiteral("All (*)")});
+    QString fileName;
+    if (m_compareDialogHook)
+        fileName = m_compareDialogHook(dialog);
+    else if (dialog.exec() == QDialog::Accepted)
+        fileName = dialog.selectedFiles().value(0);
+    if (fileName.isEmpty())
+        return;
+    const corvane::THostListFile before = corvane::read_host_list_file(QDir::toNativeSeparators(fileName));
+    if (!before.rows) {
+        ShowMessage(QMessageBox::Critical, before.error);
+        return;
+    }
+
+    ClearComparison();
+    QTreeWidget* list = m_ui->LstVw_Res;
+    QList<TNetworkListRow> now;
+    for (int i = 0; i < list->topLevelItemCount(); ++i)
+        now << network_list_row(list->topLevelItem(i));
+    const corvane::TListComparison comparison = corvane::compare_host_lists(*before.rows, now);
+    const QString shownName = QFileInfo(fileName).fileName();
+    const QBrush newBrush(QColor(0xd8, 0xf3, 0xdc));
+    const QBrush changedBrush(QColor(0xff, 0xec, 0xb3));
+    for (int i = 0; i < list->topLevelItemCount() && i < comparison.hosts.size(); ++i) {
+        QTreeWidgetItem* row = list->topLevelItem(i);
+        const corvane::THostChange& c = comparison.hosts[i];
+        if (c.change == corvane::TChange::Same)
+            continue;
+        const bool isNew = c.change == corvane::TChange::New;
+        for (int col = 0; col < list->columnCount(); ++col)
+            row->setBackground(col, isNew ? newBrush : changedBrush);
+        row->setIcon(ColIP, change_mark(isNew ? QColor(0x2e, 0x9e, 0x4f) : QColor(0xe0, 0x8a, 0x00)));
+        row->setToolTip(ColIP, isNew ? QStringLiteral("New: not in %1").arg(shownName)
+                                     : QStringLiteral("Changed since %1: %2")
+                                           .arg(shownName, corvane::field_changes_text(c.fields)));
+    }
+    const QBrush grey = list->palette().brush(QPalette::Disabled, QPalette::Text);
+    for (const TNetworkListRow& gone : comparison.gone) {
+        QStringList columns;
+        for (int col = 0; col < list->columnCount(); ++col)
+            columns << QString();
+        for (std::size_t c = 0; c < gone.size(); ++c)
+            columns[kListColumns[c]] = gone[c];
+        auto* row = new QTreeWidgetItem(columns);
+        row->setData(0, GoneRole, true);
+        for (int col = 0; col < list->columnCount(); ++col)
+            row->setForeground(col, grey);
+        row->setToolTip(ColIP, QStringLiteral("Gone: in %1, no answer now").arg(shownName));
+        list->addTopLevelItem(row);
+    }
 }
 
 void TFrm_Corvane::Opensharedfolders()

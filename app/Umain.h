@@ -11,6 +11,7 @@
 #include <QUrl>
 
 #include "netbios/nbtscan.h"
+#include "support/Vendors.h"
 
 #include <cstdint>
 #include <functional>
@@ -44,6 +45,8 @@ public:
     // Gets the dialog as set up for the list and returns the chosen file name; empty cancels.
     using TSaveDialogHook = std::function<QString(const QFileDialog& dialog)>;
     void setSaveDialogHook(TSaveDialogHook hook) { m_saveDialogHook = std::move(hook); }
+    // The same for the open dialog of "Compare with saved list...".
+    void setCompareDialogHook(TSaveDialogHook hook) { m_compareDialogHook = std::move(hook); }
     // Gets the file browser's parameter text and the smb:// address opened for it.
     using TShareOpener = std::function<void(const QString& parameter, const QUrl& url)>;
     void setShareOpener(TShareOpener opener) { m_shareOpener = std::move(opener); }
@@ -72,6 +75,10 @@ public:
     bool ScanThreadsAlive() const;
     // The result a row of LstVw_Res keeps, or null.
     static nb_status_result* RowResult(const QTreeWidgetItem* row);
+    // A greyed row of a host of the compared list that did not answer.
+    static bool RowGone(const QTreeWidgetItem* row);
+    // Columns of LstVw_Res.
+    enum { ColIP, ColCompName, ColUserName, ColWorkGroup, ColMAC, ColVendor, ColFileService, ColMasterBrowser };
 
 public Q_SLOTS:
     void But_ScanClick();
@@ -85,6 +92,8 @@ public Q_SLOTS:
     void Opensharedfolders1Click();
     void Savenetworklist1Click();
     void Savenetworklist();
+    void Comparewithsavedlist1Click();
+    void Comparewithsavedlist();
     void Opensharedfolders();
 
 protected:
@@ -103,6 +112,9 @@ private:
     void ShowProgress(std::uint64_t total, bool drains, std::function<std::uint64_t()> done);
     void UpdateProgress();
     void HideProgress();
+    void ShowVendor(QTreeWidgetItem* row, const corvane::TVendorTable& vendors);
+    void ShowVendors();
+    void ClearComparison();
 
     std::unique_ptr<Ui::TFrm_Corvane> m_ui;
     TPing* m_Ping1 = nullptr;
@@ -111,6 +123,7 @@ private:
     QLabel* m_pingReason = nullptr;
     TMessageHook m_messageHook;
     TSaveDialogHook m_saveDialogHook;
+    TSaveDialogHook m_compareDialogHook;
     TShareOpener m_shareOpener;
     int m_linkRightGap = 0;
 
@@ -128,6 +141,8 @@ private:
     std::uint64_t m_progressTotal = 0;
     bool m_progressDrains = false;
     std::uint64_t m_pingDone = 0;
+    // Last, so that it goes first: its reading thread ends before the rest of the window does.
+    corvane::TVendorRegistry m_vendors;
 };
 
 // The application icon (MAINICON): the installed icon's sizes, built into the program.

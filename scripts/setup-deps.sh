@@ -12,7 +12,8 @@ build_pkgs=(g++ make cmake pkg-config qt6-base-dev qt6-base-dev-tools libgl-dev 
 package_pkgs=(dpkg-dev fakeroot file)
 test_pkgs=(samba samba-common-bin iproute2 iputils-ping util-linux procps clang libclang-rt-14-dev locales
            desktop-file-utils appstream groff-base lintian "${package_pkgs[@]}")
-run_pkgs=(xdg-utils)
+# ieee-data: the IEEE registry the vendor names come from (the tests write their own).
+run_pkgs=(xdg-utils ieee-data)
 
 pkgs=("${build_pkgs[@]}")
 case "$what" in

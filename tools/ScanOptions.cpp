@@ -215,11 +215,16 @@ TParseResult parse_scan_options(const QStringList& args)
                 pingOnly << name;
             }
         } else if (name == QLatin1String("--format") || name == QLatin1String("--bandwidth")
-                   || name == QLatin1String("--timeout")) {
+                   || name == QLatin1String("--timeout") || name == QLatin1String("--compare")) {
             const std::optional<QString> v = value();
             if (!v)
                 return fail(QStringLiteral("option ") + name + QStringLiteral(" needs a value"));
-            if (name == QLatin1String("--format")) {
+            if (name == QLatin1String("--compare")) {
+                if (v->isEmpty())
+                    return fail(QStringLiteral("option --compare needs a file name"));
+                o.compareFile = *v;
+                nbstatOnly << name;
+            } else if (name == QLatin1String("--format")) {
                 if (*v == QLatin1String("txt"))
                     o.format = TFormat::Txt;
                 else if (*v == QLatin1String("csv"))
@@ -273,7 +278,8 @@ TParseResult parse_scan_options(const QStringList& args)
 QString usage_text()
 {
     return QStringLiteral(
-        "Usage: corvane-scan nbstat [--format txt|csv|json] [--names] [--bandwidth BITS] [--port137] [RANGE]\n"
+        "Usage: corvane-scan nbstat [--format txt|csv|json] [--names] [--bandwidth BITS] [--port137]\n"
+        "                           [--compare FILE] [RANGE]\n"
         "       corvane-scan ping [--format txt|csv|json] [--timeout MS] [--resolve] [RANGE]\n"
         "       corvane-scan --help | --version\n"
         "\n"
@@ -295,6 +301,9 @@ QString usage_text()
         "  --names           nbstat, txt: each host's name table after the list\n"
         "  --bandwidth BITS  nbstat: send-rate limit in bits per second (0: none, the default)\n"
         "  --port137         nbstat: send from local UDP port 137 instead of a free port\n"
+        "  --compare FILE    nbstat: mark each host new, changed or same against FILE (a network\n"
+        "                    list the window saved, or corvane-scan txt or json output) and list\n"
+        "                    its hosts that did not answer as gone; txt adds a report after the list\n"
         "  --timeout MS      ping: time-out per address in milliseconds (default 30)\n"
         "  --resolve         ping: name each answering host (slow)\n"
         "  -h, --help        this text\n"
@@ -302,7 +311,11 @@ QString usage_text()
         "\n"
         "Exit status: 0 a scan ran (hosts found or not), 1 the scan could not start\n"
         "(socket, local subnet, ICMP engine) or its results could not be written,\n"
-        "2 bad command line.\n");
+        "2 bad command line or a --compare FILE that cannot be read.\n"
+        "\n"
+        "Vendor names (json \"vendor\", csv Vendor) come from the IEEE registry of the ieee-data\n"
+        "package; for hosts that report the adapter address 00.00.00.00.00.00 from the address the\n"
+        "neighbour table holds for them (json \"neighbour_mac\", csv NeighbourMac).\n");
 }
 
 } // namespace corvane::scan

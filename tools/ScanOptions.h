@@ -57,6 +57,7 @@ struct TScanOptions
     bool names = false; // nbstat: name tables after the list (txt)
     std::int32_t bandwidth = 0; // nbstat: bits per second, 0 no limit
     bool port137 = false; // nbstat
+    QString compareFile; // nbstat: an earlier list to compare with, empty for none
     std::int32_t timeoutMs = 30; // ping: the window's default
     bool resolve = false; // ping
     std::optional<TAddressRange> range; // none: the local subnet

@@ -43,22 +43,31 @@ TNetworkListRow network_list_row(const TFoundHost& host)
     return row;
 }
 
-QByteArray nbstat_txt(const std::vector<TFoundHost>& hosts, bool names)
+QList<TNetworkListRow> network_list_rows(const std::vector<TFoundHost>& hosts)
 {
     QList<TNetworkListRow> rows;
     rows.reserve(static_cast<qsizetype>(hosts.size()));
     for (const TFoundHost& h : hosts)
         rows << network_list_row(h);
+    return rows;
+}
+
+QByteArray nbstat_txt(const std::vector<TFoundHost>& hosts, bool names, const TComparedWith* compared)
+{
+    const QList<TNetworkListRow> rows = network_list_rows(hosts);
     QByteArray out = NetworkListFile(rows);
-    if (!names)
-        return out;
     QString text;
-    for (const TFoundHost& h : hosts) {
-        text += kCrLf + h.ip + kCrLf;
-        if (const std::optional<QStringList> lines = HostInfoLines(h.result.get()))
-            for (const QString& line : *lines)
-                text += line + kCrLf;
+    if (names) {
+        for (const TFoundHost& h : hosts) {
+            text += kCrLf + h.ip + kCrLf;
+            if (const std::optional<QStringList> lines = HostInfoLines(h.result.get()))
+                for (const QString& line : *lines)
+                    text += line + kCrLf;
+        }
     }
+    if (compared)
+        for (const QString& line : corvane::comparison_report(compared->comparison, rows, compared->fileName))
+            text += line + kCrLf;
     return out + text.toUtf8();
 }
 
@@ -82,22 +91,35 @@ QByteArray csv_record(const QStringList& fields)
     return (line + kCrLf).toUtf8();
 }
 
-QByteArray nbstat_csv(const std::vector<TFoundHost>& hosts)
+QByteArray nbstat_csv(const std::vector<TFoundHost>& hosts, const TComparedWith* compared)
 {
-    QByteArray out = csv_record({QStringLiteral("IP"), QStringLiteral("CompName"), QStringLiteral("UserName"),
-                                 QStringLiteral("WorkGroup"), QStringLiteral("MacAddress"),
-                                 QStringLiteral("FileService"), QStringLiteral("MasterBrowser")});
-    for (const TFoundHost& h : hosts) {
+    QStringList heading {QStringLiteral("IP"),          QStringLiteral("CompName"),    QStringLiteral("UserName"),
+                         QStringLiteral("WorkGroup"),   QStringLiteral("MacAddress"),  QStringLiteral("FileService"),
+                         QStringLiteral("MasterBrowser"), QStringLiteral("Vendor"), QStringLiteral("NeighbourMac")};
+    if (compared)
+        heading << QStringLiteral("Change");
+    QByteArray out = csv_record(heading);
+    for (std::size_t i = 0; i < hosts.size(); ++i) {
+        const TFoundHost& h = hosts[i];
         const TNetworkListRow row = network_list_row(h);
-        out += csv_record(QStringList(row.begin(), row.end()));
+        QStringList fields(row.begin(), row.end());
+        fields << h.vendor << (h.neighbour ? corvane::mac_address_text(*h.neighbour) : QString());
+        if (compared)
+            fields << corvane::change_word(compared->comparison.hosts.value(qsizetype(i)).change);
+        out += csv_record(fields);
     }
+    if (compared)
+        for (const TNetworkListRow& row : compared->comparison.gone)
+            out += csv_record(QStringList(row.begin(), row.end()) << QString() << QString()
+                                                                   << corvane::change_word(corvane::TChange::Gone));
     return out;
 }
 
-QByteArray nbstat_json(const std::vector<TFoundHost>& hosts)
+QByteArray nbstat_json(const std::vector<TFoundHost>& hosts, const TComparedWith* compared)
 {
     QJsonArray array;
-    for (const TFoundHost& h : hosts) {
+    for (std::size_t i = 0; i < hosts.size(); ++i) {
+        const TFoundHost& h = hosts[i];
         const TNameTableSummary s = SummarizeNameTable(h.result.get());
         // The exact texts: JSON escapes control characters itself.
         QJsonObject o;
@@ -108,6 +130,11 @@ QByteArray nbstat_json(const std::vector<TFoundHost>& hosts)
         o[QLatin1String("mac")] = s.mac_text;
         o[QLatin1String("file_service")] = s.file_service;
         o[QLatin1String("master_browser")] = s.master_browser;
+        o[QLatin1String("vendor")] = h.vendor;
+        if (h.neighbour)
+            o[QLatin1String("neighbour_mac")] = corvane::mac_address_text(*h.neighbour);
+        if (compared)
+            o[QLatin1String("change")] = corvane::change_word(compared->comparison.hosts.value(qsizetype(i)).change);
         QJsonArray names;
         const nb_status_result* r = h.result.get();
         if (r && r->status_header && r->name_table)
@@ -115,6 +142,20 @@ QByteArray nbstat_json(const std::vector<TFoundHost>& hosts)
                 names.append(name_object(r->name_table[i]));
         o[QLatin1String("names")] = names;
         array.append(o);
+    }
+    if (compared) {
+        for (const TNetworkListRow& row : compared->comparison.gone) {
+            QJsonObject o;
+            o[QLatin1String("address")] = row[0];
+            o[QLatin1String("computer_name")] = row[1];
+            o[QLatin1String("user_names")] = row[2];
+            o[QLatin1String("workgroup")] = row[3];
+            o[QLatin1String("mac")] = row[4];
+            o[QLatin1String("file_service")] = row[5] == QLatin1String("True");
+            o[QLatin1String("master_browser")] = row[6] == QLatin1String("True");
+            o[QLatin1String("change")] = corvane::change_word(corvane::TChange::Gone);
+            array.append(o);
+        }
     }
     return QJsonDocument(array).toJson(QJsonDocument::Indented);
 }

@@ -2,7 +2,9 @@
 // What corvane-scan prints: the window's texts (support/ResultText) laid out as txt, csv or json.
 
 #include "netbios/netBios_procs.h"
+#include "support/ListCompare.h"
 #include "support/ResultText.h"
+#include "support/Vendors.h"
 
 #include <QByteArray>
 #include <QString>
@@ -10,6 +12,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <vector>
 
 namespace corvane::scan {
@@ -25,18 +28,32 @@ struct TFoundHost
 {
     QString ip;
     TResultPtr result;
+    QString vendor {};                                // empty when unknown
+    std::optional<corvane::TMacAddress> neighbour {}; // the vendor's address, from the neighbour table
+};
+
+// The comparison with the earlier list of --compare.
+struct TComparedWith
+{
+    QString fileName;
+    corvane::TListComparison comparison; // hosts parallel to the found hosts
 };
 
 // The network-list row the window shows for a host: its IP and the six row texts.
 TNetworkListRow network_list_row(const TFoundHost& host);
 
+QList<TNetworkListRow> network_list_rows(const std::vector<TFoundHost>& hosts);
+
 // txt: NetworkListFile of the rows; with names, then for each host an empty line, its IP and its
-// host-information lines (nothing under the IP when the answer had no header). CR LF throughout.
-QByteArray nbstat_txt(const std::vector<TFoundHost>& hosts, bool names);
-// csv: the list's heading and rows as RFC 4180 records.
-QByteArray nbstat_csv(const std::vector<TFoundHost>& hosts);
-// json: an array with one object per host (address, the summary, MAC, the name table).
-QByteArray nbstat_json(const std::vector<TFoundHost>& hosts);
+// host-information lines (nothing under the IP when the answer had no header); with a comparison,
+// then its report. CR LF throughout.
+QByteArray nbstat_txt(const std::vector<TFoundHost>& hosts, bool names, const TComparedWith* compared = nullptr);
+// csv: the list's heading and rows as RFC 4180 records, then Vendor and NeighbourMac; with a
+// comparison a Change column, and the gone hosts at the end.
+QByteArray nbstat_csv(const std::vector<TFoundHost>& hosts, const TComparedWith* compared = nullptr);
+// json: an array with one object per host (address, the summary, MAC, vendor, the name table); with
+// a comparison each gains "change", and the gone hosts follow with the fields their list gave.
+QByteArray nbstat_json(const std::vector<TFoundHost>& hosts, const TComparedWith* compared = nullptr);
 
 // One RFC 4180 field: quoted when it holds a comma, a double quote, CR or LF; quotes doubled.
 QString csv_field(const QString& text);

@@ -222,6 +222,15 @@ bool TScanRunner::resolveRange()
 
 void TScanRunner::start()
 {
+    if (!m_options.compareFile.isEmpty()) {
+        corvane::THostListFile before = corvane::read_host_list_file(m_options.compareFile);
+        if (!before.rows) {
+            errorLine(before.error);
+            finish(2);
+            return;
+        }
+        m_before = std::move(before.rows);
+    }
     if (!resolveRange()) {
         finish(1);
         return;
@@ -261,7 +270,10 @@ void TScanRunner::startNbstat()
     m_scan->FreeResults = false;
     m_scan->Bandwidth = m_options.bandwidth;
     m_scan->OnReceive = [this](TNBTscanThread*, const QString& ip, nb_status_result* result) {
-        m_hosts.push_back({ip, TResultPtr(result)});
+        // Now, while the exchange has just filled the neighbour table.
+        const corvane::TVendorSource source = corvane::vendor_source(result, ip);
+        m_hosts.push_back({ip, TResultPtr(result), {}, source.neighbour});
+        m_vendorMacs.push_back(source.mac);
     };
     m_scan->OnError = [this](TNBTscanThread*, const QString& line) {
         if (is_setup_failure(line))
@@ -269,6 +281,7 @@ void TScanRunner::startNbstat()
         errorLine(line);
     };
     m_scan->OnTerminate = [this](TNBTscanThread*) { nbstatDone(); };
+    m_vendors.load();
     m_progress->start();
     m_scan->Resume();
     if (m_stopRequested) // interrupted before the scan began
@@ -282,15 +295,23 @@ void TScanRunner::nbstatDone()
         finish(1);
         return;
     }
+    if (const std::shared_ptr<const corvane::TVendorTable> vendors = m_vendors.wait())
+        for (std::size_t i = 0; i < m_hosts.size(); ++i)
+            if (m_vendorMacs[i])
+                m_hosts[i].vendor = vendors->vendor(*m_vendorMacs[i]);
+    std::unique_ptr<TComparedWith> compared;
+    if (m_before)
+        compared.reset(new TComparedWith {m_options.compareFile,
+                                          corvane::compare_host_lists(*m_before, network_list_rows(m_hosts))});
     switch (m_options.format) {
     case TFormat::Txt:
-        writeOut(nbstat_txt(m_hosts, m_options.names));
+        writeOut(nbstat_txt(m_hosts, m_options.names, compared.get()));
         break;
     case TFormat::Csv:
-        writeOut(nbstat_csv(m_hosts));
+        writeOut(nbstat_csv(m_hosts, compared.get()));
         break;
     case TFormat::Json:
-        writeOut(nbstat_json(m_hosts));
+        writeOut(nbstat_json(m_hosts, compared.get()));
         break;
     }
     finish(0);

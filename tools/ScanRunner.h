@@ -103,6 +103,9 @@ private:
 
     std::unique_ptr<TNBTscanThread> m_scan;
     std::vector<TFoundHost> m_hosts;
+    std::vector<std::optional<corvane::TMacAddress>> m_vendorMacs; // parallel to m_hosts
+    corvane::TVendorRegistry m_vendors;
+    std::optional<QList<TNetworkListRow>> m_before; // the --compare list
     bool m_setupFailed = false;
 
     std::unique_ptr<TPing> m_ping;

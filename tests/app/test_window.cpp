@@ -464,7 +464,8 @@ private Q_SLOTS:
             QVERIFY(a->isEnabled());
             texts << a->text();
         }
-        QCOMPARE(texts, (QStringList{QStringLiteral("Open shared folders"), QStringLiteral("Save network list..")}));
+        QCOMPARE(texts, (QStringList{QStringLiteral("Open shared folders"), QStringLiteral("Save network list.."),
+                                     QStringLiteral("Compare with saved list...")}));
         QVERIFY(w.findChild<QTreeWidget*>("LstVw_Ping")->actions().isEmpty());
     }
 

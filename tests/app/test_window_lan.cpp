@@ -13,6 +13,7 @@
 #include <QPlainTextEdit>
 #include <QTreeWidget>
 #include <QProcess>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -144,17 +145,25 @@ private Q_SLOTS:
             const char* name;
             const char* workgroup;
             QStringList aliases;
+            const char* mac; // the adapter's; nmbd reports zeros
         };
-        const QList<Host> hosts{{"nb1", "10.79.0.11", "PCALPHA", "WGLAB", {QStringLiteral("FILESRV")}},
-                                {"nb2", "10.79.0.12", "PCBETA", "WGLAB", {}},
-                                {"nb3", "10.79.0.25", "FIFTEENCHARSPC3", "OTHERGROUP", {}}};
+        const QList<Host> hosts{{"nb1", "10.79.0.11", "PCALPHA", "WGLAB", {QStringLiteral("FILESRV")}, "00:11:22:33:44:01"},
+                                {"nb2", "10.79.0.12", "PCBETA", "WGLAB", {}, "02:00:00:00:00:12"},
+                                {"nb3", "10.79.0.25", "FIFTEENCHARSPC3", "OTHERGROUP", {}, "02:00:00:00:00:25"}};
+        QTemporaryDir registry;
+        QFile oui(registry.filePath("oui.csv"));
+        QVERIFY(oui.open(QIODevice::WriteOnly) && oui.write("MA-L,001122,Lab Maker,x\n") > 0);
+        oui.close();
+        const QByteArray oldRegistry = qgetenv("CORVANE_IEEE_DATA");
+        qputenv("CORVANE_IEEE_DATA", QFile::encodeName(registry.path()));
+        const auto restore = qScopeGuard([&] { qputenv("CORVANE_IEEE_DATA", oldRegistry); });
         NetnsLab lab;
         QVERIFY2(lab.ok(), qPrintable(lab.lastError()));
         QVERIFY(lab.addSegment("lan"));
         QVERIFY(lab.addHost("scan", "lan", "10.79.0.2/24"));
         QVERIFY(lab.addHost("quiet", "lan", "10.79.0.21/24")); // up, but no name service
         for (const Host& h : hosts) {
-            QVERIFY(lab.addHost(h.host, "lan", QLatin1String(h.address) + "/24"));
+            QVERIFY(lab.addHost(h.host, "lan", QLatin1String(h.address) + "/24", QLatin1String(h.mac)));
             NetnsLab::NmbdConfig c;
             c.netbiosName = h.name;
             c.workgroup = h.workgroup;
@@ -187,8 +196,15 @@ private Q_SLOTS:
             QVERIFY2(h != hosts.end(), qPrintable(row->text(0)));
             QCOMPARE(row->text(1), QLatin1String(h->name));
             QCOMPARE(row->text(3), QLatin1String(h->workgroup));
-            QCOMPARE(row->text(5), QStringLiteral("True"));
-            QCOMPARE(row->text(6), QStringLiteral("False"));
+            QCOMPARE(row->text(TFrm_Corvane::ColFileService), QStringLiteral("True"));
+            QCOMPARE(row->text(TFrm_Corvane::ColMasterBrowser), QStringLiteral("False"));
+            // The reported zeros stay; the vendor and its tool tip come from the neighbour table.
+            const QString neighbour = QString::fromLatin1(h->mac).toUpper().replace(u':', u'.');
+            QCOMPARE(row->text(TFrm_Corvane::ColMAC), QStringLiteral("00.00.00.00.00.00"));
+            const QString vendor = QLatin1String(h->host == QLatin1String("nb1") ? "Lab Maker\n" : "");
+            QTRY_COMPARE(row->toolTip(TFrm_Corvane::ColVendor),
+                         vendor + QStringLiteral("Adapter address from the neighbour table: ") + neighbour);
+            QCOMPARE(row->text(TFrm_Corvane::ColVendor), vendor.trimmed());
 
             QTest::mouseClick(res->viewport(), Qt::LeftButton, {}, res->visualItemRect(row).center());
             const QStringList lines = info->toPlainText().split(u'\n');

@@ -9,6 +9,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QFile>
+#include <QFileDialog>
 #include <QImage>
 #include <QLabel>
 #include <QLineEdit>
@@ -166,10 +167,10 @@ private Q_SLOTS:
         QCOMPARE(win.boxes, QStringList{done(4)});
         QCOMPARE(win.w.statusPanel(1)->text(), QStringLiteral("4"));
         QCOMPARE(allRows(win.res),
-                 (QStringList{"127.0.0.11|PC1|PC1, JOHN|WORKGRP|00.11.22.AA.BB.CC|True|False",
-                              "127.0.0.12|SERVER||OFFICE|0A.0B.0C.0D.0E.0F|False|True",
-                              QString::fromUtf8("127.0.0.13|MüLLER|MüLLER|||False|False"),
-                              "127.0.0.15|||||False|False"}));
+                 (QStringList{"127.0.0.11|PC1|PC1, JOHN|WORKGRP|00.11.22.AA.BB.CC||True|False",
+                              "127.0.0.12|SERVER||OFFICE|0A.0B.0C.0D.0E.0F||False|True",
+                              QString::fromUtf8("127.0.0.13|MüLLER|MüLLER||||False|False"),
+                              "127.0.0.15||||||False|False"}));
         QVERIFY(win.err->toPlainText().isEmpty());
         QCOMPARE(peer.responder.queryCount(), 7);
         // Repaints are gathered during the scan; the list must not stay frozen afterwards.
@@ -301,7 +302,7 @@ private Q_SLOTS:
         QVERIFY(win.waitDone());
         QCOMPARE(win.err->toPlainText().split(u'\n'),
                  (QStringList{"Recieved failed from 127.0.0.31", "Recieved failed from 127.0.0.32"}));
-        QCOMPARE(allRows(win.res), QStringList{"127.0.0.33|PC33|||00.11.22.AA.BB.CC|False|False"});
+        QCOMPARE(allRows(win.res), QStringList{"127.0.0.33|PC33|||00.11.22.AA.BB.CC||False|False"});
         QCOMPARE(win.boxes, QStringList{done(1)});
     }
 
@@ -485,8 +486,8 @@ private Q_SLOTS:
         win.w.setSaveDialogHook([&](const QFileDialog&) { return name; });
         win.scan("127.0.0.31", "127.0.0.32");
         QVERIFY(win.waitDone());
-        QCOMPARE(allRows(win.res), (QStringList{"127.0.0.31|EV??1.2.3.4?X|ADM??[31m|WG|00.11.22.AA.BB.CC|False|False",
-                                                "127.0.0.32|PC2|||00.11.22.AA.BB.CC|False|False"}));
+        QCOMPARE(allRows(win.res), (QStringList{"127.0.0.31|EV??1.2.3.4?X|ADM??[31m|WG|00.11.22.AA.BB.CC||False|False",
+                                                "127.0.0.32|PC2|||00.11.22.AA.BB.CC||False|False"}));
         win.select(0);
         const QStringList box = win.info->toPlainText().split(u'\n');
         QCOMPARE(box.size(), 4);
@@ -501,6 +502,74 @@ private Q_SLOTS:
         QCOMPARE(lines[1], QByteArray("127.0.0.31       EV??1.2.3.4?X    ADM??[31m        WG               "
                                       "00.11.22.AA.BB.CC  False          False         \r"));
         QVERIFY(lines[2].startsWith("127.0.0.32 "));
+    }
+
+    // Vendors from a registry written here; then "Compare with saved list..." against an earlier file:
+    // .11 changed, .12 new, .13 gone (greyed, not saved); the next Scan clears the marks.
+    void vendorsAndComparison()
+    {
+        QTemporaryDir dir;
+        QVERIFY(dir.isValid());
+        const auto write = [&](const QString& name, const QByteArray& text) {
+            QFile f(dir.filePath(name));
+            return f.open(QIODevice::WriteOnly) && f.write(text) == text.size();
+        };
+        QVERIFY(write("oui.csv", "Registry,Assignment,Organization Name,Organization Address\r\n"
+                                 "MA-L,001122,Maker A,x\r\n"));
+        const QByteArray oldRegistry = qgetenv("CORVANE_IEEE_DATA");
+        qputenv("CORVANE_IEEE_DATA", QFile::encodeName(dir.path()));
+        const auto restore = qScopeGuard([&] { qputenv("CORVANE_IEEE_DATA", oldRegistry); });
+        const QString old = dir.filePath("old.txt");
+        QVERIFY(write("old.txt", NetworkListFile({{"127.0.0.11", "PC1", "OLD", "", "00.11.22.AA.BB.CC", "False", "False"},
+                                                  {"127.0.0.13", "GONE", "", "WG", "", "False", "False"}})));
+        QVERIFY(write("bad.txt", NetworkListHeading().toUtf8() + "\r\n127.0.0.11   PC1\r\n"));
+        Peer peer;
+        peer.plan["127.0.0.11"].names = {{"PC1", 0x00, U}};
+        peer.plan["127.0.0.12"].names = {{"SERVER", 0x00, U}};
+        peer.plan["127.0.0.12"].mac = {0x0A, 0x0B, 0x0C, 0x0D, 0x0E, 0x0F};
+        QVERIFY2(peer.responder.start(), qPrintable(peer.responder.lastError()));
+
+        Window win;
+        win.scan("127.0.0.11", "127.0.0.12");
+        QVERIFY(win.waitDone());
+        QTRY_COMPARE(win.res->topLevelItem(0)->text(TFrm_Corvane::ColVendor), QStringLiteral("Maker A"));
+        QCOMPARE(win.res->headerItem()->text(TFrm_Corvane::ColVendor), QStringLiteral("Vendor"));
+        QCOMPARE(win.res->topLevelItem(1)->text(TFrm_Corvane::ColVendor), QString());
+        // The whole name; the address is the reported one, not a neighbour's.
+        QCOMPARE(win.res->topLevelItem(0)->toolTip(TFrm_Corvane::ColVendor), QStringLiteral("Maker A"));
+
+        QString chosen = dir.filePath("bad.txt");
+        win.w.setCompareDialogHook([&](const QFileDialog& dialog) {
+            return dialog.acceptMode() == QFileDialog::AcceptOpen ? chosen : QString();
+        });
+        QAction* compare = win.w.findChild<QAction*>("Comparewithsavedlist1");
+        compare->trigger();
+        QCOMPARE(win.boxes.value(1), chosen + QStringLiteral(": line 2: not a row of seven columns (truncated?)"));
+        chosen = old;
+        compare->trigger();
+        compare->trigger(); // twice: one gone row, not two
+        QCOMPARE(win.boxes.size(), 2);
+        QCOMPARE(allRows(win.res), (QStringList{"127.0.0.11|PC1|||00.11.22.AA.BB.CC|Maker A|False|False",
+                                                "127.0.0.12|SERVER|||0A.0B.0C.0D.0E.0F||False|False",
+                                                "127.0.0.13|GONE||WG|||False|False"}));
+        QStringList tips;
+        for (int i = 0; i < 3; ++i)
+            tips << win.res->topLevelItem(i)->toolTip(0);
+        QCOMPARE(tips, (QStringList{"Changed since old.txt: UserName: OLD -> (none)", "New: not in old.txt",
+                                    "Gone: in old.txt, no answer now"}));
+        QVERIFY(!win.res->topLevelItem(0)->icon(0).isNull() && !win.res->topLevelItem(1)->icon(0).isNull());
+        QVERIFY(TFrm_Corvane::RowGone(win.res->topLevelItem(2)) && !TFrm_Corvane::RowGone(win.res->topLevelItem(1)));
+
+        win.w.setSaveDialogHook([&](const QFileDialog&) { return dir.filePath("saved.txt"); });
+        win.w.findChild<QAction*>("Savenetworklist1")->trigger();
+        QFile saved(dir.filePath("saved.txt"));
+        QVERIFY(saved.open(QIODevice::ReadOnly));
+        QCOMPARE(saved.readAll().count("\r\n"), 3); // heading and the two hosts that answered
+
+        win.scan("127.0.0.11", "127.0.0.12");
+        QVERIFY(win.waitDone(3)); // the second box was the bad file's
+        QCOMPARE(win.res->topLevelItemCount(), 2);
+        QVERIFY(win.res->topLevelItem(0)->icon(0).isNull() && win.res->topLevelItem(0)->toolTip(0).isEmpty());
     }
 
     // A folder that cannot be written (a read-only bind mount: root ignores permission bits) keeps

@@ -94,7 +94,7 @@ bool NetnsLab::addSegment(const QString& segment)
                QStringLiteral("up")});
 }
 
-bool NetnsLab::addHost(const QString& host, const QString& segment, const QString& cidr)
+bool NetnsLab::addHost(const QString& host, const QString& segment, const QString& cidr, const QString& mac)
 {
     const QString h = ns(host);
     const QString s = ns(QStringLiteral("seg-") + segment);
@@ -113,6 +113,9 @@ bool NetnsLab::addHost(const QString& host, const QString& segment, const QStrin
                 QStringLiteral("br0"), QStringLiteral("up")})
         || !ip({QStringLiteral("-n"), h, QStringLiteral("addr"), QStringLiteral("add"), cidr, QStringLiteral("dev"),
                 ifname})
+        || (!mac.isEmpty()
+            && !ip({QStringLiteral("-n"), h, QStringLiteral("link"), QStringLiteral("set"), ifname,
+                    QStringLiteral("address"), mac}))
         || !ip({QStringLiteral("-n"), h, QStringLiteral("link"), QStringLiteral("set"), ifname, QStringLiteral("up")}))
         return false;
     m_ifaces[host][segment] = ifname;

@@ -77,7 +77,8 @@ public:
     bool addSegment(const QString& segment);
     // A host namespace (lo up) with an interface on the segment; cidr like "10.77.0.11/24".
     // A host can be added to more segments (a router): each call adds eth0, eth1, ...
-    bool addHost(const QString& host, const QString& segment, const QString& cidr);
+    // mac, like "00:11:22:33:44:55", sets the interface's adapter address; empty keeps a random one.
+    bool addHost(const QString& host, const QString& segment, const QString& cidr, const QString& mac = {});
     QString interfaceOf(const QString& host, const QString& segment) const;
     // A router joining segments: one interface per {segment, cidr}, ip_forward on.
     bool addRouter(const QString& host, const QList<std::pair<QString, QString>>& legs);

@@ -324,6 +324,32 @@ private Q_SLOTS:
         }
     }
 
+    void compareOption_data()
+    {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<QString>("file");  // what is compared with
+        QTest::addColumn<QString>("error"); // empty: parsed
+        QTest::newRow("none") << QStringList {"nbstat"} << "" << "";
+        QTest::newRow("two words") << QStringList {"nbstat", "--compare", "old.txt", "10.0.0.1"} << "old.txt" << "";
+        QTest::newRow("after =") << QStringList {"nbstat", "--compare=a b.json"} << "a b.json" << "";
+        QTest::newRow("no value") << QStringList {"nbstat", "--compare"} << ""
+                                  << "option --compare needs a value; see corvane-scan --help";
+        QTest::newRow("empty value") << QStringList {"nbstat", "--compare="} << ""
+                                     << "option --compare needs a file name; see corvane-scan --help";
+        QTest::newRow("not for ping") << QStringList {"ping", "--compare", "old.txt"} << ""
+                                      << "option --compare belongs to nbstat, not ping; see corvane-scan --help";
+    }
+
+    void compareOption()
+    {
+        QFETCH(QStringList, args);
+        QFETCH(QString, file);
+        QFETCH(QString, error);
+        const TParseResult p = parse_scan_options(args);
+        QCOMPARE(p.error, error);
+        QCOMPARE(p.options ? p.options->compareFile : QString(), file);
+    }
+
     // Options are read in order: --help answers before a later fault, a fault before it is reported.
     void helpAndFaultsInOrder()
     {

@@ -130,6 +130,12 @@ NbResponder::Handler controlNames()
     };
 }
 
+bool writeFile(const QTemporaryDir& dir, const char* name, const QByteArray& text)
+{
+    QFile f(dir.filePath(QLatin1String(name)));
+    return dir.isValid() && f.open(QIODevice::WriteOnly) && f.write(text) == text.size();
+}
+
 } // namespace
 
 class TestCorvaneScan : public QObject
@@ -266,13 +272,18 @@ private Q_SLOTS:
         CORVANE_REQUIRE_ROOT();
         NbResponder peer(twoHosts());
         QVERIFY2(startPeer(peer), qPrintable(peer.lastError()));
-        const Run r = runScan({"nbstat", "--format", "csv", "127.0.0.1", "127.0.0.12"});
+        // Vendors of both reported prefixes; the 28-bit one is longer than a 24-bit one that also matches.
+        QTemporaryDir registry;
+        QVERIFY(writeFile(registry, "oui.csv", "MA-L,001122,\"Maker, Inc.\",Street 1\r\nMA-L,0A0B0C,Short,x\r\n"));
+        QVERIFY(writeFile(registry, "mam.csv", "MA-M,0A0B0C0,Longer Prefix Co,x\r\n"));
+        const Run r = runScan({"nbstat", "--format", "csv", "127.0.0.1", "127.0.0.12"},
+                              {{"CORVANE_IEEE_DATA", registry.path()}});
         QCOMPARE(r.code, 0);
         QCOMPARE(r.err, QByteArray());
         QCOMPARE(r.out,
-                 QByteArray("IP,CompName,UserName,WorkGroup,MacAddress,FileService,MasterBrowser\r\n"
-                            "127.0.0.9,PC1,\"PC1, JOHN\",WORKGRP,00.11.22.AA.BB.CC,True,True\r\n"
-                            "127.0.0.5,FILESRV,,OFFICE,0A.0B.0C.0D.0E.0F,True,False\r\n"));
+                 QByteArray("IP,CompName,UserName,WorkGroup,MacAddress,FileService,MasterBrowser,Vendor,NeighbourMac\r\n"
+                            "127.0.0.9,PC1,\"PC1, JOHN\",WORKGRP,00.11.22.AA.BB.CC,True,True,\"Maker, Inc.\",\r\n"
+                            "127.0.0.5,FILESRV,,OFFICE,0A.0B.0C.0D.0E.0F,True,False,Longer Prefix Co,\r\n"));
     }
 
     void jsonDocument()
@@ -322,6 +333,7 @@ private Q_SLOTS:
                                     "            }\n"
                                     "        ],\n"
                                     "        \"user_names\": \"J\\\"Q\",\n"
+                                    "        \"vendor\": \"\",\n"
                                     "        \"workgroup\": \"WG\"\n"
                                     "    }\n"
                                     "]\n";
@@ -349,8 +361,9 @@ private Q_SLOTS:
                    + infoLine("ADM??[31m", 0x03, "Messenger Service", kUniqueFlags)
                    + infoLine("WG", 0x00, "Workgroup/Domain Name", kGroupFlags);
         QTest::newRow("csv") << QStringList {"--format", "csv"}
-                             << QByteArray("IP,CompName,UserName,WorkGroup,MacAddress,FileService,MasterBrowser\r\n"
-                                           "127.0.0.7,EV??1.2.3.4?X,ADM??[31m,WG,00.11.22.AA.BB.CC,False,False\r\n");
+                             << QByteArray("IP,CompName,UserName,WorkGroup,MacAddress,FileService,MasterBrowser,Vendor,"
+                                           "NeighbourMac\r\n"
+                                           "127.0.0.7,EV??1.2.3.4?X,ADM??[31m,WG,00.11.22.AA.BB.CC,False,False,,\r\n");
     }
 
     void controlCharactersInNames()
@@ -384,13 +397,77 @@ private Q_SLOTS:
         QCOMPARE(host["names"].toArray()[1].toObject()["name"].toString(), QString::fromLatin1(kForgedUser));
     }
 
+    // Against the window's own file of an earlier survey: .9's users changed, .5 is new, .7 is gone.
+    void compareWithEarlierList()
+    {
+        CORVANE_REQUIRE_ROOT();
+        NbResponder peer(twoHosts());
+        QVERIFY2(startPeer(peer), qPrintable(peer.lastError()));
+        QTemporaryDir dir;
+        const QString old = dir.filePath(QStringLiteral("old.txt"));
+        QVERIFY(writeFile(dir, "old.txt",
+                              listHeading() + listLine("127.0.0.9", "PC1", "PC1", "WORKGRP", "00.11.22.AA.BB.CC", "True", "True")
+                                  + listLine("127.0.0.7", "GONE", "", "OFFICE", "", "False", "False")));
+        const Run r = runScan({"nbstat", "--compare", old, "127.0.0.1-127.0.0.12"});
+        QCOMPARE(r.code, 0);
+        QCOMPARE(r.err, QByteArray());
+        QCOMPARE(r.out, twoHostsList() + "\r\nCompared with " + old.toUtf8() + ": 1 new, 1 changed, 0 same, 1 gone\r\n"
+                            + "new     127.0.0.5        FILESRV\r\n"
+                            + "changed 127.0.0.9        PC1              UserName: PC1 -> PC1, JOHN\r\n"
+                            + "gone    127.0.0.7        GONE\r\n");
+
+        // The txt just written serves as the next earlier list, json output as well.
+        QVERIFY(writeFile(dir, "new.txt", r.out));
+        const Run j = runScan({"nbstat", "--format", "json", "--compare=" + dir.filePath("new.txt"), "127.0.0.5-127.0.0.9"});
+        QCOMPARE(j.code, 0);
+        QCOMPARE(j.err, QByteArray());
+        QStringList changes;
+        for (const QJsonValue& v : QJsonDocument::fromJson(j.out).array())
+            changes << v["address"].toString() + u' ' + v["change"].toString();
+        QCOMPARE(changes, (QStringList{"127.0.0.9 same", "127.0.0.5 same"}));
+        QVERIFY(writeFile(dir, "new.json", j.out));
+        const Run c = runScan({"nbstat", "--format", "csv", "--compare", dir.filePath("new.json"), "127.0.0.9"});
+        QCOMPARE(c.code, 0);
+        QCOMPARE(c.out, QByteArray("IP,CompName,UserName,WorkGroup,MacAddress,FileService,MasterBrowser,Vendor,"
+                                   "NeighbourMac,Change\r\n"
+                                   "127.0.0.9,PC1,\"PC1, JOHN\",WORKGRP,00.11.22.AA.BB.CC,True,True,,,same\r\n"
+                                   "127.0.0.5,FILESRV,,OFFICE,0A.0B.0C.0D.0E.0F,True,False,,,gone\r\n"));
+    }
+
+    // A FILE that cannot be used ends the program before any scan, with the file and line named.
+    void compareFileUnusable_data()
+    {
+        QTest::addColumn<QByteArray>("content"); // empty: no file
+        QTest::addColumn<QString>("message");
+        QTest::newRow("missing") << QByteArray() << ": cannot be read: ";
+        QTest::newRow("truncated row") << listHeading() + "127.0.0.9        PC1   " << ": line 2: ";
+        QTest::newRow("not a list") << QByteArray("IP,CompName\r\n") << ": line 1: ";
+        QTest::newRow("bad json") << QByteArray("[\n\n{]") << ": line 3: ";
+    }
+
+    void compareFileUnusable()
+    {
+        QFETCH(QByteArray, content);
+        QFETCH(QString, message);
+        QTemporaryDir dir;
+        const QString name = dir.filePath(QStringLiteral("old.txt"));
+        if (!content.isEmpty())
+            QVERIFY(writeFile(dir, "old.txt", content));
+        const Run r = runScan({"nbstat", "--compare", name, "127.0.0.1"});
+        QCOMPARE(r.code, 2);
+        QCOMPARE(r.out, QByteArray());
+        QVERIFY2(QString::fromUtf8(r.err).startsWith(QStringLiteral("corvane-scan: ") + name + message) && r.err.count('\n') == 1,
+                 r.err.constData());
+    }
+
     void noHostsIsStillAScan_data()
     {
         QTest::addColumn<QString>("format");
         QTest::addColumn<QByteArray>("out");
         QTest::newRow("txt") << "txt" << listHeading();
         QTest::newRow("csv") << "csv"
-                             << QByteArray("IP,CompName,UserName,WorkGroup,MacAddress,FileService,MasterBrowser\r\n");
+                             << QByteArray("IP,CompName,UserName,WorkGroup,MacAddress,FileService,MasterBrowser,Vendor,"
+                                           "NeighbourMac\r\n");
         QTest::newRow("json") << "json" << QByteArray("[\n]\n");
     }
 

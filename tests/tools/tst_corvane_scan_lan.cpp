@@ -26,14 +26,15 @@ struct PlannedHost
     const char* name;
     const char* workgroup;
     QStringList aliases;
+    const char* mac; // the adapter's; nmbd still reports zeros
 };
 
 const std::vector<PlannedHost>& plan()
 {
     static const std::vector<PlannedHost> hosts {
-        {"nb1", "10.77.40.11", "PC-ONE", "WGA", {}},
-        {"nb2", "10.77.40.12", "PC-TWO", "WGB", {QStringLiteral("FILES2")}},
-        {"nb3", "10.77.40.23", "THIRD", "WGA", {}},
+        {"nb1", "10.77.40.11", "PC-ONE", "WGA", {}, "00:11:22:33:44:01"},
+        {"nb2", "10.77.40.12", "PC-TWO", "WGB", {QStringLiteral("FILES2")}, "70:b3:d5:12:34:02"},
+        {"nb3", "10.77.40.23", "THIRD", "WGA", {}, "02:00:00:00:00:03"},
     };
     return hosts;
 }
@@ -106,7 +107,7 @@ private Q_SLOTS:
         QVERIFY(lab.addHost(kScan, QStringLiteral("lan"), QStringLiteral("10.77.40.2/24")));
         for (const auto& h : plan()) {
             QVERIFY(lab.addHost(QLatin1String(h.host), QStringLiteral("lan"),
-                                QLatin1String(h.address) + QStringLiteral("/24")));
+                                QLatin1String(h.address) + QStringLiteral("/24"), QLatin1String(h.mac)));
             NetnsLab::NmbdConfig c;
             c.netbiosName = QLatin1String(h.name);
             c.workgroup = QLatin1String(h.workgroup);
@@ -169,6 +170,45 @@ private Q_SLOTS:
         }
     }
 
+    // nmbd reports 00.00.00.00.00.00: the vendor comes from the adapter address the neighbour table
+    // learned during the scan (registered MA-L, MA-S within a registered MA-L, unregistered); the
+    // reported address stays as it is.
+    void vendorsFromTheNeighbourTable()
+    {
+        QFile oui(m_dir.filePath(QStringLiteral("oui.csv")));
+        QFile oui36(m_dir.filePath(QStringLiteral("oui36.csv")));
+        QVERIFY(oui.open(QIODevice::WriteOnly) && oui36.open(QIODevice::WriteOnly));
+        oui.write("MA-L,001122,Lab Maker,x\nMA-L,70B3D5,IEEE Registration Authority,x\n");
+        oui36.write("MA-S,70B3D5123,Small Block Lab,x\n");
+        oui.close();
+        oui36.close();
+        const auto scan = [&](const QString& format) {
+            return m_lab->run(kScan, {"env", "CORVANE_IEEE_DATA=" + m_dir.path(), kExe, "nbstat", "--format", format, kRange},
+                              30000);
+        };
+        const NetnsLab::RunResult r = scan(QStringLiteral("json"));
+        QCOMPARE(r.exitCode, 0);
+        QCOMPARE(r.err, QString());
+        QStringList got;
+        for (const QJsonValue& v : QJsonDocument::fromJson(r.out.toUtf8()).array())
+            got << QStringList {v["address"].toString(), v["mac"].toString(), v["vendor"].toString(),
+                                v["neighbour_mac"].toString()}
+                       .join(u'|');
+        got.sort();
+        QCOMPARE(got, (QStringList {"10.77.40.11|00.00.00.00.00.00|Lab Maker|00.11.22.33.44.01",
+                                    "10.77.40.12|00.00.00.00.00.00|Small Block Lab|70.B3.D5.12.34.02",
+                                    "10.77.40.23|00.00.00.00.00.00||02.00.00.00.00.03"}));
+        // csv: the same at the end of each record; txt as without a registry.
+        const NetnsLab::RunResult c = scan(QStringLiteral("csv"));
+        QCOMPARE(c.exitCode, 0);
+        QVERIFY2(c.out.contains(QStringLiteral(",00.00.00.00.00.00,True,False,Lab Maker,00.11.22.33.44.01\r\n")),
+                 qPrintable(c.out));
+        const NetnsLab::RunResult t = scan(QStringLiteral("txt"));
+        QCOMPARE(t.exitCode, 0);
+        QVERIFY2(!t.out.contains(QLatin1String("Lab")) && t.out.count(QLatin1String("00.00.00.00.00.00")) == 3,
+                 qPrintable(t.out));
+    }
+
     // The list: the heading and one row per nmbd host, each the row nmblookup's table gives.
     void txtOneRowPerHost_data()
     {
@@ -228,7 +268,7 @@ private Q_SLOTS:
         QCOMPARE(r.err, QString());
         QStringList lines = r.out.split(QStringLiteral("\r\n"));
         QCOMPARE(lines.takeFirst(),
-                 QStringLiteral("IP,CompName,UserName,WorkGroup,MacAddress,FileService,MasterBrowser"));
+                 QStringLiteral("IP,CompName,UserName,WorkGroup,MacAddress,FileService,MasterBrowser,Vendor,NeighbourMac"));
         QCOMPARE(lines.takeLast(), QString());
         QStringList ips;
         for (const QString& l : lines)

@@ -1,0 +1,260 @@
+#include "support/Vendors.h"
+
+#include <QFile>
+#include <QList>
+
+#include <algorithm>
+#include <cctype>
+
+namespace corvane {
+
+namespace {
+
+struct TRegistryKind
+{
+    const char* name;
+    int digits; // hex digits of an assignment
+};
+constexpr TRegistryKind kKinds[] = {{"MA-L", 6}, {"MA-M", 7}, {"MA-S", 9}};
+
+std::uint64_t key_of(std::uint64_t prefix, int bits)
+{
+    return prefix << 8 | std::uint64_t(bits);
+}
+
+std::uint64_t mac_value(const TMacAddress& mac)
+{
+    std::uint64_t v = 0;
+    for (const std::uint8_t b : mac)
+        v = v << 8 | b;
+    return v;
+}
+
+// Splits CSV text into records of fields (RFC 4180: quoted fields, doubled quotes, CR LF). A record
+// with a stray quote or an unterminated quoted field comes back empty.
+class TCsvReader
+{
+public:
+    explicit TCsvReader(const QByteArray& text) : m_text(text) {}
+    bool atEnd() const { return m_pos >= m_text.size(); }
+
+    QList<QByteArray> next()
+    {
+        QList<QByteArray> fields;
+        QByteArray field;
+        bool bad = false;
+        bool quoted = false;
+        bool afterQuote = false;
+        bool fieldStart = true;
+        while (m_pos < m_text.size()) {
+            const char c = m_text[m_pos++];
+            if (quoted) {
+                if (c != '"') {
+                    field += c;
+                } else if (m_pos < m_text.size() && m_text[m_pos] == '"') {
+                    field += '"';
+                    ++m_pos;
+                } else {
+                    quoted = false;
+                    afterQuote = true;
+                }
+                continue;
+            }
+            if (c == '\n')
+                break;
+            if (c == '\r')
+                continue;
+            if (c == ',') {
+                fields << field;
+                field.clear();
+                fieldStart = true;
+                afterQuote = false;
+                continue;
+            }
+            if (c == '"' && fieldStart) {
+                quoted = true;
+                fieldStart = false;
+                continue;
+            }
+            if (c == '"' || afterQuote)
+                bad = true;
+            field += c;
+            fieldStart = false;
+        }
+        if (quoted || bad)
+            return {};
+        fields << field;
+        return fields;
+    }
+
+private:
+    const QByteArray& m_text;
+    qsizetype m_pos = 0;
+};
+
+std::optional<std::uint8_t> hex_byte(const QByteArray& text, qsizetype at)
+{
+    bool ok = false;
+    const uint v = text.mid(at, 2).toUInt(&ok, 16);
+    if (!ok || text.mid(at, 2).size() != 2)
+        return std::nullopt;
+    return static_cast<std::uint8_t>(v);
+}
+
+} // namespace
+
+QString mac_address_text(const TMacAddress& mac)
+{
+    return QString::asprintf("%.2X.%.2X.%.2X.%.2X.%.2X.%.2X", mac[0], mac[1], mac[2], mac[3], mac[4], mac[5]);
+}
+
+std::optional<TMacAddress> reported_mac(const nb_status_result* result)
+{
+    if (!result || !result->adapter_stats)
+        return std::nullopt;
+    TMacAddress mac;
+    std::copy(std::begin(result->adapter_stats->mac_address), std::end(result->adapter_stats->mac_address),
+              mac.begin());
+    return mac;
+}
+
+void TVendorTable::addCsv(const QByteArray& text)
+{
+    TCsvReader reader(text);
+    while (!reader.atEnd()) {
+        const QList<QByteArray> f = reader.next();
+        if (f.size() < 3)
+            continue;
+        const auto kind = std::find_if(std::begin(kKinds), std::end(kKinds),
+                                       [&](const TRegistryKind& k) { return f[0] == k.name; });
+        if (kind == std::end(kKinds) || f[1].size() != kind->digits)
+            continue;
+        bool hex = false;
+        const std::uint64_t prefix = f[1].toULongLong(&hex, 16);
+        const QString name = QString::fromUtf8(f[2]).trimmed();
+        if (!hex || name.isEmpty() || !std::all_of(f[1].begin(), f[1].end(), [](char c) { return std::isxdigit(c); }))
+            continue;
+        m_names.insert(key_of(prefix, kind->digits * 4), name);
+    }
+}
+
+TVendorTable TVendorTable::read(const QString& directory)
+{
+    TVendorTable table;
+    for (const char* file : {"oui.csv", "mam.csv", "oui36.csv"}) {
+        QFile f(directory + u'/' + QLatin1String(file));
+        if (f.open(QIODevice::ReadOnly))
+            table.addCsv(f.readAll());
+    }
+    return table;
+}
+
+QString TVendorTable::vendor(const TMacAddress& mac) const
+{
+    const std::uint64_t v = mac_value(mac);
+    for (const int bits : {36, 28, 24}) {
+        const auto it = m_names.constFind(key_of(v >> (48 - bits), bits));
+        if (it != m_names.constEnd())
+            return *it;
+    }
+    return {};
+}
+
+QString default_ieee_data_dir()
+{
+    const QString dir = qEnvironmentVariable("CORVANE_IEEE_DATA");
+    return dir.isEmpty() ? QStringLiteral("/usr/share/ieee-data") : dir;
+}
+
+TVendorRegistry::TVendorRegistry(QString directory) : m_directory(std::move(directory)) {}
+
+TVendorRegistry::~TVendorRegistry()
+{
+    if (m_reader.joinable())
+        m_reader.join();
+}
+
+void TVendorRegistry::load(std::function<void()> onLoaded)
+{
+    std::lock_guard lock(m_mutex);
+    if (m_reader.joinable() || m_table)
+        return;
+    m_reader = std::thread([this, onLoaded = std::move(onLoaded)] {
+        auto table = std::make_shared<const TVendorTable>(TVendorTable::read(m_directory));
+        {
+            std::lock_guard inner(m_mutex);
+            m_table = std::move(table);
+        }
+        if (onLoaded)
+            onLoaded();
+    });
+}
+
+std::shared_ptr<const TVendorTable> TVendorRegistry::table() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_table;
+}
+
+std::shared_ptr<const TVendorTable> TVendorRegistry::wait()
+{
+    load();
+    {
+        std::lock_guard lock(m_mutex);
+        if (m_table)
+            return m_table;
+    }
+    // Only the thread that owns the registry waits, so nobody else joins meanwhile.
+    if (m_reader.joinable())
+        m_reader.join();
+    return table();
+}
+
+std::optional<TMacAddress> neighbour_mac_in(const QByteArray& procNetArp, const QString& ip)
+{
+    // IP address  HW type  Flags  HW address  Mask  Device; flag 0x2 marks a complete entry.
+    const QList<QByteArray> lines = procNetArp.split('\n');
+    for (qsizetype i = 1; i < lines.size(); ++i) {
+        const QList<QByteArray> f = lines[i].simplified().split(' ');
+        if (f.size() < 4 || QString::fromLatin1(f[0]) != ip)
+            continue;
+        bool ok = false;
+        const uint flags = f[2].toUInt(&ok, 16);
+        const QByteArray& hw = f[3];
+        if (!ok || !(flags & 0x2) || hw.size() != 17)
+            return std::nullopt;
+        TMacAddress mac;
+        for (int b = 0; b < 6; ++b) {
+            const std::optional<std::uint8_t> v = hex_byte(hw, b * 3);
+            if (!v || (b < 5 && hw[b * 3 + 2] != ':'))
+                return std::nullopt;
+            mac[std::size_t(b)] = *v;
+        }
+        if (mac == TMacAddress{})
+            return std::nullopt;
+        return mac;
+    }
+    return std::nullopt;
+}
+
+std::optional<TMacAddress> neighbour_mac(const QString& ip)
+{
+    QFile f(QStringLiteral("/proc/net/arp"));
+    if (!f.open(QIODevice::ReadOnly))
+        return std::nullopt;
+    return neighbour_mac_in(f.readAll(), ip);
+}
+
+TVendorSource vendor_source(const nb_status_result* result, const QString& ip,
+                            const std::function<std::optional<TMacAddress>(const QString&)>& neighbours)
+{
+    TVendorSource source;
+    source.mac = reported_mac(result);
+    if (source.mac && *source.mac == TMacAddress{}) {
+        source.neighbour = neighbours ? neighbours(ip) : std::nullopt;
+        source.mac = source.neighbour;
+    }
+    return source;
+}
+
+} // namespace corvane

@@ -1,0 +1,90 @@
+#pragma once
+// Vendor names of adapter addresses, from the IEEE registry as Debian's ieee-data package installs it
+// (/usr/share/ieee-data), and the adapter address the kernel's neighbour table learned for a host.
+// Widget-free; shared by the window and corvane-scan.
+
+#include "netbios/netBios_types.h"
+
+#include <QByteArray>
+#include <QHash>
+#include <QString>
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <thread>
+
+namespace corvane {
+
+using TMacAddress = std::array<std::uint8_t, 6>;
+
+// 00.1A.2B.3C.4D.5E, as the MAC column writes an adapter address.
+QString mac_address_text(const TMacAddress& mac);
+
+// The adapter address an answer reports; none without adapter statistics.
+std::optional<TMacAddress> reported_mac(const nb_status_result* result);
+
+// Prefixes of 24 (MA-L), 28 (MA-M) and 36 bits (MA-S); the longest one that matches names the vendor.
+class TVendorTable
+{
+public:
+    // oui.csv, mam.csv and oui36.csv of directory; a file that is missing or unreadable adds nothing.
+    static TVendorTable read(const QString& directory);
+    // One registry file as CSV ("Registry,Assignment,Organization Name,..."); the heading and
+    // malformed lines are skipped. The assignment's length (6, 7 or 9 hex digits) gives the prefix.
+    void addCsv(const QByteArray& text);
+
+    QString vendor(const TMacAddress& mac) const; // empty when no prefix matches
+    qsizetype size() const { return m_names.size(); }
+
+private:
+    QHash<std::uint64_t, QString> m_names; // key: prefix bits << 8 | prefix length
+};
+
+// The directory the registry is read from: $CORVANE_IEEE_DATA when set, else /usr/share/ieee-data.
+QString default_ieee_data_dir();
+
+// Reads the registry once, on a thread of its own, the first time load() is called: start-up does
+// not wait for some megabytes of CSV, and neither does the GUI thread.
+class TVendorRegistry
+{
+public:
+    explicit TVendorRegistry(QString directory = default_ieee_data_dir());
+    ~TVendorRegistry(); // waits for a read in progress
+    TVendorRegistry(const TVendorRegistry&) = delete;
+    TVendorRegistry& operator=(const TVendorRegistry&) = delete;
+
+    // Starts the read unless it has started; onLoaded (when given to the call that starts it) runs
+    // on the reading thread once the table is in place.
+    void load(std::function<void()> onLoaded = {});
+    // The table once read, else null.
+    std::shared_ptr<const TVendorTable> table() const;
+    // Starts the read if needed and waits for it.
+    std::shared_ptr<const TVendorTable> wait();
+
+private:
+    QString m_directory;
+    mutable std::mutex m_mutex;
+    std::shared_ptr<const TVendorTable> m_table;
+    std::thread m_reader;
+};
+
+// The complete entry for ip (dotted) in a /proc/net/arp text; none when absent, incomplete or zero.
+std::optional<TMacAddress> neighbour_mac_in(const QByteArray& procNetArp, const QString& ip);
+// The same from this network namespace's neighbour table. Only on-link hosts have entries.
+std::optional<TMacAddress> neighbour_mac(const QString& ip);
+
+// The address a host's vendor is looked up by: the reported one, or for an all-zero report (Samba
+// sends zeros) the neighbour table's entry for the host, which neighbour then holds.
+struct TVendorSource
+{
+    std::optional<TMacAddress> mac;
+    std::optional<TMacAddress> neighbour; // set when mac came from the neighbour table
+};
+TVendorSource vendor_source(const nb_status_result* result, const QString& ip,
+                            const std::function<std::optional<TMacAddress>(const QString&)>& neighbours = neighbour_mac);
+
+} // namespace corvane

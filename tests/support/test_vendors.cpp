@@ -1,0 +1,177 @@
+// The IEEE registry reader on small files written here, the neighbour-table parser, and which
+// address a host's vendor is looked up by.
+#include "support/Vendors.h"
+
+#include <QTemporaryDir>
+#include <QtTest>
+
+using namespace corvane;
+
+namespace {
+
+TMacAddress mac(const char* text)
+{
+    TMacAddress m {};
+    const QList<QByteArray> parts = QByteArray(text).split('.');
+    for (int i = 0; i < 6; ++i)
+        m[std::size_t(i)] = std::uint8_t(parts.value(i).toUInt(nullptr, 16));
+    return m;
+}
+
+bool write(const QTemporaryDir& dir, const char* name, const QByteArray& text)
+{
+    QFile f(dir.filePath(QLatin1String(name)));
+    return f.open(QIODevice::WriteOnly) && f.write(text) == text.size();
+}
+
+// Overlapping prefixes of all three sizes, and lines a reader must not take.
+const QByteArray kOui = "Registry,Assignment,Organization Name,Organization Address\r\n"
+                        "MA-L,70B3D5,IEEE Registration Authority,445 Hoes Lane\r\n"
+                        "MA-L,001122,\"CIMSYS, Inc.\",\"Street \"\"A\"\", City\"\r\n"
+                        "MA-L,0A0B0C,  Spaced Name  ,x\n"
+                        "MA-L,00112,Too Short,x\r\n"           // five digits
+                        "MA-L,00GG22,Not Hex,x\r\n"
+                        "MA-M,AABBCC,Wrong Registry For Length,x\r\n"
+                        "MA-L,DDEEFF,\r\n"                     // no name
+                        "MA-L,DDEEF0,\"Unterminated,x\r\n";
+const QByteArray kMam = "Registry,Assignment,Organization Name,Organization Address\n"
+                        "MA-M,70B3D51,Medium Block,x\n"
+                        "MA-M,0011222,\"Sub \"\"Quoted\"\" Ltd\",x\n"
+                        "MA-M,123,Bad,x\n";
+const QByteArray kOui36 = "Registry,Assignment,Organization Name,Organization Address\n"
+                          "MA-S,70B3D5123,Small Block,x\n"
+                          "MA-S,70B3D5124,Bad\"Quote,x\n";
+
+} // namespace
+
+class TestVendors : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void longestPrefixWins_data()
+    {
+        QTest::addColumn<QString>("address");
+        QTest::addColumn<QString>("vendor");
+        QTest::newRow("MA-S over MA-M and MA-L") << "70.B3.D5.12.34.56" << "Small Block";
+        QTest::newRow("MA-S neighbour is MA-M") << "70.B3.D5.13.00.00" << "Medium Block";
+        QTest::newRow("MA-M block edge") << "70.B3.D5.1F.FF.FF" << "Medium Block";
+        QTest::newRow("outside MA-M: MA-L") << "70.B3.D5.20.00.00" << "IEEE Registration Authority";
+        QTest::newRow("quoted comma") << "00.11.22.F0.00.01" << "CIMSYS, Inc.";
+        QTest::newRow("doubled quotes") << "00.11.22.2A.00.01" << "Sub \"Quoted\" Ltd";
+        QTest::newRow("trimmed, LF only") << "0A.0B.0C.0D.0E.0F" << "Spaced Name";
+        QTest::newRow("too short skipped") << "00.11.20.00.00.00" << "";
+        QTest::newRow("registry kind must fit length") << "AA.BB.CC.00.00.00" << "";
+        QTest::newRow("empty name skipped") << "DD.EE.FF.00.00.00" << "";
+        QTest::newRow("unterminated quote skipped") << "DD.EE.F0.00.00.00" << "";
+        QTest::newRow("stray quote skipped") << "70.B3.D5.12.40.00" << "Medium Block";
+        QTest::newRow("unknown") << "02.00.00.00.00.01" << "";
+    }
+
+    void longestPrefixWins()
+    {
+        QFETCH(QString, address);
+        QFETCH(QString, vendor);
+        QTemporaryDir dir;
+        QVERIFY(write(dir, "oui.csv", kOui) && write(dir, "mam.csv", kMam) && write(dir, "oui36.csv", kOui36));
+        TVendorRegistry registry(dir.path());
+        const std::shared_ptr<const TVendorTable> table = registry.wait();
+        QVERIFY(table);
+        QCOMPARE(table->vendor(mac(qPrintable(address))), vendor);
+        QCOMPARE(table->size(), 6);
+    }
+
+    // No registry at all, or one file unreadable: no vendors from it and no error.
+    void missingOrUnreadableRegistry()
+    {
+        QTemporaryDir dir;
+        QVERIFY(write(dir, "mam.csv", kMam));
+        QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("oui.csv"))); // a directory cannot be read as a file
+        const TVendorTable table = TVendorTable::read(dir.path());
+        QCOMPARE(table.size(), 2);
+        QCOMPARE(table.vendor(mac("70.B3.D5.1A.00.00")), QStringLiteral("Medium Block"));
+        QCOMPARE(TVendorTable::read(dir.filePath(QStringLiteral("absent"))).size(), 0);
+    }
+
+    // Loading happens on a thread of its own; its callback comes once, after the table is in place.
+    void loadsOffTheCallingThread()
+    {
+        QTemporaryDir dir;
+        QVERIFY(write(dir, "oui.csv", kOui));
+        TVendorRegistry registry(dir.path());
+        QVERIFY(!registry.table());
+        std::atomic<int> calls {0};
+        std::atomic<bool> tableThere {false};
+        std::atomic<bool> otherThread {false};
+        const auto caller = std::this_thread::get_id();
+        registry.load([&] {
+            tableThere = registry.table() != nullptr;
+            otherThread = std::this_thread::get_id() != caller;
+            ++calls;
+        });
+        registry.load([&] { calls += 100; });
+        QTRY_COMPARE(calls.load(), 1);
+        QVERIFY(tableThere);
+        QVERIFY(otherThread);
+        QCOMPARE(registry.wait()->size(), 3);
+    }
+
+    void neighbourTable_data()
+    {
+        QTest::addColumn<QString>("ip");
+        QTest::addColumn<QString>("expected"); // empty: none
+        QTest::newRow("complete") << "10.77.0.11" << "52.54.00.AB.CD.EF";
+        QTest::newRow("incomplete entry") << "10.77.0.12" << "";
+        QTest::newRow("zero address") << "10.77.0.13" << "";
+        QTest::newRow("prefix of another address") << "10.77.0.1" << "";
+        QTest::newRow("absent") << "10.77.0.99" << "";
+    }
+
+    void neighbourTable()
+    {
+        QFETCH(QString, ip);
+        QFETCH(QString, expected);
+        const QByteArray arp = "IP address       HW type     Flags       HW address            Mask     Device\n"
+                               "10.77.0.11       0x1         0x2         52:54:00:ab:cd:ef     *        eth0\n"
+                               "10.77.0.12       0x1         0x0         00:00:00:00:00:00     *        eth0\n"
+                               "10.77.0.13       0x1         0x2         00:00:00:00:00:00     *        eth0\n";
+        const std::optional<TMacAddress> m = neighbour_mac_in(arp, ip);
+        QCOMPARE(m ? mac_address_text(*m) : QString(), expected);
+    }
+
+    // Only an all-zero report is replaced by the neighbour table; it is not asked otherwise.
+    void vendorSource_data()
+    {
+        QTest::addColumn<QString>("reported"); // empty: no adapter statistics
+        QTest::addColumn<QString>("key");
+        QTest::addColumn<bool>("fromNeighbour");
+        QTest::addColumn<int>("asked");
+        QTest::newRow("reported") << "00.11.22.AA.BB.CC" << "00.11.22.AA.BB.CC" << false << 0;
+        QTest::newRow("zeros") << "00.00.00.00.00.00" << "52.54.00.AB.CD.EF" << true << 1;
+        QTest::newRow("no statistics") << "" << "" << false << 0;
+    }
+
+    void vendorSource()
+    {
+        QFETCH(QString, reported);
+        QFETCH(QString, key);
+        QFETCH(bool, fromNeighbour);
+        QFETCH(int, asked);
+        nb_adapter_stats stats {};
+        const TMacAddress r = mac(qPrintable(reported));
+        std::copy(r.begin(), r.end(), stats.mac_address);
+        nb_status_result result {};
+        result.adapter_stats = reported.isEmpty() ? nullptr : &stats;
+        int calls = 0;
+        const TVendorSource s = vendor_source(&result, QStringLiteral("10.77.0.11"), [&](const QString& ip) {
+            ++calls;
+            return neighbour_mac_in("h\n10.77.0.11 0x1 0x2 52:54:00:ab:cd:ef * eth0\n", ip);
+        });
+        QCOMPARE(s.mac ? mac_address_text(*s.mac) : QString(), key);
+        QCOMPARE(s.neighbour.has_value(), fromNeighbour);
+        QCOMPARE(calls, asked);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestVendors)
+#include "test_vendors.moc"
