@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Installs the Debian packages Corvane needs to build, test and run, when any is missing.
-# Usage: scripts/setup-deps.sh [build|test|run]   (default: test, which is the superset)
+# Usage: scripts/setup-deps.sh [build|test|bench|run]   (default: test; bench adds the benchmarks' peers)
 set -euo pipefail
 
 what=${1:-test}
@@ -9,13 +9,16 @@ build_pkgs=(g++ make cmake pkg-config qt6-base-dev qt6-base-dev-tools libgl-dev)
 # iputils-ping as the reference echo, clang for the fuzz target, locales for a Latin-1 locale.
 test_pkgs=(samba samba-common-bin iproute2 iputils-ping util-linux procps clang libclang-rt-14-dev locales)
 run_pkgs=(xdg-utils)
+# The benchmarks' reference sweep.
+bench_pkgs=(fping)
 
 pkgs=("${build_pkgs[@]}")
 case "$what" in
     build) ;;
     test) pkgs+=("${test_pkgs[@]}") ;;
+    bench) pkgs+=("${test_pkgs[@]}" "${bench_pkgs[@]}") ;;
     run) pkgs+=("${run_pkgs[@]}") ;;
-    *) echo "usage: $0 [build|test|run]" >&2; exit 2 ;;
+    *) echo "usage: $0 [build|test|bench|run]" >&2; exit 2 ;;
 esac
 
 missing=()

@@ -59,6 +59,7 @@ struct TScanOptions
     bool port137 = false; // nbstat
     std::int32_t timeoutMs = 30; // ping: the window's default
     bool resolve = false; // ping
+    bool serial = false; // ping: one address at a time, as the window sweeps
     std::optional<TAddressRange> range; // none: the local subnet
 };
 
