@@ -450,6 +450,11 @@ void TScanRunner::startSweep()
             count, [first](std::uint64_t i) { return htonl(first + static_cast<std::uint32_t>(i)); }, data.data(),
             static_cast<std::uint16_t>(data.size()), &options, timeout,
             [this](std::uint64_t i, const TIcmpEchoReply& reply, std::uint32_t replies) {
+                // Outcomes can come faster than stdout takes them (every echo failing at once, a
+                // slow pipe): hold the sweep rather than queue millions.
+                while (m_inFlight.load() > 4096 && !m_sweepStop)
+                    QThread::msleep(1);
+                ++m_inFlight;
                 QMetaObject::invokeMethod(
                     this, [this, i, reply, replies] { sweepResult(i, reply, replies); }, Qt::QueuedConnection);
             },
@@ -471,6 +476,7 @@ void TScanRunner::startSweep()
 
 void TScanRunner::sweepResult(std::uint64_t index, const TIcmpEchoReply& reply, std::uint32_t replies)
 {
+    --m_inFlight;
     TPendingRow p;
     p.replies = replies;
     p.row.address = dotted(m_range.first + static_cast<std::uint32_t>(index));

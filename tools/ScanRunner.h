@@ -139,6 +139,7 @@ private:
     std::unique_ptr<QThread> m_sweepThread;
     std::unique_ptr<QThreadPool> m_lookups;
     std::atomic<bool> m_sweepStop {false};
+    std::atomic<std::int64_t> m_inFlight {0}; // outcomes queued to this thread, not yet taken
     std::deque<TPendingRow> m_pending;
     std::uint64_t m_pendingBase = 0; // index of m_pending.front()
     bool m_sweepEnded = false;
