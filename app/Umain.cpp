@@ -20,6 +20,7 @@
 #include <QHeaderView>
 #include <QItemSelectionModel>
 #include <QKeyEvent>
+#include <QPainter>
 #include <QProgressBar>
 #include <QSaveFile>
 #include <QScreen>

@@ -92,6 +92,14 @@ void TICMP::ResolveAddr()
     m_AddrResolved = true;
 }
 
+std::vector<unsigned char> TICMP::RequestData(std::int32_t size)
+{
+    std::vector<unsigned char> request(static_cast<std::size_t>(std::clamp(size, 0, 65535)), 0x20);
+    if (!request.empty())
+        std::memcpy(request.data(), payload_text, std::min<std::size_t>(request.size(), sizeof(payload_text) - 1));
+    return request;
+}
+
 std::int32_t TICMP::Ping()
 {
     m_LastError = 0;
@@ -114,10 +122,8 @@ std::int32_t TICMP::Ping()
     // A Size the checks below will refuse gets no buffers: a negative or huge Size must not reach the
     // allocator before it is refused.
     const bool size_ok = Size >= 0 && Size <= 65535;
-    std::vector<unsigned char> request(size_ok ? static_cast<std::size_t>(Size) : 0, 0x20);
+    std::vector<unsigned char> request = RequestData(size_ok ? Size : 0);
     std::vector<unsigned char> reply(size_ok ? static_cast<std::size_t>(reply_size) : sizeof(TIcmpEchoReply), 0);
-    if (!request.empty())
-        std::memcpy(request.data(), payload_text, std::min<std::size_t>(request.size(), sizeof(payload_text) - 1));
 
     if (OnEchoRequest)
         OnEchoRequest(this);

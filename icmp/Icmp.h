@@ -8,6 +8,7 @@
 #include <memory>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 // Raised when the engine cannot be built; carries only its text.
 class TICMPException : public std::runtime_error
@@ -67,6 +68,9 @@ public:
 
     void ResolveAddr();
     std::int32_t Ping();
+
+    // The echo data of a request of size bytes (0..65535): the payload text, padded with spaces.
+    static std::vector<unsigned char> RequestData(std::int32_t size);
 
     // Which socket the echoes go through; none until one could be opened.
     corvane::platform::icmp_echo_handle::socket_kind SocketKind() const;

@@ -1,4 +1,5 @@
 #include "platform/IcmpEcho.h"
+#include "platform/IcmpSocket.h"
 
 #include <algorithm>
 #include <atomic>
@@ -21,9 +22,6 @@
 namespace corvane::platform {
 
 namespace {
-
-constexpr std::size_t icmp_header_size = 8;
-constexpr std::size_t receive_room = 65536 + 512;
 
 std::int64_t now_us()
 {
@@ -72,26 +70,6 @@ std::string raw_refusal(int err)
     }
 }
 
-std::uint32_t send_errno_status(int err)
-{
-    switch (err) {
-    case EHOSTUNREACH:
-    case EACCES: // a "prohibit" route, or a broadcast address
-        return ip_status::dest_host_unreachable;
-    case ENETUNREACH:
-        return ip_status::dest_net_unreachable;
-    case EMSGSIZE:
-        return ip_status::packet_too_big;
-    case EINVAL: // a "blackhole" route
-        return ip_status::bad_route;
-    case ENOBUFS:
-    case ENOMEM:
-        return ip_status::no_resources;
-    default:
-        return ip_status::general_failure;
-    }
-}
-
 struct fd_closer
 {
     int fd;
@@ -104,6 +82,17 @@ struct fd_closer
 };
 
 std::atomic<std::uint16_t> raw_ident_counter{0};
+
+std::int64_t receive_stamp(msghdr& msg)
+{
+    for (cmsghdr* c = CMSG_FIRSTHDR(&msg); c; c = CMSG_NXTHDR(&msg, c))
+        if (c->cmsg_level == SOL_SOCKET && c->cmsg_type == SCM_TIMESTAMPNS) {
+            timespec ts{};
+            std::memcpy(&ts, CMSG_DATA(c), sizeof(ts));
+            return static_cast<std::int64_t>(ts.tv_sec) * 1000000 + ts.tv_nsec / 1000;
+        }
+    return -1;
+}
 
 } // namespace
 
@@ -153,19 +142,29 @@ std::uint32_t icmp_error_status(int type, int code)
     }
 }
 
-icmp_echo_handle::icmp_echo_handle()
+std::uint32_t send_errno_status(int err)
 {
-    open_socket();
+    switch (err) {
+    case EHOSTUNREACH:
+    case EACCES: // a "prohibit" route, or a broadcast address
+        return ip_status::dest_host_unreachable;
+    case ENETUNREACH:
+        return ip_status::dest_net_unreachable;
+    case EMSGSIZE:
+        return ip_status::packet_too_big;
+    case EINVAL: // a "blackhole" route
+        return ip_status::bad_route;
+    case ENOBUFS:
+    case ENOMEM:
+        return ip_status::no_resources;
+    default:
+        return ip_status::general_failure;
+    }
 }
 
-icmp_echo_handle::~icmp_echo_handle()
+icmp_socket open_icmp_socket()
 {
-    if (m_fd >= 0)
-        ::close(m_fd);
-}
-
-bool icmp_echo_handle::open_socket()
-{
+    icmp_socket s;
     // The datagram socket needs no privilege; the raw one is the fallback for root or CAP_NET_RAW.
     fd_closer dgram{::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, IPPROTO_ICMP)};
     if (dgram.fd >= 0) {
@@ -179,27 +178,27 @@ bool icmp_echo_handle::open_socket()
             && ::setsockopt(dgram.fd, SOL_IP, IP_RECVTOS, &on, sizeof(on)) == 0
             && ::bind(dgram.fd, reinterpret_cast<sockaddr*>(&local), sizeof(local)) == 0
             && ::getsockname(dgram.fd, reinterpret_cast<sockaddr*>(&local), &len) == 0) {
-            m_ident = ntohs(local.sin_port);
-            m_fd = dgram.release();
-            m_kind = socket_kind::datagram;
-            return true;
+            s.ident = ntohs(local.sin_port);
+            s.fd = dgram.release();
+            s.kind = icmp_echo_handle::socket_kind::datagram;
+            return s;
         }
-        m_failure_text = std::string("ICMP datagram socket set-up failed: ") + std::strerror(errno);
-        return false;
+        s.failure_text = std::string("ICMP datagram socket set-up failed: ") + std::strerror(errno);
+        return s;
     }
     const int dgram_err = errno;
     if (dgram_err != EACCES && dgram_err != EPERM && dgram_err != EAFNOSUPPORT && dgram_err != EPROTONOSUPPORT) {
-        m_failure_text = "ICMP socket failed: " + datagram_refusal(dgram_err);
-        return false;
+        s.failure_text = "ICMP socket failed: " + datagram_refusal(dgram_err);
+        return s;
     }
 
     fd_closer raw{::socket(AF_INET, SOCK_RAW | SOCK_CLOEXEC, IPPROTO_ICMP)};
     if (raw.fd < 0) {
         const int raw_err = errno;
-        m_failure_text = "ICMP sockets not permitted: " + datagram_refusal(dgram_err) + " and " + raw_refusal(raw_err)
+        s.failure_text = "ICMP sockets not permitted: " + datagram_refusal(dgram_err) + " and " + raw_refusal(raw_err)
             + "; set net.ipv4.ping_group_range (sysctl net.ipv4.ping_group_range=\"0 2147483647\") or grant the "
               "program the capability (setcap cap_net_raw+ep)";
-        return false;
+        return s;
     }
     // Only answers and errors; the filter drops our own requests seen on loopback, among others.
     icmp_filter filter{};
@@ -207,9 +206,190 @@ bool icmp_echo_handle::open_socket()
                     | (1U << ICMP_TIME_EXCEEDED) | (1U << ICMP_PARAMETERPROB));
     ::setsockopt(raw.fd, SOL_RAW, ICMP_FILTER, &filter, sizeof(filter));
     // Every raw ICMP socket of the host sees every answer, so the identifier must differ per handle.
-    m_ident = static_cast<std::uint16_t>(::getpid() * 31 + raw_ident_counter.fetch_add(1) * 7919);
-    m_fd = raw.release();
-    m_kind = socket_kind::raw;
+    s.ident = static_cast<std::uint16_t>(::getpid() * 31 + raw_ident_counter.fetch_add(1) * 7919);
+    s.fd = raw.release();
+    s.kind = icmp_echo_handle::socket_kind::raw;
+    return s;
+}
+
+std::uint32_t apply_echo_options(int fd, const TIpOptionInfo* options, std::string& failure_text)
+{
+    const int ttl = options ? options->Ttl : 64;
+    const int tos = options ? options->Tos : 0;
+    const bool df = options && (options->Flags & ip_flag_df);
+    // Linux refuses TTL 0: such a request could not leave the host anyway.
+    if (ttl == 0)
+        return ip_status::bad_option;
+    const int pmtu = df ? IP_PMTUDISC_DO : IP_PMTUDISC_DONT;
+    if (::setsockopt(fd, SOL_IP, IP_TTL, &ttl, sizeof(ttl)) != 0
+        || ::setsockopt(fd, SOL_IP, IP_TOS, &tos, sizeof(tos)) != 0
+        || ::setsockopt(fd, SOL_IP, IP_MTU_DISCOVER, &pmtu, sizeof(pmtu)) != 0) {
+        failure_text = std::string("ICMP socket options refused: ") + std::strerror(errno);
+        return ip_status::general_failure;
+    }
+    return 0;
+}
+
+std::vector<unsigned char> echo_request_packet(std::uint16_t ident, std::uint16_t sequence, const void* data,
+                                               std::uint16_t size, bool raw)
+{
+    std::vector<unsigned char> packet(icmp_header_size + size);
+    packet[0] = ICMP_ECHO;
+    packet[1] = 0;
+    packet[4] = static_cast<unsigned char>(ident >> 8);
+    packet[5] = static_cast<unsigned char>(ident);
+    packet[6] = static_cast<unsigned char>(sequence >> 8);
+    packet[7] = static_cast<unsigned char>(sequence);
+    if (size)
+        std::memcpy(packet.data() + icmp_header_size, data, size);
+    if (raw) {
+        const std::uint16_t sum = icmp_checksum(packet.data(), packet.size());
+        std::memcpy(packet.data() + 2, &sum, 2);
+    }
+    return packet;
+}
+
+bool read_icmp_error_queue(int fd, std::vector<unsigned char>& buf, icmp_message& m)
+{
+    // Datagram sockets get ICMP errors only here; payload is the ICMP header we sent.
+    m = icmp_message{};
+    sockaddr_in offender_name{};
+    alignas(cmsghdr) unsigned char control[512];
+    iovec iov{buf.data(), buf.size()};
+    msghdr msg{};
+    msg.msg_name = &offender_name;
+    msg.msg_namelen = sizeof(offender_name);
+    msg.msg_iov = &iov;
+    msg.msg_iovlen = 1;
+    msg.msg_control = control;
+    msg.msg_controllen = sizeof(control);
+    const ssize_t n = ::recvmsg(fd, &msg, MSG_ERRQUEUE | MSG_DONTWAIT);
+    if (n < 0)
+        return false;
+    const sock_extended_err* ee = nullptr;
+    for (cmsghdr* c = CMSG_FIRSTHDR(&msg); c; c = CMSG_NXTHDR(&msg, c))
+        if (c->cmsg_level == SOL_IP && c->cmsg_type == IP_RECVERR)
+            ee = reinterpret_cast<const sock_extended_err*>(CMSG_DATA(c));
+    if (!ee || n < static_cast<ssize_t>(icmp_header_size) || buf[0] != ICMP_ECHO)
+        return true;
+    std::uint32_t status = ip_status::general_failure;
+    if (ee->ee_origin == SO_EE_ORIGIN_ICMP)
+        status = icmp_error_status(ee->ee_type, ee->ee_code);
+    else if (ee->ee_origin == SO_EE_ORIGIN_LOCAL)
+        status = send_errno_status(static_cast<int>(ee->ee_errno));
+    if (status == 0)
+        status = ip_status::general_failure;
+    sockaddr_in offender{};
+    std::memcpy(&offender, SO_EE_OFFENDER(ee), sizeof(offender));
+    m.what = icmp_message::type::error;
+    m.ident = read16(&buf[4]);
+    m.sequence = read16(&buf[6]);
+    m.status = status;
+    m.from = offender.sin_family == AF_INET ? offender.sin_addr.s_addr : 0;
+    m.stamp_us = receive_stamp(msg);
+    return true;
+}
+
+bool read_icmp_packet(int fd, bool raw, std::vector<unsigned char>& buf, icmp_message& m)
+{
+    m = icmp_message{};
+    sockaddr_in from{};
+    alignas(cmsghdr) unsigned char control[512];
+    iovec iov{buf.data(), buf.size()};
+    msghdr msg{};
+    msg.msg_name = &from;
+    msg.msg_namelen = sizeof(from);
+    msg.msg_iov = &iov;
+    msg.msg_iovlen = 1;
+    msg.msg_control = control;
+    msg.msg_controllen = sizeof(control);
+    const ssize_t got = ::recvmsg(fd, &msg, MSG_DONTWAIT);
+    if (got < 0)
+        return false; // EAGAIN, or an error already reported through the error queue
+    const auto n = static_cast<std::size_t>(got);
+    m.from = from.sin_addr.s_addr;
+    m.stamp_us = receive_stamp(msg);
+
+    std::size_t icmp_at = 0;
+    if (raw) {
+        if (n < sizeof(iphdr))
+            return true;
+        const std::size_t ihl = static_cast<std::size_t>(buf[0] & 0x0F) * 4;
+        if (ihl < sizeof(iphdr) || n < ihl + icmp_header_size)
+            return true;
+        m.tos = buf[1];
+        m.flags = static_cast<std::uint8_t>(buf[6] >> 5);
+        m.ttl = buf[8];
+        icmp_at = ihl;
+        if (icmp_checksum(&buf[icmp_at], n - icmp_at) != 0)
+            return true;
+    } else {
+        if (n < icmp_header_size)
+            return true;
+        for (cmsghdr* c = CMSG_FIRSTHDR(&msg); c; c = CMSG_NXTHDR(&msg, c)) {
+            if (c->cmsg_level != SOL_IP)
+                continue;
+            if (c->cmsg_type == IP_TTL) {
+                int v = 0;
+                std::memcpy(&v, CMSG_DATA(c), sizeof(v));
+                m.ttl = static_cast<std::uint8_t>(v);
+            } else if (c->cmsg_type == IP_TOS) {
+                m.tos = *CMSG_DATA(c);
+            }
+        }
+    }
+    const unsigned char* icmp = &buf[icmp_at];
+    const std::size_t icmp_len = n - icmp_at;
+
+    if (icmp[0] == ICMP_ECHOREPLY) {
+        m.what = icmp_message::type::reply;
+        m.ident = read16(&icmp[4]);
+        m.sequence = read16(&icmp[6]);
+        m.data_at = icmp_at + icmp_header_size;
+        m.data_len = icmp_len - icmp_header_size;
+        return true;
+    }
+
+    // A raw socket sees ICMP errors as packets: the quoted request tells whose echo it was.
+    const std::uint32_t status = icmp_error_status(icmp[0], icmp[1]);
+    if (!raw || status == 0 || icmp_len < icmp_header_size + sizeof(iphdr) + icmp_header_size)
+        return true;
+    const unsigned char* inner_ip = icmp + icmp_header_size;
+    const std::size_t inner_ihl = static_cast<std::size_t>(inner_ip[0] & 0x0F) * 4;
+    if (inner_ip[9] != IPPROTO_ICMP || inner_ihl < sizeof(iphdr)
+        || icmp_len < icmp_header_size + inner_ihl + icmp_header_size)
+        return true;
+    const unsigned char* inner = inner_ip + inner_ihl;
+    if (inner[0] != ICMP_ECHO)
+        return true;
+    m.what = icmp_message::type::error;
+    m.ident = read16(&inner[4]);
+    m.sequence = read16(&inner[6]);
+    m.status = status;
+    return true;
+}
+
+icmp_echo_handle::icmp_echo_handle()
+{
+    open_socket();
+}
+
+icmp_echo_handle::~icmp_echo_handle()
+{
+    if (m_fd >= 0)
+        ::close(m_fd);
+}
+
+bool icmp_echo_handle::open_socket()
+{
+    icmp_socket s = open_icmp_socket();
+    if (s.fd < 0) {
+        m_failure_text = std::move(s.failure_text);
+        return false;
+    }
+    m_fd = s.fd;
+    m_kind = s.kind;
+    m_ident = s.ident;
     return true;
 }
 
@@ -249,42 +429,20 @@ std::uint32_t icmp_echo_handle::send_echo(std::uint32_t dest_net_order, const vo
     if (m_fd < 0 && !open_socket())
         return finish(ip_status::general_failure, 0);
 
-    const int ttl = options ? options->Ttl : 64;
-    const int tos = options ? options->Tos : 0;
-    const bool df = options && (options->Flags & ip_flag_df);
-    // Linux refuses TTL 0: such a request could not leave the host anyway.
-    if (ttl == 0)
-        return finish(ip_status::bad_option, 0);
-    const int pmtu = df ? IP_PMTUDISC_DO : IP_PMTUDISC_DONT;
-    if (::setsockopt(m_fd, SOL_IP, IP_TTL, &ttl, sizeof(ttl)) != 0
-        || ::setsockopt(m_fd, SOL_IP, IP_TOS, &tos, sizeof(tos)) != 0
-        || ::setsockopt(m_fd, SOL_IP, IP_MTU_DISCOVER, &pmtu, sizeof(pmtu)) != 0) {
-        m_failure_text = std::string("ICMP socket options refused: ") + std::strerror(errno);
-        return finish(ip_status::general_failure, 0);
-    }
+    if (const std::uint32_t refused = apply_echo_options(m_fd, options, m_failure_text))
+        return finish(refused, 0);
 
     drain();
 
-    std::vector<unsigned char> packet(icmp_header_size + size);
     const std::uint16_t sequence = ++m_sequence;
-    packet[0] = ICMP_ECHO;
-    packet[1] = 0;
-    packet[4] = static_cast<unsigned char>(m_ident >> 8);
-    packet[5] = static_cast<unsigned char>(m_ident);
-    packet[6] = static_cast<unsigned char>(sequence >> 8);
-    packet[7] = static_cast<unsigned char>(sequence);
-    if (size)
-        std::memcpy(packet.data() + icmp_header_size, data, size);
-    if (m_kind == socket_kind::raw) {
-        const std::uint16_t sum = icmp_checksum(packet.data(), packet.size());
-        std::memcpy(packet.data() + 2, &sum, 2);
-    }
+    const std::vector<unsigned char> packet
+        = echo_request_packet(m_ident, sequence, data, size, m_kind == socket_kind::raw);
 
     sockaddr_in to{};
     to.sin_family = AF_INET;
     to.sin_addr.s_addr = dest_net_order;
     const std::int64_t sent_us = now_us();
-    if (::sendto(m_fd, packet.data(), packet.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof(to)) < 0) {
+    if (::sendto(m_fd, packet.data(), packet.size(), 0, reinterpret_cast<const sockaddr*>(&to), sizeof(to)) < 0) {
         const int err = errno;
         const std::uint32_t status = send_errno_status(err);
         if (status == ip_status::general_failure)
@@ -305,9 +463,10 @@ std::uint32_t icmp_echo_handle::wait_reply(std::uint16_t ident, std::uint16_t se
                                            std::int64_t sent_us, TIcmpEchoReply& record, unsigned char* data_out,
                                            std::uint32_t data_room)
 {
-    std::vector<unsigned char> buf(receive_room);
+    std::vector<unsigned char> buf(icmp_receive_room);
     const bool raw = m_kind == socket_kind::raw;
     auto round_trip = [&] { return static_cast<std::uint32_t>((now_us() - sent_us) / 1000); };
+    auto ours = [&](const icmp_message& m) { return m.ident == ident && m.sequence == sequence; };
 
     for (;;) {
         const std::int64_t left_us = std::max<std::int64_t>(0, deadline_us - now_us());
@@ -320,127 +479,33 @@ std::uint32_t icmp_echo_handle::wait_reply(std::uint16_t ident, std::uint16_t se
         if (ready <= 0)
             return ip_status::req_timed_out;
 
+        icmp_message m;
         if (pfd.revents & POLLERR) {
-            // Datagram sockets get ICMP errors only here; payload is the ICMP header we sent.
-            sockaddr_in offender_name{};
-            alignas(cmsghdr) unsigned char control[512];
-            iovec iov{buf.data(), buf.size()};
-            msghdr msg{};
-            msg.msg_name = &offender_name;
-            msg.msg_namelen = sizeof(offender_name);
-            msg.msg_iov = &iov;
-            msg.msg_iovlen = 1;
-            msg.msg_control = control;
-            msg.msg_controllen = sizeof(control);
-            const ssize_t n = ::recvmsg(m_fd, &msg, MSG_ERRQUEUE | MSG_DONTWAIT);
-            if (n >= 0) {
-                const sock_extended_err* ee = nullptr;
-                for (cmsghdr* c = CMSG_FIRSTHDR(&msg); c; c = CMSG_NXTHDR(&msg, c))
-                    if (c->cmsg_level == SOL_IP && c->cmsg_type == IP_RECVERR)
-                        ee = reinterpret_cast<const sock_extended_err*>(CMSG_DATA(c));
-                const bool ours = n >= static_cast<ssize_t>(icmp_header_size) && buf[0] == ICMP_ECHO
-                    && read16(&buf[4]) == ident && read16(&buf[6]) == sequence;
-                if (ee && ours) {
-                    std::uint32_t status = ip_status::general_failure;
-                    if (ee->ee_origin == SO_EE_ORIGIN_ICMP)
-                        status = icmp_error_status(ee->ee_type, ee->ee_code);
-                    else if (ee->ee_origin == SO_EE_ORIGIN_LOCAL)
-                        status = send_errno_status(static_cast<int>(ee->ee_errno));
-                    if (status == 0)
-                        status = ip_status::general_failure;
-                    sockaddr_in offender{};
-                    std::memcpy(&offender, SO_EE_OFFENDER(ee), sizeof(offender));
-                    record.Address = offender.sin_family == AF_INET ? offender.sin_addr.s_addr : 0;
-                    record.RoundTripTime = round_trip();
-                    return status;
-                }
+            const bool got = read_icmp_error_queue(m_fd, buf, m);
+            if (got && m.what == icmp_message::type::error && ours(m)) {
+                record.Address = m.from;
+                record.RoundTripTime = round_trip();
+                return m.status;
             }
             // An empty error queue with POLLERR means a pending socket error: the plain read below clears it.
-            if (n >= 0 && !(pfd.revents & POLLIN))
+            if (got && !(pfd.revents & POLLIN))
                 continue;
         }
 
-        sockaddr_in from{};
-        alignas(cmsghdr) unsigned char control[256];
-        iovec iov{buf.data(), buf.size()};
-        msghdr msg{};
-        msg.msg_name = &from;
-        msg.msg_namelen = sizeof(from);
-        msg.msg_iov = &iov;
-        msg.msg_iovlen = 1;
-        msg.msg_control = control;
-        msg.msg_controllen = sizeof(control);
-        const ssize_t got = ::recvmsg(m_fd, &msg, MSG_DONTWAIT);
-        if (got < 0)
-            continue; // EAGAIN, or an error already reported through the error queue
-        const auto n = static_cast<std::size_t>(got);
-
-        std::size_t icmp_at = 0;
-        std::uint8_t reply_ttl = 0, reply_tos = 0, reply_flags = 0;
-        if (raw) {
-            if (n < sizeof(iphdr))
-                continue;
-            const std::size_t ihl = static_cast<std::size_t>(buf[0] & 0x0F) * 4;
-            if (ihl < sizeof(iphdr) || n < ihl + icmp_header_size)
-                continue;
-            reply_tos = buf[1];
-            reply_flags = static_cast<std::uint8_t>(buf[6] >> 5);
-            reply_ttl = buf[8];
-            icmp_at = ihl;
-            if (icmp_checksum(&buf[icmp_at], n - icmp_at) != 0)
-                continue;
-        } else {
-            if (n < icmp_header_size)
-                continue;
-            for (cmsghdr* c = CMSG_FIRSTHDR(&msg); c; c = CMSG_NXTHDR(&msg, c)) {
-                if (c->cmsg_level != SOL_IP)
-                    continue;
-                if (c->cmsg_type == IP_TTL) {
-                    int v = 0;
-                    std::memcpy(&v, CMSG_DATA(c), sizeof(v));
-                    reply_ttl = static_cast<std::uint8_t>(v);
-                } else if (c->cmsg_type == IP_TOS) {
-                    reply_tos = *CMSG_DATA(c);
-                }
-            }
-        }
-        const unsigned char* icmp = &buf[icmp_at];
-        const std::size_t icmp_len = n - icmp_at;
-
-        if (icmp[0] == ICMP_ECHOREPLY) {
-            if (read16(&icmp[4]) != ident || read16(&icmp[6]) != sequence)
-                continue; // a late answer to an earlier echo, or someone else's
-            const std::size_t echoed = icmp_len - icmp_header_size;
-            const std::size_t copied = std::min<std::size_t>(echoed, data_room);
-            if (copied)
-                std::memcpy(data_out, icmp + icmp_header_size, copied);
-            record.Address = from.sin_addr.s_addr;
-            record.RoundTripTime = round_trip();
-            record.DataSize = static_cast<std::uint16_t>(copied);
-            record.Options.Ttl = reply_ttl;
-            record.Options.Tos = reply_tos;
-            record.Options.Flags = reply_flags;
-            return ip_status::success;
-        }
-
-        // A raw socket sees ICMP errors as packets: ours when the quoted request carries our id and sequence.
-        const std::uint32_t status = icmp_error_status(icmp[0], icmp[1]);
-        if (!raw || status == 0 || icmp_len < icmp_header_size + sizeof(iphdr) + icmp_header_size)
-            continue;
-        const unsigned char* inner_ip = icmp + icmp_header_size;
-        const std::size_t inner_ihl = static_cast<std::size_t>(inner_ip[0] & 0x0F) * 4;
-        if (inner_ip[9] != IPPROTO_ICMP || inner_ihl < sizeof(iphdr)
-            || icmp_len < icmp_header_size + inner_ihl + icmp_header_size)
-            continue;
-        const unsigned char* inner = inner_ip + inner_ihl;
-        if (inner[0] != ICMP_ECHO || read16(&inner[4]) != ident || read16(&inner[6]) != sequence)
-            continue;
-        record.Address = from.sin_addr.s_addr;
+        if (!read_icmp_packet(m_fd, raw, buf, m) || m.what == icmp_message::type::other || !ours(m))
+            continue; // someone else's, or a late answer to an earlier echo
+        record.Address = m.from;
         record.RoundTripTime = round_trip();
-        record.Options.Ttl = reply_ttl;
-        record.Options.Tos = reply_tos;
-        record.Options.Flags = reply_flags;
-        return status;
+        record.Options.Ttl = m.ttl;
+        record.Options.Tos = m.tos;
+        record.Options.Flags = m.flags;
+        if (m.what == icmp_message::type::error)
+            return m.status;
+        const std::size_t copied = std::min<std::size_t>(m.data_len, data_room);
+        if (copied)
+            std::memcpy(data_out, buf.data() + m.data_at, copied);
+        record.DataSize = static_cast<std::uint16_t>(copied);
+        return ip_status::success;
     }
 }
 

@@ -3,7 +3,7 @@
 # Usage: scripts/bench.sh [NAME-FILTER]   (run as root: they use port 137, raw ICMP and namespaces)
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
-"$top/scripts/setup-deps.sh" test
+"$top/scripts/setup-deps.sh" bench
 build="$top/build-bench"
 cmake -S "$top" -B "$build" -DCMAKE_BUILD_TYPE=Release -DCORVANE_BUILD_BENCH=ON >/dev/null
 cmake --build "$build" -j "$(nproc)"

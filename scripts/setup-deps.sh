@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Installs the Debian packages Corvane needs to build, test and run, when any is missing.
-# Usage: scripts/setup-deps.sh [build|test|run|package]   (default: test, which is the superset)
+# Usage: scripts/setup-deps.sh [build|test|bench|run|package]   (default: test; bench adds the benchmarks' peers)
 set -euo pipefail
 
 what=${1:-test}
@@ -14,14 +14,17 @@ test_pkgs=(samba samba-common-bin iproute2 iputils-ping util-linux procps clang 
            desktop-file-utils appstream groff-base lintian "${package_pkgs[@]}")
 # ieee-data: the IEEE registry the vendor names come from (the tests write their own).
 run_pkgs=(xdg-utils ieee-data)
+# The benchmarks' reference sweep.
+bench_pkgs=(fping)
 
 pkgs=("${build_pkgs[@]}")
 case "$what" in
     build) ;;
     test) pkgs+=("${test_pkgs[@]}") ;;
+    bench) pkgs+=("${test_pkgs[@]}" "${bench_pkgs[@]}") ;;
     run) pkgs+=("${run_pkgs[@]}") ;;
     package) pkgs+=("${package_pkgs[@]}") ;;
-    *) echo "usage: $0 [build|test|run|package]" >&2; exit 2 ;;
+    *) echo "usage: $0 [build|test|bench|run|package]" >&2; exit 2 ;;
 esac
 
 missing=()

@@ -201,7 +201,7 @@ TParseResult parse_scan_options(const QStringList& args)
         };
 
         if (name == QLatin1String("--names") || name == QLatin1String("--port137")
-            || name == QLatin1String("--resolve")) {
+            || name == QLatin1String("--resolve") || name == QLatin1String("--serial")) {
             if (!flag())
                 return fail(QStringLiteral("option ") + name + QStringLiteral(" takes no value"));
             if (name == QLatin1String("--names")) {
@@ -210,6 +210,9 @@ TParseResult parse_scan_options(const QStringList& args)
             } else if (name == QLatin1String("--port137")) {
                 o.port137 = true;
                 nbstatOnly << name;
+            } else if (name == QLatin1String("--serial")) {
+                o.serial = true;
+                pingOnly << name;
             } else {
                 o.resolve = true;
                 pingOnly << name;
@@ -280,14 +283,15 @@ QString usage_text()
     return QStringLiteral(
         "Usage: corvane-scan nbstat [--format txt|csv|json] [--names] [--bandwidth BITS] [--port137]\n"
         "                           [--compare FILE] [RANGE]\n"
-        "       corvane-scan ping [--format txt|csv|json] [--timeout MS] [--resolve] [RANGE]\n"
+        "       corvane-scan ping [--format txt|csv|json] [--timeout MS] [--resolve] [--serial] [RANGE]\n"
         "       corvane-scan --help | --version\n"
         "\n"
         "Surveys an IPv4 range from the command line with the engine of the Corvane window.\n"
         "\n"
         "Commands:\n"
         "  nbstat            NetBIOS node-status scan (UDP 137); prints the network list\n"
-        "  ping              ICMP echo sweep, one line per address\n"
+        "  ping              ICMP echo sweep, one line per address in address order; one echo\n"
+        "                    per millisecond without waiting for answers\n"
         "\n"
         "RANGE (default: the local subnet, as the window's \"Get LAN IPs\" finds it):\n"
         "  FIRST LAST        both ends included, e.g. 192.168.1.1 192.168.1.254\n"
@@ -305,7 +309,9 @@ QString usage_text()
         "                    list the window saved, or corvane-scan txt or json output) and list\n"
         "                    its hosts that did not answer as gone; txt adds a report after the list\n"
         "  --timeout MS      ping: time-out per address in milliseconds (default 30)\n"
-        "  --resolve         ping: name each answering host (slow)\n"
+        "  --resolve         ping: name each answering host (lookups run side by side)\n"
+        "  --serial          ping: one address at a time, each waiting out its answer, as the\n"
+        "                    window sweeps\n"
         "  -h, --help        this text\n"
         "  -V, --version     the program's file version\n"
         "\n"

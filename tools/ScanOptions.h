@@ -60,6 +60,7 @@ struct TScanOptions
     QString compareFile; // nbstat: an earlier list to compare with, empty for none
     std::int32_t timeoutMs = 30; // ping: the window's default
     bool resolve = false; // ping
+    bool serial = false; // ping: one address at a time, as the window sweeps
     std::optional<TAddressRange> range; // none: the local subnet
 };
 

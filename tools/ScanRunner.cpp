@@ -2,9 +2,14 @@
 
 #include "icmp/Ping.h"
 #include "netbios/nbtscan.h"
+#include "platform/IcmpSweep.h"
 #include "support/My_net_tcpip.h"
 
 #include <QSocketNotifier>
+#include <QThread>
+#include <QThreadPool>
+
+#include <arpa/inet.h>
 
 #include <fcntl.h>
 #include <signal.h>
@@ -161,7 +166,13 @@ TScanRunner::TScanRunner(const TScanOptions& options, QObject* parent)
     , m_options(options)
 { }
 
-TScanRunner::~TScanRunner() = default;
+TScanRunner::~TScanRunner()
+{
+    // Ended before the sweep did: let it see the stop and wait out the echoes in flight.
+    m_sweepStop = true;
+    if (m_sweepThread)
+        m_sweepThread->wait();
+}
 
 void TScanRunner::errorLine(const QString& text)
 {
@@ -249,6 +260,8 @@ void TScanRunner::stop()
     // The scan ends at the next return of its wait; its end event prints what it found.
     if (m_scan)
         m_scan->Terminate();
+    // The sweep sends no more and waits for the echoes already out.
+    m_sweepStop = true;
 }
 
 void TScanRunner::startNbstat()
@@ -319,6 +332,10 @@ void TScanRunner::nbstatDone()
 
 void TScanRunner::startPing()
 {
+    if (!m_options.serial) {
+        startSweep();
+        return;
+    }
     try {
         m_ping = std::make_unique<TPing>();
     } catch (const std::exception& e) {
@@ -392,6 +409,11 @@ void TScanRunner::pingReply(std::int32_t replies)
                              reply.RoundTripTime, resolve);
     if (row.received)
         ++m_answered;
+    writePingRow(row);
+}
+
+void TScanRunner::writePingRow(const TPingResult& row)
+{
     switch (m_options.format) {
     case TFormat::Txt:
         writeOut(ping_txt_line(row));
@@ -403,6 +425,139 @@ void TScanRunner::pingReply(std::int32_t replies)
         m_pingRows.push_back(row);
         break;
     }
+}
+
+void TScanRunner::startSweep()
+{
+    m_sweep = std::make_unique<corvane::platform::icmp_sweep>();
+    std::uint64_t count = m_range.count();
+    // 255.255.255.255 is the engine's mark of an unresolved address: never pinged, no line.
+    if (m_range.last == 0xffffffffu) {
+        m_skipsBroadcast = true;
+        --count;
+    }
+    m_progress = std::make_unique<TProgressLine>(
+        [this] {
+            return QStringLiteral("%1/%2 pinged, %3 answered, %4")
+                .arg(m_sweep->sent())
+                .arg(m_range.count())
+                .arg(m_answered)
+                .arg(m_progress->elapsedText());
+        },
+        [this] { return double(m_sweep->sent()) / double(m_range.count()); });
+    if (m_options.format == TFormat::Txt)
+        writeOut(ping_txt_heading());
+    else if (m_options.format == TFormat::Csv)
+        writeOut(ping_csv_heading());
+    if (m_options.resolve) {
+        m_lookups = std::make_unique<QThreadPool>();
+        m_lookups->setMaxThreadCount(16);
+    }
+    m_progress->start();
+    if (count == 0) {
+        m_sweepEnded = true;
+        flushSweepRows();
+        return;
+    }
+
+    const std::uint32_t first = m_range.first;
+    const auto timeout = static_cast<std::uint32_t>(m_options.timeoutMs);
+    m_sweepThread.reset(QThread::create([this, first, count, timeout] {
+        // The window's echo: 56 bytes of data, TTL 64.
+        const std::vector<unsigned char> data = TICMP::RequestData(56);
+        TIpOptionInfo options {};
+        options.Ttl = 64;
+        m_sweep->run(
+            count, [first](std::uint64_t i) { return htonl(first + static_cast<std::uint32_t>(i)); }, data.data(),
+            static_cast<std::uint16_t>(data.size()), &options, timeout,
+            [this](std::uint64_t i, const TIcmpEchoReply& reply, std::uint32_t replies) {
+                // Outcomes can come faster than stdout takes them (every echo failing at once, a
+                // slow pipe): hold the sweep rather than queue millions.
+                while (m_inFlight.load() > 4096 && !m_sweepStop)
+                    QThread::msleep(1);
+                ++m_inFlight;
+                QMetaObject::invokeMethod(
+                    this, [this, i, reply, replies] { sweepResult(i, reply, replies); }, Qt::QueuedConnection);
+            },
+            [this](const std::string& text) {
+                const QString t = QString::fromLocal8Bit(text.c_str());
+                QMetaObject::invokeMethod(this, [this, t] { sweepDisplay(t); }, Qt::QueuedConnection);
+            },
+            &m_sweepStop);
+        QMetaObject::invokeMethod(
+            this,
+            [this] {
+                m_sweepEnded = true;
+                flushSweepRows();
+            },
+            Qt::QueuedConnection);
+    }));
+    m_sweepThread->start();
+}
+
+void TScanRunner::sweepResult(std::uint64_t index, const TIcmpEchoReply& reply, std::uint32_t replies)
+{
+    --m_inFlight;
+    TPendingRow p;
+    p.replies = replies;
+    p.row.address = dotted(m_range.first + static_cast<std::uint32_t>(index));
+    p.row.received = replies != 0;
+    p.row.ipStatus = reply.Status;
+    p.row.dataSize = reply.DataSize;
+    p.row.roundTripTime = reply.RoundTripTime;
+    if (p.row.received)
+        ++m_answered;
+    if (p.row.received && m_lookups) {
+        // Lookups side by side; the rows still come out in address order.
+        p.named = false;
+        const QString ip = p.row.address;
+        m_lookups->start([this, index, ip] {
+            const QString name = ip_text_to_host_name(ip);
+            QMetaObject::invokeMethod(this, [this, index, name] { sweepNamed(index, name); }, Qt::QueuedConnection);
+        });
+    }
+    m_pending.push_back(std::move(p));
+    flushSweepRows();
+}
+
+void TScanRunner::sweepNamed(std::uint64_t index, const QString& name)
+{
+    if (index < m_pendingBase || index - m_pendingBase >= m_pending.size())
+        return;
+    TPendingRow& p = m_pending[static_cast<std::size_t>(index - m_pendingBase)];
+    p.named = true;
+    p.name = name;
+    flushSweepRows();
+}
+
+void TScanRunner::sweepDisplay(const QString& text)
+{
+    if (m_displayed.contains(text))
+        return;
+    m_displayed.insert(text);
+    errorLine(text);
+}
+
+void TScanRunner::flushSweepRows()
+{
+    while (!m_pending.empty() && m_pending.front().named) {
+        TPendingRow& p = m_pending.front();
+        std::function<QString(const QString&)> resolve;
+        if (m_lookups)
+            resolve = [&p](const QString&) { return p.name; };
+        p.row.texts = PingRowTexts(p.row.address, p.replies, p.row.ipStatus, p.row.dataSize, p.row.roundTripTime,
+                                   resolve);
+        writePingRow(p.row);
+        m_pending.pop_front();
+        ++m_pendingBase;
+    }
+    if (!m_sweepEnded || !m_pending.empty() || m_finished)
+        return;
+    if (m_sweepThread)
+        m_sweepThread->wait();
+    if (m_skipsBroadcast && !m_sweepStop)
+        sweepDisplay(QStringLiteral("Invalid host address"));
+    pingDone();
 }
 
 void TScanRunner::pingDone()

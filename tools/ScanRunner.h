@@ -1,8 +1,10 @@
 #pragma once
 // Runs one corvane-scan command on the main thread's event loop: the node-status scan in its
-// TNBTscanThread (hand-overs arrive on this thread), or the ping sweep with TPing, one address per
-// pass of the loop so that an interrupt is seen between two echoes.
+// TNBTscanThread (hand-overs arrive on this thread); the ping sweep in a thread of its own whose
+// outcomes are queued to this thread in address order; or, with --serial, the window's sweep with
+// TPing, one address per pass of the loop so that an interrupt is seen between two echoes.
 
+#include "platform/IcmpEcho.h"
 #include "tools/ScanOptions.h"
 #include "tools/ScanOutput.h"
 
@@ -12,13 +14,20 @@
 #include <QString>
 #include <QTimer>
 
+#include <atomic>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <vector>
 
 class QSocketNotifier;
+class QThread;
+class QThreadPool;
 class TNBTscanThread;
 class TPing;
+namespace corvane::platform {
+class icmp_sweep;
+}
 
 namespace corvane::scan {
 
@@ -90,6 +99,12 @@ private:
     void pingStep();
     void pingReply(std::int32_t replies);
     void pingDone();
+    void startSweep();
+    void sweepResult(std::uint64_t index, const TIcmpEchoReply& reply, std::uint32_t replies);
+    void sweepDisplay(const QString& text);
+    void sweepNamed(std::uint64_t index, const QString& name);
+    void flushSweepRows();
+    void writePingRow(const TPingResult& row);
     void errorLine(const QString& text);
     void writeOut(const QByteArray& bytes);
     void finish(int status);
@@ -114,6 +129,24 @@ private:
     std::uint64_t m_answered = 0;
     std::vector<TPingResult> m_pingRows;
     QSet<QString> m_displayed;
+
+    // The parallel sweep: rows wait here, in address order, until their host name is known.
+    struct TPendingRow
+    {
+        TPingResult row;
+        std::uint32_t replies = 0;
+        bool named = true; // false while its lookup runs
+        QString name;
+    };
+    std::unique_ptr<corvane::platform::icmp_sweep> m_sweep;
+    std::unique_ptr<QThread> m_sweepThread;
+    std::unique_ptr<QThreadPool> m_lookups;
+    std::atomic<bool> m_sweepStop {false};
+    std::atomic<std::int64_t> m_inFlight {0}; // outcomes queued to this thread, not yet taken
+    std::deque<TPendingRow> m_pending;
+    std::uint64_t m_pendingBase = 0; // index of m_pending.front()
+    bool m_sweepEnded = false;
+    bool m_skipsBroadcast = false;
 };
 
 } // namespace corvane::scan

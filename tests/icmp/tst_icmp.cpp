@@ -1,10 +1,18 @@
 #include "icmp/Icmp.h"
 #include "NetnsLab.h"
 #include "TestSupport.h"
+#include "platform/IcmpSweep.h"
 
 #include <QtTest>
 
 #include <arpa/inet.h>
+#include <linux/icmp.h>
+#include <netinet/ip.h>
+#include <poll.h>
+
+#include <chrono>
+#include <numeric>
+#include <thread>
 
 using corvane::test::NetnsLab;
 
@@ -21,7 +29,58 @@ private Q_SLOTS:
     void unresolvableName();
     void resolveOnce();
     void namespaceEchoes();
+    void sweepMatchesAnswers_data();
+    void sweepMatchesAnswers();
 };
+
+namespace {
+
+using corvane::platform::icmp_sweep;
+using Kind = corvane::platform::icmp_echo_handle::socket_kind;
+
+struct Outcome
+{
+    std::uint32_t count;
+    std::uint32_t status;
+    QString from;
+    bool operator==(const Outcome&) const = default;
+};
+
+// One sweep over the addresses; the outcomes in the order they were handed over.
+std::vector<Outcome> sweep(const QStringList& addresses, int ttl, std::uint32_t timeoutMs, Kind expectedKind,
+                           std::vector<std::uint64_t>* order = nullptr)
+{
+    icmp_sweep s;
+    if (s.kind() != expectedKind)
+        return {};
+    const std::vector<unsigned char> data = TICMP::RequestData(56);
+    TIpOptionInfo options{};
+    options.Ttl = static_cast<std::uint8_t>(ttl);
+    std::vector<Outcome> out;
+    s.run(
+        static_cast<std::uint64_t>(addresses.size()),
+        [&](std::uint64_t i) { return inet_addr(qPrintable(addresses[static_cast<qsizetype>(i)])); }, data.data(),
+        56, &options, timeoutMs,
+        [&](std::uint64_t i, const TIcmpEchoReply& r, std::uint32_t n) {
+            if (order)
+                order->push_back(i);
+            in_addr a{r.Address};
+            out.push_back({n, r.Status, QString(inet_ntoa(a))});
+            if (n && r.Status == 0 && r.DataSize != 56)
+                out.back().from += " short data";
+        });
+    return out;
+}
+
+QString describe(const std::vector<Outcome>& v)
+{
+    QStringList l;
+    for (std::size_t i = 0; i < std::min<std::size_t>(v.size(), 8); ++i)
+        l << QString("%1/%2/%3").arg(v[i].count).arg(v[i].status).arg(v[i].from);
+    return QString("%1 outcomes: ").arg(v.size()) + l.join(", ");
+}
+
+} // namespace
 
 void TestIcmp::loopbackEcho_data()
 {
@@ -220,6 +279,24 @@ void TestIcmp::namespaceEchoes()
         QCOMPARE(icmp.LastError(), std::int32_t(r.status));
     }
 
+    // The sweep gives each address the outcome the one-echo facility gave it, on either socket.
+    for (const auto& [kind, groups] : {std::pair{Kind::raw, "1 0"}, std::pair{Kind::datagram, "0 2147483647"}}) {
+        QVERIFY(lab.setSysctl("pc", "net.ipv4.ping_group_range", groups));
+        for (int ttl : {64, 1}) {
+            QStringList addresses;
+            std::vector<Outcome> expected;
+            for (const Row& r : rows)
+                if (r.ttl == ttl) {
+                    addresses << r.addr;
+                    expected.push_back({std::uint32_t(r.count), r.status, r.from});
+                }
+            // An earlier echo's ARP failing now would report "host unreachable" into this sweep.
+            QCOMPARE(lab.run("pc", {"ip", "neigh", "flush", "all"}).exitCode, 0);
+            const std::vector<Outcome> got = sweep(addresses, ttl, 1500, kind);
+            QVERIFY2(got == expected, qPrintable(QString("ttl %1 groups %2: %3").arg(ttl).arg(groups).arg(describe(got))));
+        }
+    }
+
     // Permission: the unprivileged user gets a clear text, then pings once the range is opened.
     const QString probe = QCoreApplication::applicationFilePath();
     QVERIFY(lab.setSysctl("far", "net.ipv4.ping_group_range", "1 0"));
@@ -228,6 +305,102 @@ void TestIcmp::namespaceEchoes()
     QVERIFY(lab.setSysctl("far", "net.ipv4.ping_group_range", "0 2147483647"));
     auto open = lab.runAsUser("far", 65534, 65534, {probe, "--probe", "10.81.2.1"});
     QVERIFY2(open.out.contains("count=1 status=0 kind=datagram"), qPrintable(open.out + open.err));
+}
+
+void TestIcmp::sweepMatchesAnswers_data()
+{
+    QTest::addColumn<int>("kind");
+    QTest::addColumn<QString>("groups"); // net.ipv4.ping_group_range: root gets the datagram socket or not
+    QTest::newRow("raw") << int(Kind::raw) << "1 0";
+    QTest::newRow("datagram") << int(Kind::datagram) << "0 2147483647";
+}
+
+// The kernel answers no echo here; a second socket answers by the last octet: .1 at once, .2 after
+// its time-out, .3 with another identifier, .4 twice, .6 with "host unreachable"; the rest never.
+void TestIcmp::sweepMatchesAnswers()
+{
+    CORVANE_REQUIRE_ROOT();
+    QFETCH(int, kind);
+    QFETCH(QString, groups);
+    NetnsLab lab;
+    QVERIFY2(lab.ok() && lab.addSegment("s") && lab.addHost("me", "s", "10.82.0.1/24"), qPrintable(lab.lastError()));
+    QVERIFY(lab.setSysctl("me", "net.ipv4.icmp_echo_ignore_all", "1"));
+    QVERIFY(lab.setSysctl("me", "net.ipv4.ping_group_range", groups));
+    NetnsLab::ScopedEnter in(lab, "me");
+    QVERIFY(in.ok());
+    const int peer = ::socket(AF_INET, SOCK_RAW | SOCK_CLOEXEC, IPPROTO_ICMP);
+    QVERIFY(peer >= 0);
+    icmp_filter requestsOnly{~(1U << ICMP_ECHO)};
+    QVERIFY(::setsockopt(peer, SOL_RAW, ICMP_FILTER, &requestsOnly, sizeof(requestsOnly)) == 0);
+
+    constexpr int timeoutMs = 200;
+    std::atomic<bool> done{false};
+    std::thread responder([&] {
+        using clock = std::chrono::steady_clock;
+        std::vector<std::pair<clock::time_point, std::vector<unsigned char>>> later;
+        const auto send = [&](std::vector<unsigned char> icmp) {
+            icmp[2] = icmp[3] = 0;
+            const std::uint16_t sum = corvane::platform::icmp_checksum(icmp.data(), icmp.size());
+            std::memcpy(&icmp[2], &sum, 2);
+            sockaddr_in to{};
+            to.sin_family = AF_INET;
+            to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+            ::sendto(peer, icmp.data(), icmp.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof(to));
+        };
+        while (!done) {
+            for (auto it = later.begin(); it != later.end();)
+                if (clock::now() >= it->first) {
+                    send(it->second);
+                    it = later.erase(it);
+                } else
+                    ++it;
+            pollfd pfd{peer, POLLIN, 0};
+            if (::poll(&pfd, 1, 5) <= 0)
+                continue;
+            unsigned char buf[2048];
+            const ssize_t n = ::recv(peer, buf, sizeof(buf), 0);
+            const std::size_t ihl = std::size_t(buf[0] & 0x0F) * 4;
+            if (n < ssize_t(ihl + 8))
+                continue;
+            const int octet = buf[18] == 0 ? buf[19] : 0; // 127.0.0.x by its last byte
+            std::vector<unsigned char> reply(buf + ihl, buf + n);
+            reply[0] = ICMP_ECHOREPLY;
+            if (octet == 1)
+                send(reply);
+            else if (octet == 2)
+                later.push_back({clock::now() + std::chrono::milliseconds(timeoutMs + 30), reply});
+            else if (octet == 3) {
+                reply[4] ^= 0x55;
+                send(reply);
+            } else if (octet == 4) {
+                send(reply);
+                send(reply);
+            } else if (octet == 6) {
+                std::vector<unsigned char> error{ICMP_DEST_UNREACH, ICMP_HOST_UNREACH, 0, 0, 0, 0, 0, 0};
+                error.insert(error.end(), buf, buf + ihl + 8); // the request's IP header and first 8 bytes
+                send(error);
+            }
+        }
+    });
+
+    // The silent addresses keep the sweep running past the late answer to .2.
+    QStringList addresses{"127.0.0.1", "127.0.0.2", "127.0.0.3", "127.0.0.4", "127.0.0.5", "127.0.0.6"};
+    for (int i = 10; i < 110; ++i)
+        addresses << QString("127.0.1.%1").arg(i);
+    std::vector<std::uint64_t> order;
+    const std::vector<Outcome> got = sweep(addresses, 64, timeoutMs, Kind(kind), &order);
+    done = true;
+    responder.join();
+    ::close(peer);
+
+    const Outcome timedOut{0, corvane::platform::ip_status::req_timed_out, "0.0.0.0"};
+    std::vector<Outcome> expected{{1, 0, "127.0.0.1"}, timedOut, timedOut, {1, 0, "127.0.0.1"}, timedOut,
+                                  {1, corvane::platform::ip_status::dest_host_unreachable, "127.0.0.1"}};
+    expected.resize(std::size_t(addresses.size()), timedOut);
+    QVERIFY2(got == expected, qPrintable(describe(got)));
+    std::vector<std::uint64_t> ascending(order.size());
+    std::iota(ascending.begin(), ascending.end(), 0);
+    QCOMPARE(order, ascending);
 }
 
 // Run by the test itself inside a namespace as another user.

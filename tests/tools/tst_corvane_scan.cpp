@@ -185,6 +185,8 @@ private Q_SLOTS:
             << QStringList {"nbstat", "--timeout", "5"} << "option --timeout belongs to ping, not nbstat";
         QTest::newRow("names is nbstat's")
             << QStringList {"ping", "--names"} << "option --names belongs to nbstat, not ping";
+        QTest::newRow("serial is ping's")
+            << QStringList {"nbstat", "--serial"} << "option --serial belongs to ping, not nbstat";
         QTest::newRow("port137 is nbstat's")
             << QStringList {"ping", "--port137"} << "option --port137 belongs to nbstat, not ping";
         QTest::newRow("names with csv") << QStringList {"nbstat", "--names", "--format", "csv"}
@@ -210,6 +212,7 @@ private Q_SLOTS:
         QCOMPARE(help.code, 0);
         QVERIFY(help.out.startsWith("Usage: corvane-scan nbstat"));
         QVERIFY(help.out.contains("--bandwidth BITS"));
+        QVERIFY(help.out.contains("[--serial]"));
         QVERIFY(help.err.isEmpty());
         const Run commandHelp = runScan({"ping", "-h"});
         QCOMPARE(commandHelp.code, 0);
@@ -667,14 +670,17 @@ private Q_SLOTS:
     {
         QTest::addColumn<QString>("format");
         QTest::addColumn<QString>("pattern");
-        QTest::newRow("txt") << "txt"
-                             << "^IP               Status                    Data size Time\\n"
-                                "127\\.0\\.0\\.1        Received                  56        \\d+\\n"
-                                "127\\.0\\.0\\.2        Received                  56        \\d+\\n"
-                                "127\\.0\\.0\\.3        Received                  56        \\d+\\n$";
+        QTest::addColumn<bool>("serial");
+        const QString txt = "^IP               Status                    Data size Time\\n"
+                            "127\\.0\\.0\\.1        Received                  56        \\d+\\n"
+                            "127\\.0\\.0\\.2        Received                  56        \\d+\\n"
+                            "127\\.0\\.0\\.3        Received                  56        \\d+\\n$";
+        QTest::newRow("txt --serial") << "txt" << txt << true;
+        QTest::newRow("txt") << "txt" << txt << false;
         QTest::newRow("csv") << "csv"
                              << "^IP,Status,Data size,Time\\r\\n127\\.0\\.0\\.1,Received,56,\\d+\\r\\n"
-                                "127\\.0\\.0\\.2,Received,56,\\d+\\r\\n127\\.0\\.0\\.3,Received,56,\\d+\\r\\n$";
+                                "127\\.0\\.0\\.2,Received,56,\\d+\\r\\n127\\.0\\.0\\.3,Received,56,\\d+\\r\\n$"
+                             << false;
     }
 
     void pingLoopback()
@@ -682,7 +688,11 @@ private Q_SLOTS:
         CORVANE_REQUIRE_ROOT();
         QFETCH(QString, format);
         QFETCH(QString, pattern);
-        const Run r = runScan({"ping", "--format", format, "--timeout", "1000", "127.0.0.1-127.0.0.3"});
+        QFETCH(bool, serial);
+        QStringList args {"ping", "--format", format, "--timeout", "1000", "127.0.0.1-127.0.0.3"};
+        if (serial)
+            args << "--serial";
+        const Run r = runScan(args);
         QCOMPARE(r.code, 0);
         QCOMPARE(r.err, QByteArray());
         QVERIFY2(QRegularExpression(pattern).match(QString::fromUtf8(r.out)).hasMatch(), r.out.constData());

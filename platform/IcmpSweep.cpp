@@ -1,0 +1,246 @@
+#include "platform/IcmpSweep.h"
+#include "platform/IcmpSocket.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <vector>
+
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <time.h>
+#include <unistd.h>
+
+namespace corvane::platform {
+
+namespace {
+
+// One sequence number per address in flight: at most this many are out at once.
+constexpr std::uint64_t sequence_space = 65536;
+
+std::int64_t mono_us()
+{
+    using namespace std::chrono;
+    return duration_cast<microseconds>(steady_clock::now().time_since_epoch()).count();
+}
+
+// Kernel receive stamps are wall-clock times.
+std::int64_t real_us()
+{
+    timespec ts{};
+    ::clock_gettime(CLOCK_REALTIME, &ts);
+    return static_cast<std::int64_t>(ts.tv_sec) * 1000000 + ts.tv_nsec / 1000;
+}
+
+// Grows a socket buffer; the FORCE variant passes net.core.[rw]mem_max where we have CAP_NET_ADMIN.
+void grow_buffer(int fd, int option, int force_option, int bytes)
+{
+    int current = 0;
+    socklen_t len = sizeof(current);
+    // The kernel reports twice what was set.
+    if (::getsockopt(fd, SOL_SOCKET, option, &current, &len) == 0 && current / 2 >= bytes)
+        return;
+    if (::setsockopt(fd, SOL_SOCKET, force_option, &bytes, sizeof(bytes)) != 0)
+        ::setsockopt(fd, SOL_SOCKET, option, &bytes, sizeof(bytes));
+}
+
+struct slot
+{
+    enum class state : std::uint8_t
+    {
+        free,
+        outstanding,
+        done
+    };
+    state st = state::free;
+    std::int64_t sent_mono = 0;
+    std::int64_t sent_real = 0;
+    TIcmpEchoReply record{};
+    std::uint32_t replies = 0;
+};
+
+} // namespace
+
+int icmp_sweep::buffer_bytes(std::uint64_t count)
+{
+    // About 2 KB of kernel memory per queued request; ARP gives up after 3 s, so 3,000 at most at one per ms.
+    return static_cast<int>(std::clamp<std::uint64_t>(count, 128, 4096) * 2048);
+}
+
+icmp_sweep::icmp_sweep()
+{
+    icmp_socket s = open_icmp_socket();
+    m_fd = s.fd;
+    m_kind = s.kind;
+    m_ident = s.ident;
+    m_failure_text = std::move(s.failure_text);
+    if (m_fd >= 0) {
+        const int on = 1;
+        ::setsockopt(m_fd, SOL_SOCKET, SO_TIMESTAMPNS, &on, sizeof(on));
+    }
+}
+
+icmp_sweep::~icmp_sweep()
+{
+    if (m_fd >= 0)
+        ::close(m_fd);
+}
+
+void icmp_sweep::run(std::uint64_t count, const address_fn& address, const void* data, std::uint16_t size,
+                     const TIpOptionInfo* options, std::uint32_t timeout_ms, const result_fn& result,
+                     const display_fn& display, const std::atomic<bool>* stop)
+{
+    m_sent = 0;
+    const auto stopping = [&] { return stop && stop->load(std::memory_order_relaxed); };
+    // Every echo fails alike: the outcome the one-echo facility gives each address.
+    const auto fail_all = [&](std::uint32_t status) {
+        for (std::uint64_t i = 0; i < count && !stopping(); ++i) {
+            TIcmpEchoReply r{};
+            r.Status = status;
+            m_sent.fetch_add(1, std::memory_order_relaxed);
+            result(i, r, 0);
+        }
+    };
+    if (count == 0)
+        return;
+    if (m_fd < 0) {
+        if (display)
+            display(m_failure_text);
+        fail_all(ip_status::general_failure);
+        return;
+    }
+    std::string option_text;
+    if (const std::uint32_t refused = apply_echo_options(m_fd, options, option_text)) {
+        if (display && !option_text.empty())
+            display(option_text);
+        fail_all(refused);
+        return;
+    }
+    grow_buffer(m_fd, SO_SNDBUF, SO_SNDBUFFORCE, buffer_bytes(count));
+    grow_buffer(m_fd, SO_RCVBUF, SO_RCVBUFFORCE, buffer_bytes(count));
+
+    const bool raw = m_kind == icmp_echo_handle::socket_kind::raw;
+    const std::uint64_t window = std::min(count, sequence_space);
+    std::vector<slot> slots(window);
+    std::vector<unsigned char> buf(icmp_receive_room);
+    const auto base = static_cast<std::uint16_t>(mono_us());
+    const std::int64_t timeout_us = static_cast<std::int64_t>(timeout_ms) * 1000;
+    std::uint64_t next_send = 0, next_out = 0;
+
+    const auto take = [&](const icmp_message& m, std::int64_t now) {
+        if (m.what == icmp_message::type::other || m.ident != m_ident)
+            return;
+        const std::uint64_t at = static_cast<std::uint16_t>(m.sequence - base);
+        if (at >= window || slots[at].st != slot::state::outstanding)
+            return; // answered already, timed out, or never ours
+        slot& s = slots[at];
+        const std::int64_t after = m.stamp_us >= 0 ? m.stamp_us - s.sent_real : now - s.sent_mono;
+        if (after > timeout_us)
+            return; // late: the address has timed out
+        s.record.Address = m.from;
+        s.record.RoundTripTime = static_cast<std::uint32_t>(std::max<std::int64_t>(0, after) / 1000);
+        s.record.Options.Ttl = m.ttl;
+        s.record.Options.Tos = m.tos;
+        s.record.Options.Flags = m.flags;
+        s.record.Status = m.what == icmp_message::type::error ? m.status : ip_status::success;
+        if (m.what == icmp_message::type::reply)
+            s.record.DataSize = static_cast<std::uint16_t>(std::min<std::size_t>(m.data_len, size));
+        s.replies = 1;
+        s.st = slot::state::done;
+    };
+
+    const auto receive_all = [&] {
+        // Bounded, so that a flood of foreign ICMP cannot keep the sends back.
+        for (int i = 0; i < 20000; ++i) {
+            icmp_message m;
+            const std::int64_t now = mono_us();
+            if (!raw && read_icmp_error_queue(m_fd, buf, m)) {
+                take(m, now);
+                continue;
+            }
+            if (read_icmp_packet(m_fd, raw, buf, m)) {
+                take(m, now);
+                continue;
+            }
+            // Nothing waiting; other errors are a datagram socket's pending error, cleared by the read.
+            if (errno == EAGAIN || errno == EWOULDBLOCK)
+                return;
+        }
+    };
+
+    // Hands over, in index order, every address whose outcome is known; the oldest send times out first.
+    const auto deliver = [&](std::int64_t now) {
+        while (next_out < next_send) {
+            slot& s = slots[next_out % window];
+            if (s.st == slot::state::outstanding) {
+                if (now - s.sent_mono < timeout_us)
+                    return;
+                s.record = TIcmpEchoReply{};
+                s.record.Status = ip_status::req_timed_out;
+                s.replies = 0;
+            }
+            result(next_out, s.record, s.replies);
+            s.st = slot::state::free;
+            ++next_out;
+        }
+    };
+
+    std::int64_t next_tick = mono_us();
+    bool send_blocked = false;
+    for (;;) {
+        receive_all();
+        std::int64_t now = mono_us();
+        deliver(now);
+        const bool sending = next_send < count && !stopping();
+        if (!sending && next_out == next_send)
+            return;
+
+        if (sending && now >= next_tick && next_send - next_out < window) {
+            slot& s = slots[next_send % window];
+            const auto sequence = static_cast<std::uint16_t>(base + next_send);
+            const std::vector<unsigned char> packet = echo_request_packet(m_ident, sequence, data, size, raw);
+            sockaddr_in to{};
+            to.sin_family = AF_INET;
+            to.sin_addr.s_addr = address(next_send);
+            const ssize_t rc = ::sendto(m_fd, packet.data(), packet.size(), MSG_DONTWAIT,
+                                        reinterpret_cast<const sockaddr*>(&to), sizeof(to));
+            const int err = errno;
+            send_blocked = rc < 0 && (err == EAGAIN || err == EWOULDBLOCK);
+            if (!send_blocked && !(rc < 0 && err == EINTR)) {
+                s.sent_mono = mono_us();
+                s.sent_real = real_us();
+                s.record = TIcmpEchoReply{};
+                s.replies = 0;
+                s.st = slot::state::outstanding;
+                if (rc < 0) {
+                    s.record.Status = send_errno_status(err);
+                    s.st = slot::state::done;
+                    if (s.record.Status == ip_status::general_failure && display)
+                        display(std::string("ICMP echo could not be sent: ") + std::strerror(err));
+                }
+                ++next_send;
+                m_sent.fetch_add(1, std::memory_order_relaxed);
+                // One echo per tick, never two in one: a late tick starts the grid afresh.
+                next_tick = now >= next_tick + 1000 ? now + 1000 : next_tick + 1000;
+            }
+            continue;
+        }
+
+        // Sleep until the next tick, the oldest time-out, or an answer.
+        std::int64_t wake = now + 50000;
+        if (sending && next_send - next_out < window)
+            wake = std::min(wake, send_blocked ? now + 1000 : next_tick);
+        if (next_out < next_send)
+            wake = std::min(wake, slots[next_out % window].sent_mono + timeout_us);
+        const std::int64_t left = std::max<std::int64_t>(0, wake - now);
+        pollfd pfd{m_fd, static_cast<short>(POLLIN | (send_blocked ? POLLOUT : 0)), 0};
+        const timespec ts{static_cast<time_t>(left / 1000000), static_cast<long>(left % 1000000) * 1000};
+        ::ppoll(&pfd, 1, &ts, nullptr);
+        if (pfd.revents & POLLOUT)
+            send_blocked = false;
+    }
+}
+
+} // namespace corvane::platform
