@@ -34,6 +34,10 @@ bool time_not_before(time_value a, time_value b);
 time_value send_interval(std::int32_t bandwidth);
 // Milliseconds since the scan's start second T0; the wire carries the low 16 bits.
 std::uint32_t scan_transaction_id(time_value now, std::int32_t start_second);
+// Grows the socket's send buffer to hold the queries of a range of that many addresses while they
+// wait for address resolution (SO_SNDBUFFORCE where the process may, else SO_SNDBUF, which the
+// kernel caps at twice net.core.wmem_max); never shrinks it. Gives the buffer size it then has.
+int size_send_buffer(int socket, std::uint32_t addresses);
 
 class TNBTscanThread : public QThread
 {
@@ -55,6 +59,7 @@ public:
     bool UsePort137 = false;
     bool FreeResults = true;
     std::int32_t Bandwidth = 0;
+    bool SizeSendBuffer = true; // false keeps the system's default send buffer (for measurements)
     QString ReplyIP;
     nb_status_result* ReplyResult = nullptr;
     QSet<QString> ReportedIPs;

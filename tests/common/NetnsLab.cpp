@@ -227,7 +227,7 @@ bool NetnsLab::ensureSmbConf()
     f.write(QStringLiteral("[global]\n"
                            "lock directory = %1\nstate directory = %1\ncache directory = %1\n"
                            "pid directory = %1\nprivate dir = %1\nncalrpc dir = %1\n"
-                           "log file = %1/client.log\n")
+                           "nmbd:socket dir = %1/nmbd\nlog file = %1/client.log\n")
                 .arg(d)
                 .toLocal8Bit());
     return true;
@@ -243,7 +243,7 @@ bool NetnsLab::startNmbd(const QString& host, const NmbdConfig& c)
         names << kv.second;
     const QString d = m_dir.filePath(QStringLiteral("nmbd-") + host);
     const QString conf = d + QStringLiteral("/smb.conf");
-    for (const char* sub : {"lock", "state", "cache", "pid", "log", "private", "ncalrpc", "binddns"})
+    for (const char* sub : {"lock", "state", "cache", "pid", "log", "private", "ncalrpc", "binddns", "socket"})
         QDir().mkpath(d + QLatin1Char('/') + QLatin1String(sub));
     QString text = QStringLiteral("[global]\n"
                                   "netbios name = %1\nworkgroup = %2\n")
@@ -257,17 +257,22 @@ bool NetnsLab::startNmbd(const QString& host, const NmbdConfig& c)
                            "disable spoolss = yes\nload printers = no\nprinting = bsd\nprintcap name = /dev/null\n"
                            "lock directory = %1/lock\nstate directory = %1/state\ncache directory = %1/cache\n"
                            "pid directory = %1/pid\nprivate dir = %1/private\nncalrpc dir = %1/ncalrpc\n"
-                           "binddns dir = %1/binddns\nlog file = %1/log/nmbd.log\n")
+                           "binddns dir = %1/binddns\nlog file = %1/log/nmbd.log\n"
+                           // Else every nmbd on the machine, in any namespace, takes over the one
+                           // /run/samba/nmbd/unexpected, and nmblookup talks to whichever came last.
+                           "nmbd:socket dir = %1/socket\n")
                 .arg(d);
     text += c.extra;
     QFile f(conf);
     if (!f.open(QIODevice::WriteOnly) || f.write(text.toLocal8Bit()) < 0)
         return fail(QStringLiteral("cannot write ") + conf);
     f.close();
-    if (!spawn(host, {QStringLiteral("nmbd"), QStringLiteral("-F"), QStringLiteral("--no-process-group"),
-                      QStringLiteral("--configfile=") + conf, QStringLiteral("-d0")}))
+    QProcess* p = spawn(host, {QStringLiteral("nmbd"), QStringLiteral("-F"), QStringLiteral("--no-process-group"),
+                               QStringLiteral("--configfile=") + conf, QStringLiteral("-d0")});
+    if (!p)
         return false;
     m_nmbd[host] = c;
+    m_nmbdProcess[host] = p;
     return true;
 }
 
@@ -309,6 +314,39 @@ bool holds(const QList<NetnsLab::NameEntry>& t, const QString& name, int suffix,
 
 } // namespace
 
+namespace {
+
+// Whether the process's network namespace has a UDP socket bound to the port.
+bool udp_port_bound(qint64 pid, int port)
+{
+    QFile f(QStringLiteral("/proc/%1/net/udp").arg(pid));
+    if (!f.open(QIODevice::ReadOnly))
+        return false;
+    // "  sl  local_address rem_address ...": local_address is hex "AABBCCDD:PPPP".
+    const QString wanted = QStringLiteral(":%1").arg(port, 4, 16, QLatin1Char('0')).toUpper();
+    for (const QByteArray& line : f.readAll().split('\n')) {
+        const QList<QByteArray> fields = line.simplified().split(' ');
+        if (fields.size() > 2 && QString::fromLatin1(fields[1]).endsWith(wanted))
+            return true;
+    }
+    return false;
+}
+
+} // namespace
+
+bool NetnsLab::nmbdGone(const QString& host)
+{
+    QProcess* p = m_nmbdProcess[host];
+    if (p && p->state() == QProcess::Running)
+        return false;
+    QFile log(m_dir.filePath(QStringLiteral("nmbd-%1/log/nmbd.log").arg(host)));
+    const QString tail = log.open(QIODevice::ReadOnly) ? QString::fromLocal8Bit(log.readAll().right(400)) : QString();
+    return !fail(QStringLiteral("nmbd in %1 exited (status %2): %3")
+                     .arg(host)
+                     .arg(p ? p->exitCode() : -1)
+                     .arg(tail.simplified()));
+}
+
 bool NetnsLab::waitForNmbd(const QString& host, const QString& fromHost, int timeoutMs)
 {
     const auto c = m_nmbd.find(host);
@@ -316,16 +354,34 @@ bool NetnsLab::waitForNmbd(const QString& host, const QString& fromHost, int tim
         return fail(QStringLiteral("no nmbd in ") + host);
     const QString ipText = addressOf(host);
     QDeadlineTimer deadline(timeoutMs);
-    while (!deadline.hasExpired()) {
-        const auto t = nmblookupTable(fromHost, ipText, 3000);
+    // On a loaded machine nmbd can take seconds to get going; asking before it has bound its
+    // port only costs process starts.
+    while (!udp_port_bound(m_nmbdProcess[host]->processId(), 137)) {
+        if (nmbdGone(host))
+            return false;
+        if (deadline.hasExpired())
+            return fail(QStringLiteral("nmbd in %1 did not bind UDP 137 within %2 ms").arg(host).arg(timeoutMs));
+        QThread::msleep(20);
+    }
+    for (;;) {
+        // nmblookup repeats its query each second for 10 s by itself: let it, rather than start
+        // it again and again.
+        const auto t = nmblookupTable(fromHost, ipText, 12000);
         bool all = holds(t, c->second.workgroup, 0x00, true) && holds(t, c->second.workgroup, 0x1e, true);
         for (const QString& n : QStringList{c->second.netbiosName} + c->second.aliases)
             all = all && holds(t, n, 0x00, false) && holds(t, n, 0x20, false);
         if (all)
             return true;
+        if (nmbdGone(host))
+            return false;
+        if (deadline.hasExpired())
+            return fail(QStringLiteral("nmbd in %1 bound UDP 137 but did not answer with its names within %2 ms "
+                                       "(last answer: %3 names)")
+                            .arg(host)
+                            .arg(timeoutMs)
+                            .arg(t.size()));
         QThread::msleep(200);
     }
-    return fail(QStringLiteral("nmbd in %1 did not answer within %2 ms").arg(host).arg(timeoutMs));
 }
 
 bool NetnsLab::waitForMasterBrowser(const QString& host, const QString& fromHost, int timeoutMs)
@@ -335,9 +391,11 @@ bool NetnsLab::waitForMasterBrowser(const QString& host, const QString& fromHost
         return fail(QStringLiteral("no nmbd in ") + host);
     QDeadlineTimer deadline(timeoutMs);
     while (!deadline.hasExpired()) {
-        const auto t = nmblookupTable(fromHost, addressOf(host), 3000);
+        const auto t = nmblookupTable(fromHost, addressOf(host), 12000);
         if (holds(t, c->second.workgroup, 0x1d, false) && holds(t, QStringLiteral("..__MSBROWSE__."), 0x01, true))
             return true;
+        if (nmbdGone(host))
+            return false;
         QThread::msleep(500);
     }
     return fail(QStringLiteral("%1 did not become local master browser within %2 ms").arg(host).arg(timeoutMs));

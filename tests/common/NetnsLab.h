@@ -93,11 +93,13 @@ public:
     // A long-running peer, killed at teardown; nullptr when it does not start. Owned by the lab.
     QProcess* spawn(const QString& host, const QStringList& argv);
 
-    // nmbd in the host with a private smb.conf and state dirs, bound to the host's interfaces.
+    // nmbd in the host with a private smb.conf and state dirs (its unexpected-packet socket too),
+    // bound to the host's interfaces.
     bool startNmbd(const QString& host, const NmbdConfig& config);
-    // Until the host's name table (seen from fromHost) holds its names and aliases <00>/<20>
-    // and its workgroup <00>/<1e>.
-    bool waitForNmbd(const QString& host, const QString& fromHost, int timeoutMs = 20000);
+    // Follows nmbd's start: its process runs, it has bound UDP 137 in its namespace, and its name
+    // table (seen from fromHost) holds its names and aliases <00>/<20> and its workgroup <00>/<1e>.
+    // Fails at once when nmbd exits; timeoutMs only bounds a start that makes no progress.
+    bool waitForNmbd(const QString& host, const QString& fromHost, int timeoutMs = 60000);
     // Until the host holds <workgroup><1d> and __MSBROWSE__<01>; nmbd needs about 20 s for this.
     bool waitForMasterBrowser(const QString& host, const QString& fromHost, int timeoutMs = 60000);
     // "nmblookup -A ip" from fromHost's namespace; empty when no reply.
@@ -129,6 +131,7 @@ private:
     bool ip(const QStringList& args);
     bool createNs(const QString& name);
     bool ensureSmbConf();
+    bool nmbdGone(const QString& host);
 
     QString m_prefix;
     QTemporaryDir m_dir;
@@ -140,6 +143,7 @@ private:
     std::map<QString, QString> m_addresses;        // host -> first address
     std::map<QString, int> m_segmentPorts;         // segment -> veths made so far
     std::map<QString, NmbdConfig> m_nmbd;
+    std::map<QString, QProcess*> m_nmbdProcess;
     std::vector<std::unique_ptr<QProcess>> m_peers;
     QString m_clientConf;
 };
