@@ -6,6 +6,7 @@
 #include <QString>
 
 #include <cstdint>
+#include <memory>
 
 // Bytes of the node-status query datagram.
 inline constexpr int nb_query_length = 50;
@@ -31,6 +32,13 @@ nb_status_result* parse_response(const void* data, std::int32_t length);
 
 // Releases a result from parse_response with every block it references. Null is allowed.
 void release_result(nb_status_result* result);
+
+// Owns one result and releases it with release_result.
+struct TResultDeleter
+{
+    void operator()(nb_status_result* r) const { release_result(r); }
+};
+using TResultPtr = std::unique_ptr<nb_status_result, TResultDeleter>;
 
 // Unaligned network-order readers; the value comes back in host order.
 std::uint16_t read_net_u16(const void* at);

@@ -17,12 +17,6 @@
 
 namespace corvane::scan {
 
-struct TResultDeleter
-{
-    void operator()(nb_status_result* r) const { release_result(r); }
-};
-using TResultPtr = std::unique_ptr<nb_status_result, TResultDeleter>;
-
 // One answering host, in the order the answers arrived (the window's list order).
 struct TFoundHost
 {

@@ -12,41 +12,6 @@ class TestScanOptions : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
-    void address_data()
-    {
-        QTest::addColumn<QString>("text");
-        QTest::addColumn<bool>("ok");
-        QTest::addColumn<QString>("back"); // dotted() of the value
-        QTest::newRow("plain") << "192.168.1.37" << true << "192.168.1.37";
-        QTest::newRow("zeros") << "0.0.0.0" << true << "0.0.0.0";
-        QTest::newRow("all ones") << "255.255.255.255" << true << "255.255.255.255";
-        QTest::newRow("octet 256") << "10.0.0.256" << false << "";
-        QTest::newRow("three parts") << "10.0.1" << false << "";
-        QTest::newRow("inet_addr shorthand") << "10.1" << false << "";
-        QTest::newRow("five parts") << "1.2.3.4.5" << false << "";
-        QTest::newRow("leading zero, octal to inet_addr") << "010.0.0.1" << false << "";
-        QTest::newRow("hex") << "0x7f.0.0.1" << false << "";
-        QTest::newRow("empty part") << "10..0.1" << false << "";
-        QTest::newRow("trailing dot") << "10.0.0.1." << false << "";
-        QTest::newRow("blank") << " 10.0.0.1" << false << "";
-        QTest::newRow("sign") << "+10.0.0.1" << false << "";
-        QTest::newRow("four digits") << "1000.0.0.1" << false << "";
-        QTest::newRow("name") << "localhost" << false << "";
-        QTest::newRow("empty") << "" << false << "";
-        QTest::newRow("arabic-indic digits") << QString::fromUtf8("\u0661.2.3.4") << false << "";
-    }
-
-    void address()
-    {
-        QFETCH(QString, text);
-        QFETCH(bool, ok);
-        QFETCH(QString, back);
-        const std::optional<std::uint32_t> a = parse_ipv4(text);
-        QCOMPARE(a.has_value(), ok);
-        if (ok)
-            QCOMPARE(dotted(*a), back);
-    }
-
     void range_data()
     {
         QTest::addColumn<QStringList>("words");
