@@ -1,4 +1,5 @@
 #include "platform/IcmpEcho.h"
+#include "platform/FdCloser.h"
 #include "platform/IcmpSocket.h"
 
 #include <algorithm>
@@ -69,17 +70,6 @@ std::string raw_refusal(int err)
         return std::string("raw ICMP socket: ") + std::strerror(err);
     }
 }
-
-struct fd_closer
-{
-    int fd;
-    ~fd_closer()
-    {
-        if (fd >= 0)
-            ::close(fd);
-    }
-    int release() { return std::exchange(fd, -1); }
-};
 
 std::atomic<std::uint16_t> raw_ident_counter{0};
 
