@@ -1,6 +1,6 @@
 #include "app/Umain.h"
 #include "platform/Browser.h"
-#include "support/SubPathLabel.h"
+#include "app/SubPathLabel.h"
 
 #include <QAbstractButton>
 #include <QApplication>

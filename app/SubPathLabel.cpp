@@ -1,4 +1,4 @@
-#include "support/SubPathLabel.h"
+#include "app/SubPathLabel.h"
 
 #include <QEnterEvent>
 #include <QMouseEvent>
