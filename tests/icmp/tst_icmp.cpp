@@ -215,6 +215,12 @@ void TestIcmp::unresolvableName()
     texts.clear();
     QCOMPARE(icmp.Ping(), 0);
     QCOMPARE(texts.size(), 2);
+    // Before the echo's own status replaces it, the lookup's: "not found" or, without a reachable
+    // name server, "try again".
+    icmp.ResolveAddr();
+    QVERIFY2(icmp.LastError() == corvane::lookup_status::host_not_found
+                 || icmp.LastError() == corvane::lookup_status::try_again,
+             qPrintable(QString::number(icmp.LastError())));
 }
 
 void TestIcmp::resolveOnce()
