@@ -92,10 +92,11 @@ public:
 private:
     bool open_socket();
     void drain();
-    // The poll events once the socket has something, or 0 at the deadline (monotonic_us time).
+    // The poll events once the socket has something, or 0 at the deadline. Times here are
+    // microseconds on the monotonic clock.
     short wait_ready(std::int64_t deadline_us) const;
     // Waits until deadline_us for the answer to (ident, sequence) and fills record from it; sent_us
-    // is when the echo left, both in monotonic_us time. The answer's IP status, or req_timed_out.
+    // is when the echo left. The answer's IP status, or req_timed_out.
     std::uint32_t wait_reply(std::uint16_t ident, std::uint16_t sequence, std::int64_t deadline_us,
                              std::int64_t sent_us, TIcmpEchoReply& record, unsigned char* data_out,
                              std::uint32_t data_room);
