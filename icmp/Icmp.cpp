@@ -1,4 +1,7 @@
 #include "icmp/Icmp.h"
+#include "platform/Ipv4.h"
+
+#include <QString>
 
 #include <algorithm>
 #include <cstring>
@@ -6,7 +9,6 @@
 #include <new>
 #include <vector>
 
-#include <arpa/inet.h>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -15,7 +17,6 @@ using corvane::platform::icmp_echo_handle;
 
 namespace {
 
-// Socket error numbers of a failed name lookup, as the Windows socket library reports them.
 std::int32_t lookup_error(int gai)
 {
     switch (gai) {
@@ -23,11 +24,11 @@ std::int32_t lookup_error(int gai)
 #ifdef EAI_NODATA
     case EAI_NODATA:
 #endif
-        return 11001; // host not found
+        return corvane::lookup_status::host_not_found;
     case EAI_AGAIN:
-        return 11002; // try again
+        return corvane::lookup_status::try_again;
     default:
-        return 11003; // non-recoverable
+        return corvane::lookup_status::no_recovery;
     }
 }
 
@@ -67,7 +68,7 @@ void TICMP::SetAddress(const std::string& value)
 
 void TICMP::ResolveAddr()
 {
-    m_HostAddr = ::inet_addr(m_Address.c_str());
+    m_HostAddr = corvane::ipv4::inet_addr_value(QString::fromStdString(m_Address)).value;
     if (m_HostAddr != inaddr_none) {
         m_HostName = m_Address;
     } else {
@@ -86,9 +87,7 @@ void TICMP::ResolveAddr()
         m_HostAddr = reinterpret_cast<const sockaddr_in*>(found->ai_addr)->sin_addr.s_addr;
         m_HostName = found->ai_canonname ? found->ai_canonname : m_Address;
     }
-    in_addr a{};
-    a.s_addr = m_HostAddr;
-    m_HostIP = ::inet_ntoa(a);
+    m_HostIP = corvane::ipv4::dotted(corvane::ipv4::TNetAddr{m_HostAddr}).toStdString();
     m_AddrResolved = true;
 }
 

@@ -2,6 +2,7 @@
 // TICMP: one ICMP echo request to one IPv4 host, blocking for at most Timeout ms.
 
 #include "platform/IcmpEcho.h"
+#include "platform/Ipv4.h"
 
 #include <cstdint>
 #include <functional>
@@ -9,6 +10,23 @@
 #include <stdexcept>
 #include <string>
 #include <vector>
+
+namespace corvane {
+
+// Socket error numbers of a host-name lookup, as the Windows socket library reports them: what
+// TICMP::LastError holds after a failed resolve and what TPing::OnDnsLookupDone passes. A family of
+// its own: ip_status reuses 11001..11004 for other failures.
+namespace lookup_status {
+inline constexpr std::uint16_t ok = 0;
+inline constexpr std::uint16_t cancelled = 10004;
+inline constexpr std::uint16_t invalid_argument = 10022;
+inline constexpr std::uint16_t host_not_found = 11001;
+inline constexpr std::uint16_t try_again = 11002;
+inline constexpr std::uint16_t no_recovery = 11003;
+inline constexpr std::uint16_t no_data = 11004;
+} // namespace lookup_status
+
+} // namespace corvane
 
 // Raised when the engine cannot be built; carries only its text.
 class TICMPException : public std::runtime_error
@@ -41,7 +59,7 @@ public:
     // 45 characters, copied to the start of the echo data.
     static constexpr char payload_text[] = "Corvane ICMP echo request - LAN survey ping  ";
     static_assert(sizeof(payload_text) - 1 == 45, "the payload text is 45 characters");
-    static constexpr std::uint32_t inaddr_none = 0xFFFFFFFFu;
+    static constexpr std::uint32_t inaddr_none = corvane::ipv4::kInetAddrNone.value;
 
     TICMP();
     virtual ~TICMP();

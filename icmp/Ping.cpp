@@ -1,12 +1,12 @@
 #include "icmp/Ping.h"
+#include "platform/Ipv4.h"
 
 #include <QHostAddress>
 #include <QHostInfo>
 
 #include <stdexcept>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
+namespace lookup_status = corvane::lookup_status;
 
 namespace {
 
@@ -16,7 +16,7 @@ namespace {
 int cancel_async_request(int handle)
 {
     if (handle <= 0)
-        return 10022; // invalid argument
+        return lookup_status::invalid_argument;
     return 0;
 }
 
@@ -122,21 +122,21 @@ void TPing::DnsLookup(const QString& HostName)
         throw ERangeError();
 
     const QByteArray name = HostName.toUtf8();
-    const in_addr_t addr = ::inet_addr(name.constData());
-    if (addr != INADDR_NONE) {
-        in_addr a{};
-        a.s_addr = addr;
-        m_DnsResult = QString::fromLatin1(::inet_ntoa(a));
+    // inet_addr's rules: shorthand and octal forms are addresses, "255.255.255.255" is not.
+    if (const corvane::ipv4::TNetAddr addr = corvane::ipv4::inet_addr_value(HostName);
+        addr != corvane::ipv4::kInetAddrNone) {
+        m_DnsResult = corvane::ipv4::dotted(addr);
         if (OnDnsLookupDone)
-            OnDnsLookupDone(this, dns_ok);
+            OnDnsLookupDone(this, lookup_status::ok);
         return;
     }
 
     // The completion is delivered on this object's thread and dropped if the component is gone.
     const int handle = QHostInfo::lookupHost(HostName, this, [this](const QHostInfo& info) { WMDnsLookupDone(info); });
     if (handle <= 0) // the lookup service hands out positive ids only
-        throw std::runtime_error(
-            QString::asprintf("%s: can't start DNS lookup, error #%d", name.constData(), 10022).toStdString());
+        throw std::runtime_error(QString::asprintf("%s: can't start DNS lookup, error #%d", name.constData(),
+                                                   int{lookup_status::invalid_argument})
+                                     .toStdString());
     m_DnsLookupHandle = handle;
 }
 
@@ -148,7 +148,7 @@ void TPing::CancelDnsLookup()
         throw std::runtime_error(QString::asprintf("WSACancelAsyncRequest failed, error #%d", err).toStdString());
     m_DnsLookupHandle = 0;
     if (OnDnsLookupDone)
-        OnDnsLookupDone(this, dns_cancelled);
+        OnDnsLookupDone(this, lookup_status::cancelled);
 }
 
 void TPing::WMDnsLookupDone(const QHostInfo& info)
@@ -158,7 +158,7 @@ void TPing::WMDnsLookupDone(const QHostInfo& info)
         return;
     m_DnsLookupHandle = 0;
 
-    std::uint16_t error = dns_ok;
+    std::uint16_t error = lookup_status::ok;
     QString first;
     switch (info.error()) {
     case QHostInfo::NoError:
@@ -169,16 +169,16 @@ void TPing::WMDnsLookupDone(const QHostInfo& info)
             }
         }
         if (first.isEmpty())
-            error = dns_no_data;
+            error = lookup_status::no_data;
         break;
     case QHostInfo::HostNotFound:
-        error = dns_host_not_found;
+        error = lookup_status::host_not_found;
         break;
     default:
-        error = dns_no_recovery;
+        error = lookup_status::no_recovery;
         break;
     }
-    if (error == dns_ok)
+    if (error == lookup_status::ok)
         m_DnsResult = first;
     if (OnDnsLookupDone)
         OnDnsLookupDone(this, error);

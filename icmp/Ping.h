@@ -30,15 +30,8 @@ public:
     using TPingDisplay = std::function<void(QObject* Sender, TICMP* Icmp, const QString& Msg)>;
     using TPingRequest = std::function<void(QObject* Sender, TICMP* Icmp)>;
     using TPingReply = std::function<void(QObject* Sender, TICMP* Icmp, std::int32_t Status)>;
+    // Error is a corvane::lookup_status value.
     using TDnsLookupDone = std::function<void(QObject* Sender, std::uint16_t Error)>;
-
-    // Socket error numbers reported through OnDnsLookupDone.
-    static constexpr std::uint16_t dns_ok = 0;
-    static constexpr std::uint16_t dns_cancelled = 10004;
-    static constexpr std::uint16_t dns_host_not_found = 11001;
-    static constexpr std::uint16_t dns_try_again = 11002;
-    static constexpr std::uint16_t dns_no_recovery = 11003;
-    static constexpr std::uint16_t dns_no_data = 11004;
 
     // Throws TICMPException when the engine cannot be built.
     explicit TPing(QObject* owner = nullptr);

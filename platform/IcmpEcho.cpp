@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
-#include <chrono>
 #include <cstring>
 #include <fstream>
 #include <utility>
@@ -23,12 +22,6 @@
 namespace corvane::platform {
 
 namespace {
-
-std::int64_t now_us()
-{
-    using namespace std::chrono;
-    return duration_cast<microseconds>(steady_clock::now().time_since_epoch()).count();
-}
 
 std::uint16_t read16(const unsigned char* p)
 {
@@ -83,6 +76,29 @@ std::int64_t receive_stamp(msghdr& msg)
         }
     return -1;
 }
+
+// One recvmsg into buf, with room for the sender's address and the control messages.
+struct received_message
+{
+    sockaddr_in name{};
+    alignas(cmsghdr) unsigned char control[512];
+    iovec iov{};
+    msghdr msg{};
+    ssize_t length = -1;
+
+    received_message(int fd, std::vector<unsigned char>& buf, int flags) : iov{buf.data(), buf.size()}
+    {
+        msg.msg_name = &name;
+        msg.msg_namelen = sizeof(name);
+        msg.msg_iov = &iov;
+        msg.msg_iovlen = 1;
+        msg.msg_control = control;
+        msg.msg_controllen = sizeof(control);
+        length = ::recvmsg(fd, &msg, flags);
+    }
+    received_message(const received_message&) = delete;
+    received_message& operator=(const received_message&) = delete;
+};
 
 } // namespace
 
@@ -243,21 +259,12 @@ bool read_icmp_error_queue(int fd, std::vector<unsigned char>& buf, icmp_message
 {
     // Datagram sockets get ICMP errors only here; payload is the ICMP header we sent.
     m = icmp_message{};
-    sockaddr_in offender_name{};
-    alignas(cmsghdr) unsigned char control[512];
-    iovec iov{buf.data(), buf.size()};
-    msghdr msg{};
-    msg.msg_name = &offender_name;
-    msg.msg_namelen = sizeof(offender_name);
-    msg.msg_iov = &iov;
-    msg.msg_iovlen = 1;
-    msg.msg_control = control;
-    msg.msg_controllen = sizeof(control);
-    const ssize_t n = ::recvmsg(fd, &msg, MSG_ERRQUEUE | MSG_DONTWAIT);
+    received_message r(fd, buf, MSG_ERRQUEUE | MSG_DONTWAIT);
+    const ssize_t n = r.length;
     if (n < 0)
         return false;
     const sock_extended_err* ee = nullptr;
-    for (cmsghdr* c = CMSG_FIRSTHDR(&msg); c; c = CMSG_NXTHDR(&msg, c))
+    for (cmsghdr* c = CMSG_FIRSTHDR(&r.msg); c; c = CMSG_NXTHDR(&r.msg, c))
         if (c->cmsg_level == SOL_IP && c->cmsg_type == IP_RECVERR)
             ee = reinterpret_cast<const sock_extended_err*>(CMSG_DATA(c));
     if (!ee || n < static_cast<ssize_t>(icmp_header_size) || buf[0] != ICMP_ECHO)
@@ -276,29 +283,19 @@ bool read_icmp_error_queue(int fd, std::vector<unsigned char>& buf, icmp_message
     m.sequence = read16(&buf[6]);
     m.status = status;
     m.from = offender.sin_family == AF_INET ? offender.sin_addr.s_addr : 0;
-    m.stamp_us = receive_stamp(msg);
+    m.stamp_us = receive_stamp(r.msg);
     return true;
 }
 
 bool read_icmp_packet(int fd, bool raw, std::vector<unsigned char>& buf, icmp_message& m)
 {
     m = icmp_message{};
-    sockaddr_in from{};
-    alignas(cmsghdr) unsigned char control[512];
-    iovec iov{buf.data(), buf.size()};
-    msghdr msg{};
-    msg.msg_name = &from;
-    msg.msg_namelen = sizeof(from);
-    msg.msg_iov = &iov;
-    msg.msg_iovlen = 1;
-    msg.msg_control = control;
-    msg.msg_controllen = sizeof(control);
-    const ssize_t got = ::recvmsg(fd, &msg, MSG_DONTWAIT);
-    if (got < 0)
+    received_message r(fd, buf, MSG_DONTWAIT);
+    if (r.length < 0)
         return false; // EAGAIN, or an error already reported through the error queue
-    const auto n = static_cast<std::size_t>(got);
-    m.from = from.sin_addr.s_addr;
-    m.stamp_us = receive_stamp(msg);
+    const auto n = static_cast<std::size_t>(r.length);
+    m.from = r.name.sin_addr.s_addr;
+    m.stamp_us = receive_stamp(r.msg);
 
     std::size_t icmp_at = 0;
     if (raw) {
@@ -316,7 +313,7 @@ bool read_icmp_packet(int fd, bool raw, std::vector<unsigned char>& buf, icmp_me
     } else {
         if (n < icmp_header_size)
             return true;
-        for (cmsghdr* c = CMSG_FIRSTHDR(&msg); c; c = CMSG_NXTHDR(&msg, c)) {
+        for (cmsghdr* c = CMSG_FIRSTHDR(&r.msg); c; c = CMSG_NXTHDR(&r.msg, c)) {
             if (c->cmsg_level != SOL_IP)
                 continue;
             if (c->cmsg_type == IP_TTL) {
@@ -357,6 +354,35 @@ bool read_icmp_packet(int fd, bool raw, std::vector<unsigned char>& buf, icmp_me
     m.sequence = read16(&inner[6]);
     m.status = status;
     return true;
+}
+
+timespec wait_timespec(std::int64_t us)
+{
+    us = std::max<std::int64_t>(0, us);
+    return {static_cast<time_t>(us / 1000000), static_cast<long>(us % 1000000) * 1000};
+}
+
+bool is_answer_to(const icmp_message& m, std::uint16_t ident, std::uint16_t sequence)
+{
+    return m.what != icmp_message::type::other && m.ident == ident && m.sequence == sequence;
+}
+
+std::uint32_t fill_echo_record(const icmp_message& m, const std::vector<unsigned char>& buf,
+                               std::uint32_t round_trip_ms, TIcmpEchoReply& record, unsigned char* data_out,
+                               std::uint32_t data_room)
+{
+    record.Address = m.from;
+    record.RoundTripTime = round_trip_ms;
+    record.Options.Ttl = m.ttl;
+    record.Options.Tos = m.tos;
+    record.Options.Flags = m.flags;
+    if (m.what == icmp_message::type::error)
+        return m.status;
+    const std::size_t copied = std::min<std::size_t>(m.data_len, data_room);
+    if (copied && data_out)
+        std::memcpy(data_out, buf.data() + m.data_at, copied);
+    record.DataSize = static_cast<std::uint16_t>(copied);
+    return ip_status::success;
 }
 
 icmp_echo_handle::icmp_echo_handle()
@@ -431,7 +457,7 @@ std::uint32_t icmp_echo_handle::send_echo(std::uint32_t dest_net_order, const vo
     sockaddr_in to{};
     to.sin_family = AF_INET;
     to.sin_addr.s_addr = dest_net_order;
-    const std::int64_t sent_us = now_us();
+    const std::int64_t sent_us = monotonic_us();
     if (::sendto(m_fd, packet.data(), packet.size(), 0, reinterpret_cast<const sockaddr*>(&to), sizeof(to)) < 0) {
         const int err = errno;
         const std::uint32_t status = send_errno_status(err);
@@ -449,53 +475,49 @@ std::uint32_t icmp_echo_handle::send_echo(std::uint32_t dest_net_order, const vo
     return finish(status, 1);
 }
 
+short icmp_echo_handle::wait_ready(std::int64_t deadline_us) const
+{
+    for (;;) {
+        pollfd pfd{m_fd, POLLIN, 0};
+        // ppoll, not poll: rounding each wait up to whole milliseconds adds up over a sweep.
+        const timespec left = wait_timespec(deadline_us - monotonic_us());
+        const int ready = ::ppoll(&pfd, 1, &left, nullptr);
+        if (ready < 0 && errno == EINTR)
+            continue;
+        return ready > 0 ? pfd.revents : 0;
+    }
+}
+
 std::uint32_t icmp_echo_handle::wait_reply(std::uint16_t ident, std::uint16_t sequence, std::int64_t deadline_us,
                                            std::int64_t sent_us, TIcmpEchoReply& record, unsigned char* data_out,
                                            std::uint32_t data_room)
 {
     std::vector<unsigned char> buf(icmp_receive_room);
     const bool raw = m_kind == socket_kind::raw;
-    auto round_trip = [&] { return static_cast<std::uint32_t>((now_us() - sent_us) / 1000); };
-    auto ours = [&](const icmp_message& m) { return m.ident == ident && m.sequence == sequence; };
+    const auto take = [&](const icmp_message& m) {
+        const auto round_trip_ms = static_cast<std::uint32_t>((monotonic_us() - sent_us) / 1000);
+        return fill_echo_record(m, buf, round_trip_ms, record, data_out, data_room);
+    };
 
     for (;;) {
-        const std::int64_t left_us = std::max<std::int64_t>(0, deadline_us - now_us());
-        pollfd pfd{m_fd, POLLIN, 0};
-        // ppoll, not poll: rounding each wait up to whole milliseconds adds up over a sweep.
-        const timespec left{static_cast<time_t>(left_us / 1000000), static_cast<long>(left_us % 1000000) * 1000};
-        const int ready = ::ppoll(&pfd, 1, &left, nullptr);
-        if (ready < 0 && errno == EINTR)
-            continue;
-        if (ready <= 0)
+        const short events = wait_ready(deadline_us);
+        if (!events)
             return ip_status::req_timed_out;
 
         icmp_message m;
-        if (pfd.revents & POLLERR) {
+        if (events & POLLERR) {
             const bool got = read_icmp_error_queue(m_fd, buf, m);
-            if (got && m.what == icmp_message::type::error && ours(m)) {
-                record.Address = m.from;
-                record.RoundTripTime = round_trip();
-                return m.status;
-            }
-            // An empty error queue with POLLERR means a pending socket error: the plain read below clears it.
-            if (got && !(pfd.revents & POLLIN))
+            if (got && is_answer_to(m, ident, sequence))
+                return take(m);
+            // Someone else's error and no packet waiting: wait again. An empty queue with POLLERR is a
+            // pending socket error, which the plain read below clears.
+            if (got && !(events & POLLIN))
                 continue;
         }
 
-        if (!read_icmp_packet(m_fd, raw, buf, m) || m.what == icmp_message::type::other || !ours(m))
-            continue; // someone else's, or a late answer to an earlier echo
-        record.Address = m.from;
-        record.RoundTripTime = round_trip();
-        record.Options.Ttl = m.ttl;
-        record.Options.Tos = m.tos;
-        record.Options.Flags = m.flags;
-        if (m.what == icmp_message::type::error)
-            return m.status;
-        const std::size_t copied = std::min<std::size_t>(m.data_len, data_room);
-        if (copied)
-            std::memcpy(data_out, buf.data() + m.data_at, copied);
-        record.DataSize = static_cast<std::uint16_t>(copied);
-        return ip_status::success;
+        // Otherwise someone else's, or a late answer to an earlier echo.
+        if (read_icmp_packet(m_fd, raw, buf, m) && is_answer_to(m, ident, sequence))
+            return take(m);
     }
 }
 

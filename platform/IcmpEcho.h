@@ -92,8 +92,13 @@ public:
 private:
     bool open_socket();
     void drain();
-    std::uint32_t wait_reply(std::uint16_t ident, std::uint16_t sequence, std::int64_t deadline_ms,
-                             std::int64_t sent_ms, TIcmpEchoReply& record, unsigned char* data_out,
+    // The poll events once the socket has something, or 0 at the deadline. Times here are
+    // microseconds on the monotonic clock.
+    short wait_ready(std::int64_t deadline_us) const;
+    // Waits until deadline_us for the answer to (ident, sequence) and fills record from it; sent_us
+    // is when the echo left. The answer's IP status, or req_timed_out.
+    std::uint32_t wait_reply(std::uint16_t ident, std::uint16_t sequence, std::int64_t deadline_us,
+                             std::int64_t sent_us, TIcmpEchoReply& record, unsigned char* data_out,
                              std::uint32_t data_room);
 
     int m_fd = -1;

@@ -2,9 +2,11 @@
 // What the one-echo facility and the sweep share: opening an ICMP socket, the echo options, and
 // reading one answer or error off the socket in a form both can match.
 
+#include "platform/Clock.h"
 #include "platform/IcmpEcho.h"
 
 #include <cstdint>
+#include <ctime>
 #include <string>
 #include <vector>
 
@@ -13,6 +15,16 @@ namespace corvane::platform {
 inline constexpr std::size_t icmp_header_size = 8;
 // Room for any datagram the socket can hand us.
 inline constexpr std::size_t icmp_receive_room = 65536 + 512;
+
+// Microseconds on the monotonic clock: when echoes left, waits and deadlines.
+inline std::int64_t monotonic_us()
+{
+    return monotonic_ns() / 1000;
+}
+
+// A wait of us microseconds for ppoll, exact rather than rounded up to whole milliseconds; none when
+// us is not positive.
+timespec wait_timespec(std::int64_t us);
 
 struct icmp_socket
 {
@@ -59,5 +71,15 @@ struct icmp_message
 bool read_icmp_error_queue(int fd, std::vector<unsigned char>& buf, icmp_message& m);
 // One packet waiting on the socket. False when nothing could be read.
 bool read_icmp_packet(int fd, bool raw, std::vector<unsigned char>& buf, icmp_message& m);
+
+// A reply or error carrying the identifier and sequence of the echo.
+bool is_answer_to(const icmp_message& m, std::uint16_t ident, std::uint16_t sequence);
+
+// The one-echo record of an answer read into buf: address, round trip, IP options of the packet,
+// and for a reply the size of the echoed data, cut to data_room, and the data itself unless data_out
+// is null. The answer's IP status.
+std::uint32_t fill_echo_record(const icmp_message& m, const std::vector<unsigned char>& buf,
+                               std::uint32_t round_trip_ms, TIcmpEchoReply& record, unsigned char* data_out,
+                               std::uint32_t data_room);
 
 } // namespace corvane::platform

@@ -3,7 +3,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <chrono>
 #include <cstring>
 #include <vector>
 
@@ -19,12 +18,6 @@ namespace {
 
 // One sequence number per address in flight: at most this many are out at once.
 constexpr std::uint64_t sequence_space = 65536;
-
-std::int64_t mono_us()
-{
-    using namespace std::chrono;
-    return duration_cast<microseconds>(steady_clock::now().time_since_epoch()).count();
-}
 
 // Kernel receive stamps are wall-clock times.
 std::int64_t real_us()
@@ -125,7 +118,7 @@ void icmp_sweep::run(std::uint64_t count, const address_fn& address, const void*
     const std::uint64_t window = std::min(count, sequence_space);
     std::vector<slot> slots(window);
     std::vector<unsigned char> buf(icmp_receive_room);
-    const auto base = static_cast<std::uint16_t>(mono_us());
+    const auto base = static_cast<std::uint16_t>(monotonic_us());
     const std::int64_t timeout_us = static_cast<std::int64_t>(timeout_ms) * 1000;
     std::uint64_t next_send = 0, next_out = 0;
 
@@ -139,14 +132,9 @@ void icmp_sweep::run(std::uint64_t count, const address_fn& address, const void*
         const std::int64_t after = m.stamp_us >= 0 ? m.stamp_us - s.sent_real : now - s.sent_mono;
         if (after > timeout_us)
             return; // late: the address has timed out
-        s.record.Address = m.from;
-        s.record.RoundTripTime = static_cast<std::uint32_t>(std::max<std::int64_t>(0, after) / 1000);
-        s.record.Options.Ttl = m.ttl;
-        s.record.Options.Tos = m.tos;
-        s.record.Options.Flags = m.flags;
-        s.record.Status = m.what == icmp_message::type::error ? m.status : ip_status::success;
-        if (m.what == icmp_message::type::reply)
-            s.record.DataSize = static_cast<std::uint16_t>(std::min<std::size_t>(m.data_len, size));
+        // The sweep hands over no echoed data, only its size.
+        const auto round_trip_ms = static_cast<std::uint32_t>(std::max<std::int64_t>(0, after) / 1000);
+        s.record.Status = fill_echo_record(m, buf, round_trip_ms, s.record, nullptr, size);
         s.replies = 1;
         s.st = slot::state::done;
     };
@@ -155,7 +143,7 @@ void icmp_sweep::run(std::uint64_t count, const address_fn& address, const void*
         // Bounded, so that a flood of foreign ICMP cannot keep the sends back.
         for (int i = 0; i < 20000; ++i) {
             icmp_message m;
-            const std::int64_t now = mono_us();
+            const std::int64_t now = monotonic_us();
             if (!raw && read_icmp_error_queue(m_fd, buf, m)) {
                 take(m, now);
                 continue;
@@ -187,11 +175,11 @@ void icmp_sweep::run(std::uint64_t count, const address_fn& address, const void*
         }
     };
 
-    std::int64_t next_tick = mono_us();
+    std::int64_t next_tick = monotonic_us();
     bool send_blocked = false;
     for (;;) {
         receive_all();
-        std::int64_t now = mono_us();
+        std::int64_t now = monotonic_us();
         deliver(now);
         const bool sending = next_send < count && !stopping();
         if (!sending && next_out == next_send)
@@ -209,7 +197,7 @@ void icmp_sweep::run(std::uint64_t count, const address_fn& address, const void*
             const int err = errno;
             send_blocked = rc < 0 && (err == EAGAIN || err == EWOULDBLOCK);
             if (!send_blocked && !(rc < 0 && err == EINTR)) {
-                s.sent_mono = mono_us();
+                s.sent_mono = monotonic_us();
                 s.sent_real = real_us();
                 s.record = TIcmpEchoReply{};
                 s.replies = 0;
@@ -234,9 +222,8 @@ void icmp_sweep::run(std::uint64_t count, const address_fn& address, const void*
             wake = std::min(wake, send_blocked ? now + 1000 : next_tick);
         if (next_out < next_send)
             wake = std::min(wake, slots[next_out % window].sent_mono + timeout_us);
-        const std::int64_t left = std::max<std::int64_t>(0, wake - now);
         pollfd pfd{m_fd, static_cast<short>(POLLIN | (send_blocked ? POLLOUT : 0)), 0};
-        const timespec ts{static_cast<time_t>(left / 1000000), static_cast<long>(left % 1000000) * 1000};
+        const timespec ts = wait_timespec(wake - now);
         ::ppoll(&pfd, 1, &ts, nullptr);
         if (pfd.revents & POLLOUT)
             send_blocked = false;

@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <iconv.h>
 #include <memory>
+#include <unordered_map>
 
 namespace corvane::platform {
 
@@ -24,6 +25,21 @@ IconvHandle open_from_code_page(int codePage)
     if (cd == reinterpret_cast<iconv_t>(-1))
         return {};
     return IconvHandle(cd);
+}
+
+// One converter per code page and thread: an iconv handle carries shift state and must not be
+// shared between threads. Null when neither the page nor 850 is known.
+iconv_t converter_for(int codePage)
+{
+    thread_local std::unordered_map<int, IconvHandle> converters;
+    auto found = converters.find(codePage);
+    if (found == converters.end()) {
+        IconvHandle cd = open_from_code_page(codePage);
+        if (!cd)
+            cd = open_from_code_page(850);
+        found = converters.emplace(codePage, std::move(cd)).first;
+    }
+    return found->second.get();
 }
 
 } // namespace
@@ -89,7 +105,16 @@ QString user_locale_name()
 
 int user_oem_code_page()
 {
-    return oem_code_page_for_locale(user_locale_name());
+    // The environment is read each time (a changed LC_ALL takes effect at once); only the
+    // name's parse is remembered.
+    thread_local QString last_name;
+    thread_local int last_page = oem_code_page_for_locale(QString());
+    const QString name = user_locale_name();
+    if (name != last_name) {
+        last_page = oem_code_page_for_locale(name);
+        last_name = name;
+    }
+    return last_page;
 }
 
 QString oem_to_unicode(const QByteArray& oem, int codePage)
@@ -99,11 +124,11 @@ QString oem_to_unicode(const QByteArray& oem, int codePage)
     if (input.isEmpty())
         return QString();
 
-    IconvHandle cd = open_from_code_page(codePage);
-    if (!cd)
-        cd = open_from_code_page(850);
+    iconv_t cd = converter_for(codePage);
     if (!cd)
         return QString::fromLatin1(input);
+    // Each name starts in the initial state, whatever the previous one left.
+    ::iconv(cd, nullptr, nullptr, nullptr, nullptr);
 
     // Sized for the worst case, so one pass converts any length.
     QByteArray out(input.size() * 4 + 4, Qt::Uninitialized);
@@ -112,7 +137,7 @@ QString oem_to_unicode(const QByteArray& oem, int codePage)
     char* outPtr = out.data();
     std::size_t outLeft = static_cast<std::size_t>(out.size());
     while (inLeft > 0) {
-        if (::iconv(cd.get(), &in, &inLeft, &outPtr, &outLeft) != static_cast<std::size_t>(-1))
+        if (::iconv(cd, &in, &inLeft, &outPtr, &outLeft) != static_cast<std::size_t>(-1))
             break;
         if (errno == E2BIG) {
             const auto used = outPtr - out.data();
@@ -134,7 +159,7 @@ QString oem_to_unicode(const QByteArray& oem, int codePage)
         outLeft -= 3;
         ++in;
         --inLeft;
-        ::iconv(cd.get(), nullptr, nullptr, nullptr, nullptr);
+        ::iconv(cd, nullptr, nullptr, nullptr, nullptr);
     }
     out.truncate(outPtr - out.data());
     return QString::fromUtf8(out);

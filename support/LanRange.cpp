@@ -1,8 +1,7 @@
 #include "support/LanRange.h"
 
+#include "platform/Ipv4.h"
 #include "support/My_net_tcpip.h"
-
-#include <arpa/inet.h>
 
 #include <vector>
 
@@ -13,12 +12,14 @@ TLanRange lan_range(std::uint32_t localIp, std::span<const TLanInterface> interf
     for (const TLanInterface& entry : interfaces) {
         if (entry.address != localIp)
             continue;
+        // Byte order does not matter to the mask; the +1 and -1 are on host-order numbers.
         const std::uint32_t mask = entry.netmask;
-        const std::uint32_t net = localIp & mask;
+        const ipv4::THostAddr net = ipv4::TNetAddr{localIp & mask}.host();
+        const ipv4::THostAddr broadcast = ipv4::TNetAddr{localIp | ~mask}.host();
         TLanRange range;
         range.found = true;
-        range.first = htonl(ntohl(net) + 1u);
-        range.last = htonl(ntohl(net | ~mask) - 1u);
+        range.first = ipv4::THostAddr{net.value + 1u}.net().value;
+        range.last = ipv4::THostAddr{broadcast.value - 1u}.net().value;
         return range;
     }
     return {};
@@ -46,8 +47,7 @@ TLocalLan local_lan()
 
 QString net_order_dotted(std::uint32_t address)
 {
-    const std::uint32_t h = ntohl(address);
-    return QString::asprintf("%u.%u.%u.%u", (h >> 24) & 0xffu, (h >> 16) & 0xffu, (h >> 8) & 0xffu, h & 0xffu);
+    return ipv4::dotted(ipv4::TNetAddr{address});
 }
 
 } // namespace corvane

@@ -1,4 +1,5 @@
 #include "support/My_net_tcpip.h"
+#include "platform/Ipv4.h"
 
 #include <memory>
 
@@ -35,9 +36,12 @@ std::uint32_t first_ipv4(const char* name)
     return reinterpret_cast<const sockaddr_in*>(found->ai_addr)->sin_addr.s_addr;
 }
 
+using corvane::ipv4::THostAddr;
+using corvane::ipv4::TNetAddr;
+
 bool in_loopback_net(std::uint32_t address)
 {
-    return (ntohl(address) >> 24) == 127;
+    return (TNetAddr{address}.host().value >> 24) == 127;
 }
 
 bool carried_by_up_interface(std::uint32_t address, const interface_list& list)
@@ -58,7 +62,7 @@ std::uint32_t default_route_source()
     sockaddr_in to{};
     to.sin_family = AF_INET;
     to.sin_port = htons(9);
-    to.sin_addr.s_addr = htonl(0xC0000201); // 192.0.2.1, TEST-NET-1
+    to.sin_addr.s_addr = THostAddr{0xC0000201}.net().value; // 192.0.2.1, TEST-NET-1
     sockaddr_in from{};
     socklen_t length = sizeof(from);
     const bool ok = ::connect(fd, reinterpret_cast<const sockaddr*>(&to), sizeof(to)) == 0
@@ -102,8 +106,7 @@ void get_interface_list(std::int32_t& count, interface_list& list)
 
 QString ip_to_dotted(std::uint32_t value)
 {
-    return QString::asprintf("%u.%u.%u.%u", (value >> 24) & 0xFF, (value >> 16) & 0xFF, (value >> 8) & 0xFF,
-                             value & 0xFF);
+    return corvane::ipv4::dotted(THostAddr{value});
 }
 
 std::uint32_t get_local_ip()
@@ -146,14 +149,14 @@ QString ip_to_host_name(std::uint32_t address)
 
 QString ip_text_to_host_name(const QString& text)
 {
-    return ip_to_host_name(::inet_addr(text.toUtf8().constData()));
+    return ip_to_host_name(corvane::ipv4::inet_addr_value(text).value);
 }
 
 std::uint32_t host_name_to_ip(const QString& name)
 {
     if (name.isEmpty())
         return 0;
-    return ntohl(first_ipv4(name.toUtf8().constData()));
+    return TNetAddr{first_ipv4(name.toUtf8().constData())}.host().value;
 }
 
 QString host_name_to_ip_text(const QString& name)

@@ -215,6 +215,12 @@ void TestIcmp::unresolvableName()
     texts.clear();
     QCOMPARE(icmp.Ping(), 0);
     QCOMPARE(texts.size(), 2);
+    // Before the echo's own status replaces it, the lookup's: "not found" or, without a reachable
+    // name server, "try again".
+    icmp.ResolveAddr();
+    QVERIFY2(icmp.LastError() == corvane::lookup_status::host_not_found
+                 || icmp.LastError() == corvane::lookup_status::try_again,
+             qPrintable(QString::number(icmp.LastError())));
 }
 
 void TestIcmp::resolveOnce()
@@ -389,9 +395,34 @@ void TestIcmp::sweepMatchesAnswers()
         addresses << QString("127.0.1.%1").arg(i);
     std::vector<std::uint64_t> order;
     const std::vector<Outcome> got = sweep(addresses, 64, timeoutMs, Kind(kind), &order);
+
+    // One echo at a time through the same peer, on one handle: another identifier, the late answer to
+    // .2 coming during the echo to .5, and .4's second answer coming during the next are not answers.
+    const QStringList oneByOne{"127.0.0.1", "127.0.0.3", "127.0.0.6", "127.0.0.2", "127.0.0.5", "127.0.0.4",
+                               "127.0.0.1"};
+    QStringList echoes;
+    TICMP icmp;
+    icmp.Timeout = timeoutMs;
+    for (const QString& address : oneByOne) {
+        icmp.SetAddress(address.toStdString());
+        const std::int32_t n = icmp.Ping();
+        echoes << QString("%1: %2/%3/%4/%5")
+                      .arg(address)
+                      .arg(n)
+                      .arg(icmp.Reply().Status)
+                      .arg(inet_ntoa(in_addr{icmp.Reply().Address}))
+                      .arg(icmp.Reply().DataSize);
+    }
     done = true;
     responder.join();
     ::close(peer);
+    QCOMPARE(int(icmp.SocketKind()), kind);
+    const QString timedOutEcho = QString("0/%1/0.0.0.0/0").arg(corvane::platform::ip_status::req_timed_out);
+    QCOMPARE(echoes, QStringList({"127.0.0.1: 1/0/127.0.0.1/56", "127.0.0.3: " + timedOutEcho,
+                                  QString("127.0.0.6: 1/%1/127.0.0.1/0")
+                                      .arg(corvane::platform::ip_status::dest_host_unreachable),
+                                  "127.0.0.2: " + timedOutEcho, "127.0.0.5: " + timedOutEcho,
+                                  "127.0.0.4: 1/0/127.0.0.1/56", "127.0.0.1: 1/0/127.0.0.1/56"}));
 
     const Outcome timedOut{0, corvane::platform::ip_status::req_timed_out, "0.0.0.0"};
     std::vector<Outcome> expected{{1, 0, "127.0.0.1"}, timedOut, timedOut, {1, 0, "127.0.0.1"}, timedOut,

@@ -2,6 +2,10 @@
 
 #include <QTest>
 
+#include <atomic>
+#include <thread>
+#include <vector>
+
 using namespace corvane::platform;
 
 class TestOemText : public QObject
@@ -54,6 +58,34 @@ private Q_SLOTS:
         const QString text = oem_to_unicode(oem, 850);
         QCOMPARE(text.size(), 15000);
         QCOMPARE(text.count(QChar(0xFC)), 5000);
+    }
+
+    void convertersReusedAcrossNamesAndThreads()
+    {
+        // An incomplete Shift-JIS lead byte between whole names, on several threads at once: each
+        // name converts as if it were the first.
+        const struct {
+            QByteArray oem;
+            int codePage;
+            QString text;
+        } names[] = {
+            {QByteArray("M\x81LLER"), 850, QString::fromUtf8("M\u00fcLLER")},
+            {QByteArray("\x82"), 932, QString(QChar(0xFFFD))},
+            {QByteArray("\x82\xA0"), 932, QString::fromUtf8("\u3042")},
+            {QByteArray("\x8F\x8A"), 866, QString::fromUtf8("\u041f\u041a")},
+        };
+        std::atomic<int> wrong{0};
+        std::vector<std::thread> threads;
+        for (int t = 0; t < 4; ++t)
+            threads.emplace_back([&] {
+                for (int i = 0; i < 2000; ++i)
+                    for (const auto& n : names)
+                        if (oem_to_unicode(n.oem, n.codePage) != n.text)
+                            ++wrong;
+            });
+        for (std::thread& t : threads)
+            t.join();
+        QCOMPARE(wrong.load(), 0);
     }
 
     void userLocaleChoosesPage()
