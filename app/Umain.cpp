@@ -815,6 +815,8 @@ void TFrm_Corvane::setDesktop(TDesktop* desktop)
     m_browserLookup = false;
     m_browserExec.clear();
     m_desktop = desktop ? desktop : &m_systemDesktop;
+    if (!m_browserPending.isEmpty())
+        LookUpBrowser();
 }
 
 void TFrm_Corvane::ShowMessage(QMessageBox::Icon icon, const QString& text)

@@ -357,7 +357,7 @@ private Q_SLOTS:
         w.findChild<QTabWidget*>("PageCtrlRes")->setCurrentIndex(page);
         w.findChild<QPlainTextEdit*>("Lst_err")->setPlainText(QStringLiteral("old line"));
         w.findChild<QPlainTextEdit*>("Lst_HostInfo")->setPlainText(QStringLiteral("kept"));
-        QTest::mouseClick(w.findChild<QWidget*>("But_Scan"), Qt::LeftButton);
+        win.click("But_Scan");
         QCOMPARE(w.findChild<QPlainTextEdit*>("Lst_err")->toPlainText(), QString());
         QCOMPARE(w.findChild<QPlainTextEdit*>("Lst_HostInfo")->toPlainText(), QStringLiteral("kept"));
         QVERIFY(!w.ScanThreadsAlive());
@@ -369,7 +369,7 @@ private Q_SLOTS:
     {
         WindowDriver win(false);
         TFrm_Corvane& w = win.w;
-        QTest::mouseClick(w.findChild<QWidget*>("But_Stop"), Qt::LeftButton);
+        win.click("But_Stop");
         QCOMPARE(win.boxes.size(), 0);
         QVERIFY(w.ScanThread() == nullptr);
         QCOMPARE(w.statusPanel(1)->text(), QStringLiteral("0"));
@@ -384,7 +384,7 @@ private Q_SLOTS:
         win.desktop.onBox = [&](QMessageBox::Icon icon, const QString&) { QCOMPARE(icon, QMessageBox::Information); };
         w.statusPanel(1)->setText(QStringLiteral("7"));
         w.findChild<QLineEdit*>("Ed_IPstart")->setText(QStringLiteral("not an address"));
-        QTest::mouseClick(w.findChild<QWidget*>("But_Scan"), Qt::LeftButton);
+        win.click("But_Scan");
         QVERIFY(w.ScanThread() != nullptr);
         QTRY_COMPARE(boxes, QStringList{QStringLiteral("Scanning finished.\rComputers founded: 0")});
         QCOMPARE(w.statusPanel(1)->text(), QStringLiteral("0"));
@@ -542,7 +542,7 @@ private Q_SLOTS:
         WindowDriver win(false);
         TFrm_Corvane& w = win.w;
         w.findChild<QLineEdit*>("Ed_IP")->setText(QStringLiteral("x"));
-        QTest::mouseClick(w.findChild<QWidget*>("But_getLocalIPrange"), Qt::LeftButton);
+        win.click("But_getLocalIPrange");
         QCOMPARE(win.boxes.size(), 0);
         QCOMPARE(w.findChild<QLineEdit*>("Ed_IP")->text(), w.windowTitle().section(u' ', 5).chopped(1));
     }

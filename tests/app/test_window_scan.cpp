@@ -265,7 +265,7 @@ private Q_SLOTS:
         QTRY_VERIFY_WITH_TIMEOUT(win.res->topLevelItemCount() >= 30, 10000);
         QVERIFY(win.w.ScanThread() != nullptr);
         QVERIFY(win.w.progressBar()->isVisible());
-        QTest::mouseClick(win.w.findChild<QWidget*>("But_Stop"), Qt::LeftButton);
+        win.click("But_Stop");
         QVERIFY(!win.w.progressBar()->isVisible());
         QVERIFY(win.waitDone(1, 5000));
         const int rows = win.res->topLevelItemCount();
@@ -351,12 +351,8 @@ private Q_SLOTS:
             if (boxes.size() == 1) // the box stays open until the late row is in
                 (void)QTest::qWaitFor([&] { return res->topLevelItemCount() == 3; }, 5000);
         };
-        w.findChild<QLineEdit*>("Ed_IPstart")->setText("127.0.0.51");
-        w.findChild<QLineEdit*>("Ed_IPend")->setText("127.0.0.51");
-        QTest::mouseClick(w.findChild<QWidget*>("But_Scan"), Qt::LeftButton);
-        w.findChild<QLineEdit*>("Ed_IPstart")->setText("127.0.0.52");
-        w.findChild<QLineEdit*>("Ed_IPend")->setText("127.0.0.52");
-        QTest::mouseClick(w.findChild<QWidget*>("But_Scan"), Qt::LeftButton);
+        win.scan("127.0.0.51", "127.0.0.51");
+        win.scan("127.0.0.52", "127.0.0.52");
         QTRY_VERIFY_WITH_TIMEOUT(boxes.size() == 2 && !w.ScanThreadsAlive(), 10000);
         QCOMPARE(boxes, (QStringList{done(2), done(3)}));
         QCOMPARE(panelDuringBox, (QStringList{"0", "3"}));

@@ -90,19 +90,15 @@ QStringList columnTexts(const QTreeWidget* list, int column)
     return texts;
 }
 
-QStringList rowTexts(const QTreeWidgetItem* item)
-{
-    QStringList t;
-    for (int c = 0; c < item->columnCount(); ++c)
-        t << item->text(c);
-    return t;
-}
-
 QStringList allRows(const QTreeWidget* list)
 {
     QStringList rows;
-    for (int i = 0; i < list->topLevelItemCount(); ++i)
-        rows << rowTexts(list->topLevelItem(i)).join(u'|');
+    for (int i = 0; i < list->topLevelItemCount(); ++i) {
+        QStringList columns;
+        for (int c = 0; c < list->topLevelItem(i)->columnCount(); ++c)
+            columns << list->topLevelItem(i)->text(c);
+        rows << columns.join(u'|');
+    }
     return rows;
 }
 

@@ -14,7 +14,6 @@
 class QLineEdit;
 class QPlainTextEdit;
 class QTreeWidget;
-class QTreeWidgetItem;
 
 namespace corvane::test {
 
@@ -74,8 +73,7 @@ public:
 
 // The text of every row of list in one column.
 QStringList columnTexts(const QTreeWidget* list, int column);
-// All columns of a row / of every row, joined by '|'.
-QStringList rowTexts(const QTreeWidgetItem* item);
+// Every row of list, its columns joined by '|'.
 QStringList allRows(const QTreeWidget* list);
 
 } // namespace corvane::test
