@@ -5,6 +5,7 @@
 #include "netbios/netBios_procs.h"
 #include "platform/Browser.h"
 #include "platform/FileVersion.h"
+#include "platform/Ipv4.h"
 #include "support/LanRange.h"
 #include "support/ListCompare.h"
 #include "support/My_net_tcpip.h"
@@ -27,15 +28,13 @@
 #include <QStyle>
 
 #include <algorithm>
+#include <utility>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
 
 const QString TFrm_Corvane::ProductPage = QStringLiteral("https://www.example.com/tools/corvane/");
 
 namespace {
 
-constexpr int ResultRole = Qt::UserRole;
 // The bar's resolution: a range may hold more addresses than an int counts.
 constexpr int ProgressSteps = 1000;
 constexpr int VendorMacRole = Qt::UserRole + 1; // the 6 bytes the vendor is looked up by
@@ -83,8 +82,24 @@ QIcon corvane_main_icon()
 TFrm_Corvane::TFrm_Corvane(QWidget* parent) : QMainWindow(parent), m_ui(std::make_unique<Ui::TFrm_Corvane>())
 {
     m_ui->setupUi(this);
+    m_lookupPool.setMaxThreadCount(1);
+    SetupPing();
+    SetupRepaintPacing();
+    SetupListColumns();
+    SetupMenus();
+    SetupStatusBar();
+    SetupLink();
+    SetupKeyFilters();
+    ConnectControls();
+    PlaceWindow();
+    FormCreate();
+}
 
-    // The form's ping component.
+TFrm_Corvane::~TFrm_Corvane() = default;
+
+// The form's ping component.
+void TFrm_Corvane::SetupPing()
+{
     m_Ping1 = new TPing(this);
     m_Ping1->setObjectName(QStringLiteral("Ping1"));
     m_Ping1->SetSize(56);
@@ -95,14 +110,20 @@ TFrm_Corvane::TFrm_Corvane(QWidget* parent) : QMainWindow(parent), m_ui(std::mak
         Ping1EchoReply(Sender, Icmp, Status);
     };
     m_Ping1->OnDisplay = [this](QObject* Sender, TICMP* Icmp, const QString& Msg) { Ping1Display(Sender, Icmp, Msg); };
+}
 
+void TFrm_Corvane::SetupRepaintPacing()
+{
     for (auto [timer, list] : {std::pair{&m_resRepaint, static_cast<QWidget*>(m_ui->LstVw_Res)},
                                std::pair{&m_pingRepaint, static_cast<QWidget*>(m_ui->LstVw_Ping)}}) {
         timer->setSingleShot(true);
         timer->setInterval(50);
         connect(timer, &QTimer::timeout, list, [list] { list->setUpdatesEnabled(true); });
     }
+}
 
+void TFrm_Corvane::SetupListColumns()
+{
     const QFont fixed = QFontDatabase::systemFont(QFontDatabase::FixedFont);
     m_ui->LstVw_Res->setFont(fixed);
     m_ui->Lst_HostInfo->setFont(fixed);
@@ -129,11 +150,18 @@ TFrm_Corvane::TFrm_Corvane(QWidget* parent) : QMainWindow(parent), m_ui(std::mak
     setWidths(m_ui->LstVw_Res, {15, -1, -1, -1, 17, -1, 5, 5});
     setWidths(m_ui->LstVw_Ping, {40, 25, 5, 5});
     m_ui->LstVw_Ping->header()->setStretchLastSection(true);
+}
+
+void TFrm_Corvane::SetupMenus()
+{
     m_ui->LstVw_Res->setContextMenuPolicy(Qt::ActionsContextMenu);
     m_ui->LstVw_Res->addAction(m_ui->Opensharedfolders1);
     m_ui->LstVw_Res->addAction(m_ui->Savenetworklist1);
     m_ui->LstVw_Res->addAction(m_ui->Comparewithsavedlist1);
+}
 
+void TFrm_Corvane::SetupStatusBar()
+{
     m_panel0 = new QLabel(QStringLiteral("Computers founded:"), this);
     m_panel0->setObjectName(QStringLiteral("StatusPanel0"));
     m_panel0->setMinimumWidth(105);
@@ -160,7 +188,10 @@ TFrm_Corvane::TFrm_Corvane(QWidget* parent) : QMainWindow(parent), m_ui(std::mak
     // of the thread handing over each one.
     m_progressTimer.setInterval(200);
     connect(&m_progressTimer, &QTimer::timeout, this, &TFrm_Corvane::UpdateProgress);
+}
 
+void TFrm_Corvane::SetupLink()
+{
     TSubPathLabel* link = m_ui->Lbwww;
     link->setAutosize(true);
     link->setTransparent(false);
@@ -169,18 +200,26 @@ TFrm_Corvane::TFrm_Corvane(QWidget* parent) : QMainWindow(parent), m_ui(std::mak
     // Keeps the link's distance to the header's right edge, as laid out at the form's width.
     m_linkRightGap = std::max(8, 834 - (link->x() + link->width()));
     m_ui->PnlHeader->installEventFilter(this);
+    // The browser is looked up while the mouse is on its way to a click.
+    connect(link, &TSubPathLabel::OnMouseEnter, this, &TFrm_Corvane::LookUpBrowser);
+}
 
+void TFrm_Corvane::SetupKeyFilters()
+{
     for (QWidget* field : {static_cast<QWidget*>(m_ui->Ed_IPstart), static_cast<QWidget*>(m_ui->Ed_IPend),
                            static_cast<QWidget*>(m_ui->Ed_IP)})
         field->installEventFilter(this);
     m_ui->LstVw_Res->viewport()->installEventFilter(this);
+}
 
+void TFrm_Corvane::ConnectControls()
+{
     connect(m_ui->But_Scan, &QPushButton::clicked, this, &TFrm_Corvane::But_ScanClick);
     connect(m_ui->But_Stop, &QPushButton::clicked, this, &TFrm_Corvane::But_StopClick);
     connect(m_ui->But_getLocalIPrange, &QPushButton::clicked, this, &TFrm_Corvane::But_getLocalIPrangeClick);
     connect(m_ui->But_IP2Host, &QPushButton::clicked, this, &TFrm_Corvane::But_IP2HostClick);
     connect(m_ui->But_Host2IP, &QPushButton::clicked, this, &TFrm_Corvane::But_Host2IPClick);
-    connect(link, &TSubPathLabel::clicked, this, &TFrm_Corvane::LbwwwClick);
+    connect(m_ui->Lbwww, &TSubPathLabel::clicked, this, &TFrm_Corvane::LbwwwClick);
     connect(m_ui->Opensharedfolders1, &QAction::triggered, this, &TFrm_Corvane::Opensharedfolders1Click);
     connect(m_ui->Savenetworklist1, &QAction::triggered, this, &TFrm_Corvane::Savenetworklist1Click);
     connect(m_ui->Comparewithsavedlist1, &QAction::triggered, this, &TFrm_Corvane::Comparewithsavedlist1Click);
@@ -193,17 +232,13 @@ TFrm_Corvane::TFrm_Corvane(QWidget* parent) : QMainWindow(parent), m_ui(std::mak
                     if (index.column() == 0)
                         LstVw_ResSelectItem(m_ui->LstVw_Res->topLevelItem(index.row()), true);
             });
+}
 
+void TFrm_Corvane::PlaceWindow()
+{
     resize(834, 642);
     if (const QScreen* screen = QGuiApplication::primaryScreen())
         move(screen->availableGeometry().center() - rect().center());
-    FormCreate();
-}
-
-TFrm_Corvane::~TFrm_Corvane()
-{
-    // Rows still holding results (a window destroyed without being closed) give them back here.
-    ClearResults();
 }
 
 QLabel* TFrm_Corvane::statusPanel(int index) const
@@ -231,20 +266,14 @@ void TFrm_Corvane::FormClose()
 
 void TFrm_Corvane::ClearResults()
 {
-    QTreeWidget* list = m_ui->LstVw_Res;
-    for (int i = 0; i < list->topLevelItemCount(); ++i) {
-        QTreeWidgetItem* row = list->topLevelItem(i);
-        release_result(RowResult(row));
-        row->setData(0, ResultRole, QVariant());
-    }
-    list->clear();
+    m_ui->LstVw_Res->clear(); // the rows give their results back
 }
 
 nb_status_result* TFrm_Corvane::RowResult(const QTreeWidgetItem* row)
 {
-    if (!row)
+    if (!row || row->type() != TResultRow::Type)
         return nullptr;
-    return reinterpret_cast<nb_status_result*>(row->data(0, ResultRole).value<quintptr>());
+    return static_cast<const TResultRow*>(row)->result();
 }
 
 bool TFrm_Corvane::RowGone(const QTreeWidgetItem* row)
@@ -331,14 +360,14 @@ bool TFrm_Corvane::eventFilter(QObject* watched, QEvent* event)
 void TFrm_Corvane::SetLocalIPRange()
 {
     const corvane::TLocalLan lan = corvane::local_lan();
-    const QString dotted = corvane::net_order_dotted(lan.address);
+    const QString dotted = corvane::ipv4::dotted(corvane::ipv4::TNetAddr {lan.address});
     m_ui->Ed_IP->setText(dotted);
     setWindowTitle(QStringLiteral("Corvane v1.1 Beta (Local IP: ") + dotted + QStringLiteral(")"));
     const corvane::TLanRange& range = lan.range;
     if (!range.found)
         return;
-    m_ui->Ed_IPstart->setText(corvane::net_order_dotted(range.first));
-    m_ui->Ed_IPend->setText(corvane::net_order_dotted(range.last));
+    m_ui->Ed_IPstart->setText(corvane::ipv4::dotted(corvane::ipv4::TNetAddr {range.first}));
+    m_ui->Ed_IPend->setText(corvane::ipv4::dotted(corvane::ipv4::TNetAddr {range.last}));
 }
 
 void TFrm_Corvane::But_getLocalIPrangeClick()
@@ -413,8 +442,9 @@ void TFrm_Corvane::But_StopClick()
 
 void TFrm_Corvane::PingRange(const QString& firstText, const QString& lastText)
 {
-    const std::uint32_t first = ::inet_addr(firstText.toLatin1().constData());
-    const std::uint32_t last = ::inet_addr(lastText.toLatin1().constData());
+    using namespace corvane::ipv4;
+    const TNetAddr firstNet = inet_addr_value(firstText);
+    const TNetAddr lastNet = inet_addr_value(lastText);
 
     bool isNumber = false;
     const int timeout = m_ui->Ed_timeout->text().toInt(&isNumber);
@@ -425,18 +455,16 @@ void TFrm_Corvane::PingRange(const QString& firstText, const QString& lastText)
         m_ui->Ed_timeout->setText(QStringLiteral("30"));
     }
 
-    // Host order compared as signed numbers: 128.0.0.0 and above lie below 0.0.0.0.
-    const auto signedHost = [](std::uint32_t netOrder) { return static_cast<std::int32_t>(ntohl(netOrder)); };
-    if (signedHost(last) < signedHost(first) || first == 0 || last == 0)
+    const THostAddr first = firstNet.host();
+    const THostAddr last = lastNet.host();
+    if (!walkable(first, last) || firstNet.value == 0 || lastNet.value == 0)
         return;
 
     m_pingReasons.clear();
     m_pingDone = 0;
-    ShowProgress(std::uint64_t(std::int64_t{signedHost(last)} - signedHost(first) + 1), false,
-                 [this] { return m_pingDone; });
-    std::uint32_t current = first;
-    while (signedHost(current) <= signedHost(last)) {
-        m_Ping1->SetAddress(corvane::net_order_dotted(current));
+    ShowProgress(walk_length(first, last), false, [this] { return m_pingDone; });
+    for (THostAddr current = first; walkable(current, last); ++current.value) {
+        m_Ping1->SetAddress(dotted(current));
         m_Ping1->Ping();
         ++m_pingDone;
         UpdateProgress();
@@ -445,7 +473,6 @@ void TFrm_Corvane::PingRange(const QString& firstText, const QString& lastText)
         // Ends after the last address, so a range ending at 127.255.255.255 does not wrap on.
         if (current == last)
             break;
-        current = htonl(ntohl(current) + 1);
     }
     HideProgress();
     if (m_closed)
@@ -483,18 +510,16 @@ void TFrm_Corvane::Ping1Display(QObject*, TICMP*, const QString& Msg)
 
 void TFrm_Corvane::NetBiosStat1Receive(TNBTscanThread*, const QString& IP, nb_status_result* Result)
 {
-    if (m_closed || IP == LastNbtIP) {
-        release_result(Result);
+    TResultPtr owned(Result);
+    if (m_closed || IP == LastNbtIP)
         return;
-    }
     LastNbtIP = IP;
     const TNameTableSummary summary = SummarizeNameTable(Result);
     QStringList columns{IP};
     columns << NetBiosRowTexts(summary);
     columns.insert(ColVendor, QString());
-    auto* row = new QTreeWidgetItem(columns);
+    auto* row = new TResultRow(columns, std::move(owned));
     row->setToolTip(ColUserName, columns.at(ColUserName)); // a long user list does not fit its column
-    row->setData(0, ResultRole, QVariant::fromValue(reinterpret_cast<quintptr>(Result)));
     // The neighbour table is read now, while the exchange has just filled it.
     const corvane::TVendorSource source = corvane::vendor_source(Result, IP);
     if (source.mac)
@@ -639,11 +664,7 @@ void TFrm_Corvane::Savenetworklist()
     dialog.setDefaultSuffix(QStringLiteral("txt"));
     dialog.setNameFilters({QStringLiteral("TXT (*.txt)"), QStringLiteral("All (*)")});
     dialog.setOption(QFileDialog::DontConfirmOverwrite);
-    QString fileName;
-    if (m_saveDialogHook)
-        fileName = m_saveDialogHook(dialog);
-    else if (dialog.exec() == QDialog::Accepted)
-        fileName = dialog.selectedFiles().value(0);
+    const QString fileName = m_desktop->chooseFile(dialog);
     if (fileName.isEmpty())
         return;
 
@@ -686,11 +707,7 @@ void TFrm_Corvane::Comparewithsavedlist()
     dialog.setAcceptMode(QFileDialog::AcceptOpen);
     dialog.setFileMode(QFileDialog::ExistingFile);
     dialog.setNameFilters({QStringLiteral("TXT (*.txt)"), QStringLiteral("JSON (*.json)"), QStringLiteral("All (*)")});
-    QString fileName;
-    if (m_compareDialogHook)
-        fileName = m_compareDialogHook(dialog);
-    else if (dialog.exec() == QDialog::Accepted)
-        fileName = dialog.selectedFiles().value(0);
+    const QString fileName = m_desktop->chooseFile(dialog);
     if (fileName.isEmpty())
         return;
     const corvane::THostListFile before = corvane::read_host_list_file(QDir::toNativeSeparators(fileName));
@@ -744,29 +761,96 @@ void TFrm_Corvane::Opensharedfolders()
         return;
     const QString parameter = SharedFoldersParameter(selected.first()->text(1));
     const QUrl url = SharedFoldersUrl(parameter);
-    if (m_shareOpener)
-        m_shareOpener(parameter, url);
-    else if (!url.isEmpty())
-        QDesktopServices::openUrl(url);
+    m_desktop->openShare(parameter, url);
 }
 
 void TFrm_Corvane::LbwwwClick()
 {
     const QString ver = get_file_version(QCoreApplication::applicationFilePath());
     const QString link = m_ui->Lbwww->GetSubPath();
-    open_in_browser(link + QStringLiteral("?fromApp=Corvane&ver=") + ver);
+    m_browserPending << link + QStringLiteral("?fromApp=Corvane&ver=") + ver;
+    if (m_browserExec.isEmpty())
+        LookUpBrowser(); // it opens the address once the browser is known
+    else
+        BrowserFound(m_browserExec);
+}
+
+void TFrm_Corvane::LookUpBrowser()
+{
+    // xdg-mime may take seconds; the window goes on meanwhile. A browser once found is kept.
+    if (m_browserLookup || !m_browserExec.isEmpty())
+        return;
+    m_browserLookup = true;
+    TDesktop* desktop = m_desktop;
+    const int generation = m_lookupGeneration;
+    m_lookupPool.start([this, desktop, generation] {
+        const QString exec = desktop->browserExec();
+        QMetaObject::invokeMethod(
+            this,
+            [this, exec, generation] {
+                if (generation == m_lookupGeneration)
+                    BrowserFound(exec);
+            },
+            Qt::QueuedConnection);
+    });
+}
+
+void TFrm_Corvane::BrowserFound(const QString& exec)
+{
+    m_browserLookup = false;
+    m_browserExec = exec;
+    const QStringList urls = std::exchange(m_browserPending, {});
+    for (const QString& url : urls)
+        corvane::platform::launch_browser(exec, url, [this](const QString& program, const QStringList& args) {
+            m_desktop->launchBrowser(program, args);
+            return true;
+        });
+}
+
+void TFrm_Corvane::setDesktop(TDesktop* desktop)
+{
+    // A lookup under way asks the desktop being replaced: it ends first, and its answer is dropped.
+    m_lookupPool.waitForDone();
+    ++m_lookupGeneration;
+    m_browserLookup = false;
+    m_browserExec.clear();
+    m_desktop = desktop ? desktop : &m_systemDesktop;
+    if (!m_browserPending.isEmpty())
+        LookUpBrowser();
 }
 
 void TFrm_Corvane::ShowMessage(QMessageBox::Icon icon, const QString& text)
 {
-    if (m_messageHook) {
-        m_messageHook(icon, text);
-        return;
-    }
+    m_desktop->message(this, icon, text);
+}
+
+void TDesktop::message(QWidget* parent, QMessageBox::Icon icon, const QString& text)
+{
     // A carriage return alone breaks no line in a Qt label.
     QString shown = text;
     shown.replace(QLatin1Char('\r'), QLatin1Char('\n'));
     QMessageBox box(icon, icon == QMessageBox::Critical ? QStringLiteral("Error") : QStringLiteral("Information"),
-                    shown, QMessageBox::Ok, this);
+                    shown, QMessageBox::Ok, parent);
     box.exec();
+}
+
+QString TDesktop::chooseFile(QFileDialog& dialog)
+{
+    return dialog.exec() == QDialog::Accepted ? dialog.selectedFiles().value(0) : QString();
+}
+
+void TDesktop::openShare(const QString&, const QUrl& url)
+{
+    if (!url.isEmpty())
+        QDesktopServices::openUrl(url);
+}
+
+QString TDesktop::browserExec()
+{
+    return corvane::platform::default_browser_exec();
+}
+
+void TDesktop::launchBrowser(const QString& program, const QStringList& args)
+{
+    corvane::platform::start_detached(program, args);
 }

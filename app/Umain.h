@@ -7,10 +7,14 @@
 #include <QPointer>
 #include <QSet>
 #include <QString>
+#include <QStringList>
+#include <QThreadPool>
 #include <QTimer>
+#include <QTreeWidgetItem>
 #include <QUrl>
 
 #include "netbios/nbtscan.h"
+#include "netbios/netBios_procs.h"
 #include "support/Vendors.h"
 
 #include <cstdint>
@@ -22,13 +26,43 @@ class QFileDialog;
 class QLabel;
 class QProgressBar;
 class QObject;
-class QTreeWidgetItem;
 class TICMP;
 class TPing;
 
 namespace Ui {
 class TFrm_Corvane;
 }
+
+// What the window asks of the desktop and a test cannot click: message boxes, the file dialogs, the
+// file manager and the web browser. This one does the real thing; tests put a stand-in in its place.
+class TDesktop
+{
+public:
+    virtual ~TDesktop() = default;
+    virtual void message(QWidget* parent, QMessageBox::Icon icon, const QString& text);
+    // Gets the save or open dialog as set up; returns the chosen file name, empty when cancelled.
+    virtual QString chooseFile(QFileDialog& dialog);
+    // The file browser's parameter text and the smb:// address opened for it (empty: nothing to open).
+    virtual void openShare(const QString& parameter, const QUrl& url);
+    // The default browser's Exec value, or empty. Runs on a pool thread: it may take seconds.
+    virtual QString browserExec();
+    virtual void launchBrowser(const QString& program, const QStringList& args);
+};
+
+// A row of LstVw_Res: it owns the result it shows, so a row removed in any way gives it back.
+class TResultRow : public QTreeWidgetItem
+{
+public:
+    static constexpr int Type = QTreeWidgetItem::UserType + 1;
+    TResultRow(const QStringList& columns, TResultPtr result)
+        : QTreeWidgetItem(columns, Type), m_result(std::move(result))
+    {
+    }
+    nb_status_result* result() const { return m_result.get(); }
+
+private:
+    TResultPtr m_result;
+};
 
 class TFrm_Corvane : public QMainWindow
 {
@@ -39,17 +73,11 @@ public:
     explicit TFrm_Corvane(QWidget* parent = nullptr);
     ~TFrm_Corvane() override;
 
-    // Seams for tests: answer message boxes and the save dialog, replace the share opener.
-    using TMessageHook = std::function<void(QMessageBox::Icon, const QString&)>;
-    void setMessageHook(TMessageHook hook) { m_messageHook = std::move(hook); }
-    // Gets the dialog as set up for the list and returns the chosen file name; empty cancels.
-    using TSaveDialogHook = std::function<QString(const QFileDialog& dialog)>;
-    void setSaveDialogHook(TSaveDialogHook hook) { m_saveDialogHook = std::move(hook); }
-    // The same for the open dialog of "Compare with saved list...".
-    void setCompareDialogHook(TSaveDialogHook hook) { m_compareDialogHook = std::move(hook); }
-    // Gets the file browser's parameter text and the smb:// address opened for it.
-    using TShareOpener = std::function<void(const QString& parameter, const QUrl& url)>;
-    void setShareOpener(TShareOpener opener) { m_shareOpener = std::move(opener); }
+    // Not owned; it must outlive the window. Null puts the real desktop back. A browser lookup under
+    // way is waited for, and the browser is looked up again through the new one.
+    void setDesktop(TDesktop* desktop);
+    // True while the default browser is being looked up.
+    bool BrowserLookupRunning() const { return m_browserLookup; }
 
     QLabel* statusPanel(int index) const;
     // Shown in the status bar while a scan or a sweep runs.
@@ -73,7 +101,7 @@ public:
     TNBTscanThread* ScanThread() const { return m_ScanThread; }
     // True while any scan thread this window started still exists (running or not yet freed).
     bool ScanThreadsAlive() const;
-    // The result a row of LstVw_Res keeps, or null.
+    // The result a row of LstVw_Res owns, or null.
     static nb_status_result* RowResult(const QTreeWidgetItem* row);
     // A greyed row of a host of the compared list that did not answer.
     static bool RowGone(const QTreeWidgetItem* row);
@@ -101,6 +129,16 @@ protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
+    // The constructor's steps, in order.
+    void SetupPing();
+    void SetupRepaintPacing();
+    void SetupListColumns();
+    void SetupMenus();
+    void SetupStatusBar();
+    void SetupLink();
+    void SetupKeyFilters();
+    void ConnectControls();
+    void PlaceWindow();
     void FormCreate();
     void FormClose();
     void Ping1EchoReply(QObject* Sender, TICMP* Icmp, std::int32_t Status);
@@ -115,16 +153,20 @@ private:
     void ShowVendor(QTreeWidgetItem* row, const corvane::TVendorTable& vendors);
     void ShowVendors();
     void ClearComparison();
+    void LookUpBrowser();
+    void BrowserFound(const QString& exec);
 
     std::unique_ptr<Ui::TFrm_Corvane> m_ui;
     TPing* m_Ping1 = nullptr;
     QLabel* m_panel0 = nullptr;
     QLabel* m_panel1 = nullptr;
     QLabel* m_pingReason = nullptr;
-    TMessageHook m_messageHook;
-    TSaveDialogHook m_saveDialogHook;
-    TSaveDialogHook m_compareDialogHook;
-    TShareOpener m_shareOpener;
+    TDesktop m_systemDesktop;
+    TDesktop* m_desktop = &m_systemDesktop;
+    QString m_browserExec; // the default browser, once found
+    bool m_browserLookup = false;
+    int m_lookupGeneration = 0; // a lookup's answer counts only for the desktop it asked
+    QStringList m_browserPending; // addresses clicked while the browser was looked up
     int m_linkRightGap = 0;
 
     bool StopRequested = false;
@@ -141,6 +183,8 @@ private:
     std::uint64_t m_progressTotal = 0;
     bool m_progressDrains = false;
     std::uint64_t m_pingDone = 0;
+    // The browser lookup's thread; it is waited for before the desktop it asks goes away.
+    QThreadPool m_lookupPool;
     // Last, so that it goes first: its reading thread ends before the rest of the window does.
     corvane::TVendorRegistry m_vendors;
 };

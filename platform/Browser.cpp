@@ -8,18 +8,6 @@ namespace corvane::platform {
 
 namespace {
 
-std::function<QString()>& lookup_hook()
-{
-    static std::function<QString()> hook;
-    return hook;
-}
-
-std::function<bool(const QString&, const QStringList&)>& launcher_hook()
-{
-    static std::function<bool(const QString&, const QStringList&)> hook;
-    return hook;
-}
-
 // Value of key in the group of a desktop-entry style file ("[group]", "key = value"), or empty.
 QString key_file_value(const QString& path, QLatin1String group, QLatin1String key)
 {
@@ -100,7 +88,9 @@ QString handler_from_mimeapps()
     return QString();
 }
 
-QString real_lookup()
+} // namespace
+
+QString default_browser_exec()
 {
     QString desktopId = handler_from_xdg_mime();
     if (desktop_entry_path(desktopId).isEmpty())
@@ -108,6 +98,8 @@ QString real_lookup()
     const QString path = desktop_entry_path(desktopId);
     return path.isEmpty() ? QString() : key_file_value(path, QLatin1String("Desktop Entry"), QLatin1String("Exec"));
 }
+
+namespace {
 
 // The general escapes of a string value; any other backslash is left for the quoting rules.
 QString unescape_string_value(const QString& value)
@@ -212,41 +204,29 @@ QString cut_browser_command(const QString& commandLine)
     return desktop_exec_arguments(commandLine, QString()).value(0);
 }
 
-void set_browser_lookup(std::function<QString()> lookup)
+bool start_detached(const QString& program, const QStringList& args)
 {
-    lookup_hook() = std::move(lookup);
+    return QProcess::startDetached(program, args);
 }
 
-void set_browser_launcher(std::function<bool(const QString&, const QStringList&)> launcher)
+bool launch_browser(const QString& exec, const QString& url, const TLauncher& launcher)
 {
-    launcher_hook() = std::move(launcher);
+    const QStringList argv = desktop_exec_arguments(exec, url);
+    if (argv.isEmpty())
+        return false;
+    return launcher(argv.first(), argv.mid(1));
 }
 
 } // namespace corvane::platform
 
-namespace {
-
-QString default_browser_exec()
-{
-    using namespace corvane::platform;
-    return lookup_hook() ? lookup_hook()() : real_lookup();
-}
-
-} // namespace
-
 QString get_default_browser()
 {
-    return corvane::platform::cut_browser_command(default_browser_exec());
+    using namespace corvane::platform;
+    return cut_browser_command(default_browser_exec());
 }
 
 void open_in_browser(const QString& url)
 {
     using namespace corvane::platform;
-    const QStringList argv = desktop_exec_arguments(default_browser_exec(), url);
-    if (argv.isEmpty())
-        return;
-    if (launcher_hook())
-        launcher_hook()(argv.first(), argv.mid(1));
-    else
-        QProcess::startDetached(argv.first(), argv.mid(1));
+    launch_browser(default_browser_exec(), url);
 }

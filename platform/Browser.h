@@ -18,10 +18,17 @@ QStringList desktop_exec_arguments(const QString& exec, const QString& url);
 // The program an Exec value starts (the first of its arguments), or empty.
 QString cut_browser_command(const QString& commandLine);
 
-// Replaces the lookup of the handler's Exec value / the launcher (tests); an empty function restores
-// the real one.
-void set_browser_lookup(std::function<QString()> lookup);
-void set_browser_launcher(std::function<bool(const QString& program, const QStringList& args)> launcher);
+// The Exec value of the text/html handler (xdg-mime, else mimeapps.list, then its desktop entry), or
+// empty. Runs xdg-mime and waits for it (at most 5 s): keep it off the GUI thread.
+QString default_browser_exec();
+
+// Starts a program with its arguments; false when it could not be started.
+using TLauncher = std::function<bool(const QString& program, const QStringList& args)>;
+// Detached, without a shell.
+bool start_detached(const QString& program, const QStringList& args);
+
+// Starts what exec asks for to open url through launcher; nothing (false) when exec names no program.
+bool launch_browser(const QString& exec, const QString& url, const TLauncher& launcher = start_detached);
 
 } // namespace corvane::platform
 

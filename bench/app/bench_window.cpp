@@ -2,17 +2,16 @@
 // into the real (offscreen) window: rows present, longest gap between two event-loop turns, rows per
 // second, peak memory; and a ping sweep of 254 silent namespace addresses at 30 ms from the window
 // against 254 x 30 ms. Medians of three runs. Needs root (port 137, raw ICMP, namespaces).
-#include "app/Umain.h"
 #include "NbResponder.h"
 #include "NetnsLab.h"
 #include "TestSupport.h"
+#include "WindowDriver.h"
 #include "icmp/Icmp.h"
 #include "netbios/nbtscan.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QEventLoop>
-#include <QLineEdit>
 #include <QSet>
 #include <QTabWidget>
 #include <QTest>
@@ -42,12 +41,6 @@ long peak_rss_kib()
     return u.ru_maxrss;
 }
 
-void fill(TFrm_Corvane& w, const QString& first, const QString& last)
-{
-    w.findChild<QLineEdit*>("Ed_IPstart")->setText(first);
-    w.findChild<QLineEdit*>("Ed_IPend")->setText(last);
-}
-
 struct ScanRun
 {
     int rows = 0;
@@ -61,15 +54,15 @@ struct ScanRun
 ScanRun scan_once(const QString& first, const QString& last, int expected)
 {
     ScanRun run;
-    TFrm_Corvane w;
+    WindowDriver win;
+    TFrm_Corvane& w = win.w;
     QEventLoop loop;
     bool done = false;
-    w.setMessageHook([&](QMessageBox::Icon, const QString&) {
+    win.desktop.onBox = [&](QMessageBox::Icon, const QString&) {
         done = true;
         loop.quit();
-    });
-    w.show();
-    fill(w, first, last);
+    };
+    win.setRange(first, last);
     QElapsedTimer clock;
     QElapsedTimer sinceTurn;
     qint64 longest = 0;
@@ -89,7 +82,7 @@ ScanRun scan_once(const QString& first, const QString& last, int expected)
         loop.exec();
     run.seconds = clock.nsecsElapsed() / 1e9;
     turn.stop();
-    auto* res = w.findChild<QTreeWidget*>("LstVw_Res");
+    QTreeWidget* res = win.res;
     run.rows = res->topLevelItemCount();
     QSet<QString> ips;
     for (int i = 0; i < run.rows; ++i)
@@ -192,17 +185,16 @@ void bench_sweep()
     std::printf("echo engine alone, 254 silent addresses at 30 ms: median %.0f ms\n", median(engine));
     std::vector<double> totals;
     for (int run = 0; run < 3; ++run) {
-        TFrm_Corvane w;
-        w.setMessageHook([](QMessageBox::Icon, const QString&) {});
-        w.findChild<QTabWidget*>("PageCtrlRes")->setCurrentIndex(1);
-        w.show();
+        WindowDriver win(false);
+        win.w.findChild<QTabWidget*>("PageCtrlRes")->setCurrentIndex(1);
+        win.w.show();
         // A fresh /24 per run: no neighbour entry left failed by the run before.
-        fill(w, QStringLiteral("10.85.%1.1").arg(run + 1), QStringLiteral("10.85.%1.254").arg(run + 1));
+        win.setRange(QStringLiteral("10.85.%1.1").arg(run + 1), QStringLiteral("10.85.%1.254").arg(run + 1));
         QElapsedTimer t;
         t.start();
-        QTest::mouseClick(w.findChild<QWidget*>("But_Scan"), Qt::LeftButton);
+        win.click("But_Scan");
         const double ms = t.nsecsElapsed() / 1e6;
-        const int rows = w.findChild<QTreeWidget*>("LstVw_Ping")->topLevelItemCount();
+        const int rows = win.w.findChild<QTreeWidget*>("LstVw_Ping")->topLevelItemCount();
         std::printf("  run %d: %d rows in %.0f ms\n", run + 1, rows, ms);
         totals.push_back(ms);
     }

@@ -1,3 +1,4 @@
+#include "GuiTestMain.h"
 #include "app/SubPathLabel.h"
 
 #include <QApplication>
@@ -144,5 +145,5 @@ private Q_SLOTS:
     }
 };
 
-QTEST_MAIN(TestSubPathLabel)
+CORVANE_GUI_TEST_MAIN(TestSubPathLabel)
 #include "test_subpath_label.moc"

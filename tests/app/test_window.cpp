@@ -1,5 +1,5 @@
-#include "app/Umain.h"
-#include "platform/Browser.h"
+#include "GuiTestMain.h"
+#include "WindowDriver.h"
 #include "app/SubPathLabel.h"
 
 #include <QAbstractButton>
@@ -21,6 +21,8 @@
 
 #include "icmp/Ping.h"
 
+using corvane::test::WindowDriver;
+
 namespace {
 
 void hover(QWidget* w, QPoint at)
@@ -31,6 +33,23 @@ void hover(QWidget* w, QPoint at)
                      Qt::NoModifier);
     QCoreApplication::sendEvent(w, &move);
 }
+
+// Calls back for every event of one type the watched object gets.
+class EventTap : public QObject
+{
+public:
+    EventTap(QEvent::Type type, std::function<void()> seen) : m_type(type), m_seen(std::move(seen)) {}
+    bool eventFilter(QObject*, QEvent* event) override
+    {
+        if (event->type() == m_type)
+            m_seen();
+        return false;
+    }
+
+private:
+    QEvent::Type m_type;
+    std::function<void()> m_seen;
+};
 
 } // namespace
 
@@ -256,15 +275,10 @@ private Q_SLOTS:
         QFETCH(QString, over);
         QFETCH(QString, opened);
         QVERIFY(TFrm_Corvane::ProductPage.startsWith(over));
-        TFrm_Corvane w;
-        w.show();
-        QStringList launched;
-        corvane::platform::set_browser_lookup([] { return QStringLiteral("/usr/bin/test-browser"); });
-        corvane::platform::set_browser_launcher([&](const QString& program, const QStringList& args) {
-            launched << program + u'|' + args.join(u'|');
-            return true;
-        });
-        auto* link = w.findChild<TSubPathLabel*>("Lbwww");
+        WindowDriver win;
+        const QStringList& launched = win.desktop.launched;
+        win.desktop.exec = QStringLiteral("/usr/bin/test-browser");
+        auto* link = win.w.findChild<TSubPathLabel*>("Lbwww");
         QVERIFY(link);
         QCOMPARE(link->caption(), TFrm_Corvane::ProductPage);
         // The label measures the scheme's "//" as "++".
@@ -273,28 +287,58 @@ private Q_SLOTS:
         const QPoint at(link->fontMetrics().horizontalAdvance(measured) - 1, link->height() / 2);
         hover(link, at);
         QTest::mouseClick(link, Qt::LeftButton, {}, at);
-        corvane::platform::set_browser_lookup({});
-        corvane::platform::set_browser_launcher({});
-        QCOMPARE(launched, QStringList{QStringLiteral("/usr/bin/test-browser|") + opened});
+        // Opened once the lookup the hover started has answered.
+        QTRY_COMPARE(launched, QStringList{QStringLiteral("/usr/bin/test-browser|") + opened});
+        QCOMPARE(win.desktop.lookups.load(), 1);
+        // Found once: the next click opens at once.
+        QTest::mouseClick(link, Qt::LeftButton, {}, at);
+        QCOMPARE(launched.size(), 2);
+        QCOMPARE(win.desktop.lookups.load(), 1);
     }
 
     void link_click_without_browser_does_nothing()
     {
-        TFrm_Corvane w;
-        w.show();
-        int launched = 0;
-        int boxes = 0;
-        w.setMessageHook([&](QMessageBox::Icon, const QString&) { ++boxes; });
-        corvane::platform::set_browser_lookup([] { return QString(); });
-        corvane::platform::set_browser_launcher([&](const QString&, const QStringList&) { return ++launched > 0; });
-        auto* link = w.findChild<TSubPathLabel*>("Lbwww");
+        WindowDriver win; // its stand-in finds no browser
+        auto* link = win.w.findChild<TSubPathLabel*>("Lbwww");
         const QPoint at(link->width() - 2, link->height() / 2);
         hover(link, at);
         QTest::mouseClick(link, Qt::LeftButton, {}, at);
-        corvane::platform::set_browser_lookup({});
-        corvane::platform::set_browser_launcher({});
-        QCOMPARE(launched, 0);
-        QCOMPARE(boxes, 0);
+        QTRY_VERIFY(win.desktop.lookups == 1 && !win.w.BrowserLookupRunning());
+        QCOMPARE(win.desktop.launched.size(), 0);
+        QCOMPARE(win.boxes.size(), 0);
+    }
+
+    // A lookup that takes a second: the click returns at once, the window goes on handling events
+    // and repainting, and the browser starts when the lookup answers.
+    void slow_browser_lookup_keeps_window_responsive()
+    {
+        WindowDriver win;
+        QVERIFY(QTest::qWaitForWindowExposed(&win.w));
+        win.desktop.exec = QStringLiteral("/usr/bin/test-browser %u");
+        win.desktop.lookupMs = 1000;
+        auto* link = win.w.findChild<TSubPathLabel*>("Lbwww");
+        // An event posted at the click is handled before the lookup ends, not after it.
+        QStringList handled;
+        QObject::connect(link, &TSubPathLabel::clicked, &win.w, [&] {
+            QMetaObject::invokeMethod(
+                &win.w, [&] { handled << (win.desktop.launched.isEmpty() ? "before launch" : "after launch"); },
+                Qt::QueuedConnection);
+        });
+        int paints = 0;
+        EventTap painted(QEvent::Paint, [&] { paints += win.desktop.launched.isEmpty() ? 1 : 0; });
+        link->installEventFilter(&painted);
+        const QPoint at(link->width() - 2, link->height() / 2);
+        hover(link, at);
+        QTest::mouseClick(link, Qt::LeftButton, {}, at);
+        QVERIFY(win.w.BrowserLookupRunning());
+        QVERIFY(win.desktop.launched.isEmpty());
+        link->update();
+        QTRY_VERIFY_WITH_TIMEOUT(!win.desktop.launched.isEmpty(), 10000);
+        QCOMPARE(handled, QStringList{"before launch"});
+        QVERIFY(paints > 0);
+        QCOMPARE(win.desktop.launched.size(), 1);
+        QCOMPARE(win.desktop.launched[0], QStringLiteral("/usr/bin/test-browser|") + TFrm_Corvane::ProductPage
+                                              + QStringLiteral("?fromApp=Corvane&ver=1.1.0.0"));
     }
 
     void scan_on_other_pages_only_empties_errors_data()
@@ -307,13 +351,13 @@ private Q_SLOTS:
     void scan_on_other_pages_only_empties_errors()
     {
         QFETCH(int, page);
-        TFrm_Corvane w;
-        QStringList boxes;
-        w.setMessageHook([&](QMessageBox::Icon, const QString& text) { boxes << text; });
+        WindowDriver win(false);
+        TFrm_Corvane& w = win.w;
+        const QStringList& boxes = win.boxes;
         w.findChild<QTabWidget*>("PageCtrlRes")->setCurrentIndex(page);
         w.findChild<QPlainTextEdit*>("Lst_err")->setPlainText(QStringLiteral("old line"));
         w.findChild<QPlainTextEdit*>("Lst_HostInfo")->setPlainText(QStringLiteral("kept"));
-        QTest::mouseClick(w.findChild<QWidget*>("But_Scan"), Qt::LeftButton);
+        win.click("But_Scan");
         QCOMPARE(w.findChild<QPlainTextEdit*>("Lst_err")->toPlainText(), QString());
         QCOMPARE(w.findChild<QPlainTextEdit*>("Lst_HostInfo")->toPlainText(), QStringLiteral("kept"));
         QVERIFY(!w.ScanThreadsAlive());
@@ -323,11 +367,10 @@ private Q_SLOTS:
 
     void stop_without_scan_changes_nothing()
     {
-        TFrm_Corvane w;
-        int boxes = 0;
-        w.setMessageHook([&](QMessageBox::Icon, const QString&) { ++boxes; });
-        QTest::mouseClick(w.findChild<QWidget*>("But_Stop"), Qt::LeftButton);
-        QCOMPARE(boxes, 0);
+        WindowDriver win(false);
+        TFrm_Corvane& w = win.w;
+        win.click("But_Stop");
+        QCOMPARE(win.boxes.size(), 0);
         QVERIFY(w.ScanThread() == nullptr);
         QCOMPARE(w.statusPanel(1)->text(), QStringLiteral("0"));
     }
@@ -335,15 +378,13 @@ private Q_SLOTS:
     // A range the scan thread does not walk: it ends at once, sending nothing.
     void scan_of_no_range_reports_zero()
     {
-        TFrm_Corvane w;
-        QStringList boxes;
-        w.setMessageHook([&](QMessageBox::Icon icon, const QString& text) {
-            QCOMPARE(icon, QMessageBox::Information);
-            boxes << text;
-        });
+        WindowDriver win(false);
+        TFrm_Corvane& w = win.w;
+        const QStringList& boxes = win.boxes;
+        win.desktop.onBox = [&](QMessageBox::Icon icon, const QString&) { QCOMPARE(icon, QMessageBox::Information); };
         w.statusPanel(1)->setText(QStringLiteral("7"));
         w.findChild<QLineEdit*>("Ed_IPstart")->setText(QStringLiteral("not an address"));
-        QTest::mouseClick(w.findChild<QWidget*>("But_Scan"), Qt::LeftButton);
+        win.click("But_Scan");
         QVERIFY(w.ScanThread() != nullptr);
         QTRY_COMPARE(boxes, QStringList{QStringLiteral("Scanning finished.\rComputers founded: 0")});
         QCOMPARE(w.statusPanel(1)->text(), QStringLiteral("0"));
@@ -378,9 +419,10 @@ private Q_SLOTS:
 
     void save_dialog_settings()
     {
-        TFrm_Corvane w;
+        WindowDriver win(false);
+        TFrm_Corvane& w = win.w;
         int asked = 0;
-        w.setSaveDialogHook([&](const QFileDialog& dialog) {
+        win.desktop.fileAnswer = [&](const QFileDialog& dialog) {
             ++asked;
             [&] {
                 QCOMPARE(dialog.acceptMode(), QFileDialog::AcceptSave);
@@ -389,12 +431,10 @@ private Q_SLOTS:
                 QVERIFY(dialog.testOption(QFileDialog::DontConfirmOverwrite));
             }();
             return QString(); // cancelled
-        });
-        int boxes = 0;
-        w.setMessageHook([&](QMessageBox::Icon, const QString&) { ++boxes; });
+        };
         w.findChild<QAction*>("Savenetworklist1")->trigger();
         QCOMPARE(asked, 1);
-        QCOMPARE(boxes, 0);
+        QCOMPARE(win.boxes.size(), 0);
     }
 
     void save_empty_list_writes_heading()
@@ -407,12 +447,10 @@ private Q_SLOTS:
         old.write("an older and much longer content than the heading line alone, replaced whole\r\n"
                   "second line\r\n");
         old.close();
-        TFrm_Corvane w;
-        w.setSaveDialogHook([&](const QFileDialog&) { return name; });
-        int boxes = 0;
-        w.setMessageHook([&](QMessageBox::Icon, const QString&) { ++boxes; });
-        w.findChild<QAction*>("Savenetworklist1")->trigger();
-        QCOMPARE(boxes, 0);
+        WindowDriver win(false);
+        win.desktop.fileAnswer = [&](const QFileDialog&) { return name; };
+        win.w.findChild<QAction*>("Savenetworklist1")->trigger();
+        QCOMPARE(win.boxes.size(), 0);
         QFile saved(name);
         QVERIFY(saved.open(QIODevice::ReadOnly));
         QCOMPARE(saved.readAll(), QByteArray("IP               CompName         UserName         WorkGroup        "
@@ -429,14 +467,12 @@ private Q_SLOTS:
         blocker.write("x");
         blocker.close();
         const QString name = dir.filePath(QStringLiteral("plain/hosts.txt"));
-        TFrm_Corvane w;
-        w.setSaveDialogHook([&](const QFileDialog&) { return name; });
-        QList<QPair<QMessageBox::Icon, QString>> boxes;
-        w.setMessageHook([&](QMessageBox::Icon icon, const QString& text) { boxes.append({icon, text}); });
-        w.findChild<QAction*>("Savenetworklist1")->trigger();
-        QCOMPARE(boxes.size(), 1);
-        QCOMPARE(boxes[0].first, QMessageBox::Critical);
-        QCOMPARE(boxes[0].second, QStringLiteral("Cannot create file ") + name);
+        WindowDriver win(false);
+        win.desktop.fileAnswer = [&](const QFileDialog&) { return name; };
+        win.w.findChild<QAction*>("Savenetworklist1")->trigger();
+        QCOMPARE(win.boxes.size(), 1);
+        QCOMPARE(win.icons[0], QMessageBox::Critical);
+        QCOMPARE(win.boxes[0], QStringLiteral("Cannot create file ") + name);
         QCOMPARE(QDir(dir.path()).entryList(QDir::NoDotAndDotDot | QDir::AllEntries), QStringList{"plain"});
         QVERIFY(blocker.open(QIODevice::ReadOnly));
         QCOMPARE(blocker.readAll(), QByteArray("x"));
@@ -444,14 +480,10 @@ private Q_SLOTS:
 
     void shares_without_selection_do_nothing()
     {
-        TFrm_Corvane w;
-        w.show();
-        int opened = 0;
-        w.setShareOpener([&](const QString&, const QUrl&) { ++opened; });
-        w.findChild<QAction*>("Opensharedfolders1")->trigger();
-        auto* list = w.findChild<QTreeWidget*>("LstVw_Res");
-        QTest::mouseDClick(list->viewport(), Qt::LeftButton, {}, QPoint(20, 20));
-        QCOMPARE(opened, 0);
+        WindowDriver win;
+        win.w.findChild<QAction*>("Opensharedfolders1")->trigger();
+        QTest::mouseDClick(win.res->viewport(), Qt::LeftButton, {}, QPoint(20, 20));
+        QCOMPARE(win.desktop.shares.size(), 0);
     }
 
     void menu_items_in_order()
@@ -507,15 +539,14 @@ private Q_SLOTS:
 
     void get_lan_ips_shows_no_box_without_fault()
     {
-        TFrm_Corvane w;
-        int boxes = 0;
-        w.setMessageHook([&](QMessageBox::Icon, const QString&) { ++boxes; });
+        WindowDriver win(false);
+        TFrm_Corvane& w = win.w;
         w.findChild<QLineEdit*>("Ed_IP")->setText(QStringLiteral("x"));
-        QTest::mouseClick(w.findChild<QWidget*>("But_getLocalIPrange"), Qt::LeftButton);
-        QCOMPARE(boxes, 0);
+        win.click("But_getLocalIPrange");
+        QCOMPARE(win.boxes.size(), 0);
         QCOMPARE(w.findChild<QLineEdit*>("Ed_IP")->text(), w.windowTitle().section(u' ', 5).chopped(1));
     }
 };
 
-QTEST_MAIN(TestWindow)
+CORVANE_GUI_TEST_MAIN(TestWindow)
 #include "test_window.moc"

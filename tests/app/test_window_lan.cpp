@@ -1,9 +1,10 @@
 // The real window on a private LAN: its range fill inside private network, UTS and mount namespaces,
 // where the test decides the host name, its /etc/hosts entry and the interfaces; and a node-status
 // scan of Samba nmbd hosts.
-#include "app/Umain.h"
+#include "GuiTestMain.h"
 #include "NetnsLab.h"
 #include "TestSupport.h"
+#include "WindowDriver.h"
 
 #include <QAction>
 #include <QApplication>
@@ -23,9 +24,8 @@
 using corvane::test::NetnsLab;
 
 namespace {
-int child_main(int argc, char* argv[])
+int child_main(int, char**)
 {
-    QApplication app(argc, argv);
     TFrm_Corvane w;
     std::printf("%s|%s|%s|%s\n", qPrintable(w.windowTitle()),
                 qPrintable(w.findChild<QLineEdit*>("Ed_IP")->text()),
@@ -175,13 +175,10 @@ private Q_SLOTS:
 
         NetnsLab::ScopedEnter in(lab, "scan"); // the window's scan thread is born in here
         QVERIFY(in.ok());
-        TFrm_Corvane w;
-        QStringList boxes;
-        w.setMessageHook([&](QMessageBox::Icon, const QString& text) { boxes << text; });
-        w.show();
-        w.findChild<QLineEdit*>("Ed_IPstart")->setText("10.79.0.1");
-        w.findChild<QLineEdit*>("Ed_IPend")->setText("10.79.0.30");
-        QTest::mouseClick(w.findChild<QWidget*>("But_Scan"), Qt::LeftButton);
+        corvane::test::WindowDriver win;
+        TFrm_Corvane& w = win.w;
+        const QStringList& boxes = win.boxes;
+        win.scan("10.79.0.1", "10.79.0.30");
         QTRY_VERIFY_WITH_TIMEOUT(boxes.size() == 1 && !w.ScanThreadsAlive(), 30000);
         QCOMPARE(boxes, QStringList{"Scanning finished.\rComputers founded: 3"});
         QCOMPARE(w.statusPanel(1)->text(), QStringLiteral("3"));
@@ -230,7 +227,7 @@ private Q_SLOTS:
         // arrived, which two scans need not share, so the rows are compared as sorted lines.
         QTemporaryDir dir;
         const QString saved = dir.filePath("hosts.txt");
-        w.setSaveDialogHook([&](const QFileDialog&) { return saved; });
+        win.desktop.fileAnswer = [&](const QFileDialog&) { return saved; };
         w.findChild<QAction*>("Savenetworklist1")->trigger();
         QFile file(saved);
         QVERIFY(file.open(QIODevice::ReadOnly));
@@ -247,12 +244,6 @@ private Q_SLOTS:
     }
 };
 
-int main(int argc, char* argv[])
-{
-    if (qEnvironmentVariableIsSet("CORVANE_LAN_CHILD"))
-        return child_main(argc, argv);
-    QApplication app(argc, argv);
-    TestWindowLan test;
-    return QTest::qExec(&test, argc, argv);
-}
+CORVANE_GUI_TEST_MAIN(TestWindowLan, corvane::test::Loopback::Machine,
+                      [](int, char**) { return qEnvironmentVariableIsSet("CORVANE_LAN_CHILD"); }, child_main)
 #include "test_window_lan.moc"

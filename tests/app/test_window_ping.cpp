@@ -1,8 +1,9 @@
 // Ping sweeps of the real window from inside a private network namespace: live hosts, hosts that
 // ignore echoes, the range rules, the time-out field, Stop and nested sweeps.
-#include "app/Umain.h"
+#include "GuiTestMain.h"
 #include "NetnsLab.h"
 #include "TestSupport.h"
+#include "WindowDriver.h"
 
 #include "icmp/Ping.h"
 
@@ -32,22 +33,16 @@ const QString kLive5 = QStringLiteral("10.78.0.5");
 const QString kQuiet6 = QStringLiteral("10.78.0.6");
 const QString kTimedOut = QStringLiteral("Cannot ping, status=11010");
 
-struct Window
+// The driver on the Ping page.
+struct Window : corvane::test::WindowDriver
 {
-    TFrm_Corvane w;
-    QStringList boxes;
-    QList<QMessageBox::Icon> icons;
     QTreeWidget* list = w.findChild<QTreeWidget*>("LstVw_Ping");
     QLineEdit* timeout = w.findChild<QLineEdit*>("Ed_timeout");
     // Runs after each row is added, from the window's own event processing.
     std::function<void(int rows)> afterRow;
 
-    Window()
+    Window() : WindowDriver(false)
     {
-        w.setMessageHook([this](QMessageBox::Icon icon, const QString& text) {
-            icons << icon;
-            boxes << text;
-        });
         w.findChild<QTabWidget*>("PageCtrlRes")->setCurrentIndex(1);
         QObject::connect(list->model(), &QAbstractItemModel::rowsInserted, &w, [this] {
             const int rows = list->topLevelItemCount();
@@ -55,30 +50,9 @@ struct Window
         });
         w.show();
     }
-    void sweep(const QString& first, const QString& last)
-    {
-        w.findChild<QLineEdit*>("Ed_IPstart")->setText(first);
-        w.findChild<QLineEdit*>("Ed_IPend")->setText(last);
-        QTest::mouseClick(w.findChild<QWidget*>("But_Scan"), Qt::LeftButton);
-    }
-    QStringList captions() const
-    {
-        QStringList c;
-        for (int i = 0; i < list->topLevelItemCount(); ++i)
-            c << list->topLevelItem(i)->text(0);
-        return c;
-    }
-    QStringList statuses() const
-    {
-        QStringList s;
-        for (int i = 0; i < list->topLevelItemCount(); ++i)
-            s << list->topLevelItem(i)->text(1);
-        return s;
-    }
-    void click(const char* button)
-    {
-        QTest::mouseClick(w.findChild<QWidget*>(button), Qt::LeftButton);
-    }
+    void sweep(const QString& first, const QString& last) { scan(first, last); }
+    QStringList captions() const { return corvane::test::columnTexts(list, 0); }
+    QStringList statuses() const { return corvane::test::columnTexts(list, 1); }
 };
 
 } // namespace
@@ -130,11 +104,9 @@ private Q_SLOTS:
             progress << (win.w.progressBar()->isVisible() ? win.w.progressBar()->text() : "hidden") + " / "
                             + win.w.statusPanel(0)->text() + " " + win.w.statusPanel(1)->text();
         };
-        win.w.setMessageHook([&](QMessageBox::Icon icon, const QString& text) {
-            win.icons << icon;
-            win.boxes << text;
+        win.desktop.onBox = [&](QMessageBox::Icon, const QString&) {
             progress << (win.w.progressBar()->isVisible() ? "shown at box" : "hidden at box");
-        });
+        };
         win.sweep(kLive3, kQuiet6);
         QCOMPARE(progress, (QStringList{"0 of 4 / Computers founded: 5", "1 of 4 / Computers founded: 5",
                                         "2 of 4 / Computers founded: 5", "3 of 4 / Computers founded: 5",
@@ -349,9 +321,8 @@ private:
 
 // The window as the calling user: two sweeps of first..last, each printed as its rows, the Errors
 // page, the status bar's reason, the boxes and the two panels.
-static int unprivilegedSweeps(int argc, char* argv[])
+static int unprivilegedSweeps(int, char* argv[])
 {
-    QApplication app(argc, argv);
     Window win;
     for (int sweep = 0; sweep < 2; ++sweep) {
         win.boxes.clear();
@@ -366,12 +337,8 @@ static int unprivilegedSweeps(int argc, char* argv[])
     return 0;
 }
 
-int main(int argc, char* argv[])
-{
-    if (argc == 4 && std::strcmp(argv[1], "--unprivileged-sweeps") == 0)
-        return unprivilegedSweeps(argc, argv);
-    QApplication app(argc, argv);
-    TestWindowPing test;
-    return QTest::qExec(&test, argc, argv);
-}
+CORVANE_GUI_TEST_MAIN(
+    TestWindowPing, corvane::test::Loopback::Machine,
+    [](int argc, char** argv) { return argc == 4 && std::strcmp(argv[1], "--unprivileged-sweeps") == 0; },
+    unprivilegedSweeps)
 #include "test_window_ping.moc"

@@ -1,8 +1,9 @@
 // The real window scanning loopback NetBIOS peers on 127.0.0.x:137: rows, repeats, error lines, Stop,
 // the host-information box, the saved list and the share opener.
-#include "app/Umain.h"
+#include "GuiTestMain.h"
 #include "NbResponder.h"
 #include "TestSupport.h"
+#include "WindowDriver.h"
 #include "support/ResultText.h"
 
 #include <QAction>
@@ -68,60 +69,7 @@ struct Peer
     }
 };
 
-QStringList rowTexts(const QTreeWidgetItem* item)
-{
-    QStringList t;
-    for (int c = 0; c < item->columnCount(); ++c)
-        t << item->text(c);
-    return t;
-}
-
-QStringList allRows(const QTreeWidget* list)
-{
-    QStringList rows;
-    for (int i = 0; i < list->topLevelItemCount(); ++i)
-        rows << rowTexts(list->topLevelItem(i)).join(u'|');
-    return rows;
-}
-
-struct Window
-{
-    TFrm_Corvane w;
-    QStringList boxes;
-    QTreeWidget* res = w.findChild<QTreeWidget*>("LstVw_Res");
-    QPlainTextEdit* info = w.findChild<QPlainTextEdit*>("Lst_HostInfo");
-    QPlainTextEdit* err = w.findChild<QPlainTextEdit*>("Lst_err");
-
-    Window()
-    {
-        w.setMessageHook([this](QMessageBox::Icon, const QString& text) { boxes << text; });
-        w.show();
-    }
-    ~Window()
-    {
-        // Never leave a scan thread running past the test.
-        QPointer<TNBTscanThread> t = w.ScanThread();
-        if (t)
-            t->Terminate();
-        QTRY_VERIFY_WITH_TIMEOUT(!w.ScanThreadsAlive(), 10000);
-    }
-    void scan(const QString& first, const QString& last)
-    {
-        w.findChild<QLineEdit*>("Ed_IPstart")->setText(first);
-        w.findChild<QLineEdit*>("Ed_IPend")->setText(last);
-        QTest::mouseClick(w.findChild<QWidget*>("But_Scan"), Qt::LeftButton);
-    }
-    bool waitDone(int scans = 1, int ms = 10000)
-    {
-        (void)QTest::qWaitFor([&] { return boxes.size() >= scans && !w.ScanThreadsAlive(); }, ms);
-        return boxes.size() == scans && !w.ScanThreadsAlive();
-    }
-    void select(int row)
-    {
-        const QRect r = res->visualItemRect(res->topLevelItem(row));
-        QTest::mouseClick(res->viewport(), Qt::LeftButton, {}, r.center());
-    }
-};
+using Window = WindowDriver;
 
 // True when the widget, painted now, shows more than one colour inside rect.
 bool paintsText(QWidget* widget, const QRect& rect)
@@ -317,7 +265,7 @@ private Q_SLOTS:
         QTRY_VERIFY_WITH_TIMEOUT(win.res->topLevelItemCount() >= 30, 10000);
         QVERIFY(win.w.ScanThread() != nullptr);
         QVERIFY(win.w.progressBar()->isVisible());
-        QTest::mouseClick(win.w.findChild<QWidget*>("But_Stop"), Qt::LeftButton);
+        win.click("But_Stop");
         QVERIFY(!win.w.progressBar()->isVisible());
         QVERIFY(win.waitDone(1, 5000));
         const int rows = win.res->topLevelItemCount();
@@ -338,10 +286,7 @@ private Q_SLOTS:
         Window win;
         QProgressBar* bar = win.w.progressBar();
         bool shownAtBox = true;
-        win.w.setMessageHook([&](QMessageBox::Icon, const QString& text) {
-            win.boxes << text;
-            shownAtBox = bar->isVisible();
-        });
+        win.desktop.onBox = [&](QMessageBox::Icon, const QString&) { shownAtBox = bar->isVisible(); };
         QStringList texts;
         QStringList panels;
         QList<int> values;
@@ -396,22 +341,18 @@ private Q_SLOTS:
                 {node_status_answer(q.transactionId(), {{"PC53", 0x00, U}}), dotted_host_order("127.0.0.53"), 1700}};
         });
         QVERIFY2(responder.start(), qPrintable(responder.lastError()));
-        TFrm_Corvane w;
-        auto* res = w.findChild<QTreeWidget*>("LstVw_Res");
-        QStringList boxes;
+        WindowDriver win(false);
+        TFrm_Corvane& w = win.w;
+        QTreeWidget* res = win.res;
+        const QStringList& boxes = win.boxes;
         QStringList panelDuringBox;
-        w.setMessageHook([&](QMessageBox::Icon, const QString& text) {
-            boxes << text;
+        win.desktop.onBox = [&](QMessageBox::Icon, const QString&) {
             panelDuringBox << w.statusPanel(1)->text();
             if (boxes.size() == 1) // the box stays open until the late row is in
                 (void)QTest::qWaitFor([&] { return res->topLevelItemCount() == 3; }, 5000);
-        });
-        w.findChild<QLineEdit*>("Ed_IPstart")->setText("127.0.0.51");
-        w.findChild<QLineEdit*>("Ed_IPend")->setText("127.0.0.51");
-        QTest::mouseClick(w.findChild<QWidget*>("But_Scan"), Qt::LeftButton);
-        w.findChild<QLineEdit*>("Ed_IPstart")->setText("127.0.0.52");
-        w.findChild<QLineEdit*>("Ed_IPend")->setText("127.0.0.52");
-        QTest::mouseClick(w.findChild<QWidget*>("But_Scan"), Qt::LeftButton);
+        };
+        win.scan("127.0.0.51", "127.0.0.51");
+        win.scan("127.0.0.52", "127.0.0.52");
         QTRY_VERIFY_WITH_TIMEOUT(boxes.size() == 2 && !w.ScanThreadsAlive(), 10000);
         QCOMPARE(boxes, (QStringList{done(2), done(3)}));
         QCOMPARE(panelDuringBox, (QStringList{"0", "3"}));
@@ -419,7 +360,7 @@ private Q_SLOTS:
     }
 
     // The next Scan gives every kept result back (the sanitizer build sees a double or missing
-    // release) and empties the list and the host box.
+    // release), as does a row deleted on its own, and empties the list and the host box.
     void nextScanReleasesResults()
     {
         Peer peer;
@@ -434,6 +375,8 @@ private Q_SLOTS:
         QVERIFY(!win.info->toPlainText().isEmpty());
         for (int i = 0; i < 4; ++i)
             QVERIFY(TFrm_Corvane::RowResult(win.res->topLevelItem(i)) != nullptr);
+        delete win.res->takeTopLevelItem(3); // a row removed by other means gives its result back too
+        QCOMPARE(win.res->topLevelItemCount(), 3);
         win.scan("127.0.0.70", "127.0.0.70");
         QCOMPARE(win.res->topLevelItemCount(), 0);
         QVERIFY(win.info->toPlainText().isEmpty());
@@ -454,7 +397,7 @@ private Q_SLOTS:
         QVERIFY(dir.isValid());
         const QString name = dir.filePath("network.txt");
         Window win;
-        win.w.setSaveDialogHook([&](const QFileDialog&) { return name; });
+        win.desktop.fileAnswer = [&](const QFileDialog&) { return name; };
         win.scan("127.0.0.11", "127.0.0.12");
         QVERIFY(win.waitDone());
         win.w.findChild<QAction*>("Savenetworklist1")->trigger();
@@ -483,7 +426,7 @@ private Q_SLOTS:
         QVERIFY(dir.isValid());
         const QString name = dir.filePath("network.txt");
         Window win;
-        win.w.setSaveDialogHook([&](const QFileDialog&) { return name; });
+        win.desktop.fileAnswer = [&](const QFileDialog&) { return name; };
         win.scan("127.0.0.31", "127.0.0.32");
         QVERIFY(win.waitDone());
         QCOMPARE(allRows(win.res), (QStringList{"127.0.0.31|EV??1.2.3.4?X|ADM??[31m|WG|00.11.22.AA.BB.CC||False|False",
@@ -539,9 +482,9 @@ private Q_SLOTS:
         QCOMPARE(win.res->topLevelItem(0)->toolTip(TFrm_Corvane::ColVendor), QStringLiteral("Maker A"));
 
         QString chosen = dir.filePath("bad.txt");
-        win.w.setCompareDialogHook([&](const QFileDialog& dialog) {
+        win.desktop.fileAnswer = [&](const QFileDialog& dialog) {
             return dialog.acceptMode() == QFileDialog::AcceptOpen ? chosen : QString();
-        });
+        };
         QAction* compare = win.w.findChild<QAction*>("Comparewithsavedlist1");
         compare->trigger();
         QCOMPARE(win.boxes.value(1), chosen + QStringLiteral(": line 2: not a row of seven columns (truncated?)"));
@@ -560,7 +503,7 @@ private Q_SLOTS:
         QVERIFY(!win.res->topLevelItem(0)->icon(0).isNull() && !win.res->topLevelItem(1)->icon(0).isNull());
         QVERIFY(TFrm_Corvane::RowGone(win.res->topLevelItem(2)) && !TFrm_Corvane::RowGone(win.res->topLevelItem(1)));
 
-        win.w.setSaveDialogHook([&](const QFileDialog&) { return dir.filePath("saved.txt"); });
+        win.desktop.fileAnswer = [&](const QFileDialog&) { return dir.filePath("saved.txt"); };
         win.w.findChild<QAction*>("Savenetworklist1")->trigger();
         QFile saved(dir.filePath("saved.txt"));
         QVERIFY(saved.open(QIODevice::ReadOnly));
@@ -597,7 +540,7 @@ private Q_SLOTS:
         const auto unmount = qScopeGuard([&] { ::umount2(path.constData(), MNT_DETACH); });
 
         Window win;
-        win.w.setSaveDialogHook([&](const QFileDialog&) { return name; });
+        win.desktop.fileAnswer = [&](const QFileDialog&) { return name; };
         win.scan("127.0.0.11", "127.0.0.11");
         QVERIFY(win.waitDone());
         QCOMPARE(win.res->topLevelItemCount(), 1);
@@ -629,8 +572,7 @@ private Q_SLOTS:
         peer.plan["127.0.0.12"].names = {{"WORKGRP", 0x00, G}}; // no computer name
         QVERIFY2(peer.responder.start(), qPrintable(peer.responder.lastError()));
         Window win;
-        QList<QPair<QString, QUrl>> opened;
-        win.w.setShareOpener([&](const QString& p, const QUrl& u) { opened.append({p, u}); });
+        const QList<QPair<QString, QUrl>>& opened = win.desktop.shares;
         win.scan("127.0.0.11", "127.0.0.12");
         QVERIFY(win.waitDone());
         QCOMPARE(win.res->topLevelItemCount(), 2);
@@ -656,9 +598,9 @@ private Q_SLOTS:
             return std::vector<NbResponder::Datagram>{{node_status_answer(q.transactionId(), {{"HOST", 0x00, U}})}};
         });
         QVERIFY2(responder.start(), qPrintable(responder.lastError()));
+        DesktopStandIn desktop;
         auto w = std::make_unique<TFrm_Corvane>();
-        int boxes = 0;
-        w->setMessageHook([&](QMessageBox::Icon, const QString&) { ++boxes; });
+        w->setDesktop(&desktop);
         w->show();
         auto* res = w->findChild<QTreeWidget*>("LstVw_Res");
         w->findChild<QLineEdit*>("Ed_IPstart")->setText("127.0.1.1");
@@ -678,17 +620,10 @@ private Q_SLOTS:
         QVERIFY(scan);
         scan->Terminate();
         QTRY_VERIFY_WITH_TIMEOUT(scan.isNull(), 5000);
-        QCOMPARE(boxes, 0);
+        QCOMPARE(desktop.boxes.size(), 0);
     }
 };
 
-int main(int argc, char* argv[])
-{
-    // Loopback peers on port 137 of a namespace of our own: nothing else on the machine interferes.
-    if (corvane::test::isRoot() && !corvane::test::enterPrivateLoopback())
-        std::fprintf(stderr, "no private network namespace: using the machine's loopback\n");
-    QApplication app(argc, argv);
-    TestWindowScan test;
-    return QTest::qExec(&test, argc, argv);
-}
+// Loopback peers on port 137 of a namespace of our own: nothing else on the machine interferes.
+CORVANE_GUI_TEST_MAIN(TestWindowScan, corvane::test::Loopback::Private)
 #include "test_window_scan.moc"

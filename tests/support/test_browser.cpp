@@ -59,8 +59,12 @@ private Q_SLOTS:
 
         QString program;
         QStringList args;
-        set_browser_launcher([&](const QString& p, const QStringList& a) { program = p; args = a; return true; });
-        open_in_browser("https://example.org/a/b?x=1");
+        const TLauncher record = [&](const QString& p, const QStringList& a) {
+            program = p;
+            args = a;
+            return true;
+        };
+        QVERIFY(launch_browser(default_browser_exec(), "https://example.org/a/b?x=1", record));
         QCOMPARE(program, QStringLiteral("/opt/test/browser"));
         QCOMPARE(args, (QStringList {"--new", "https://example.org/a/b?x=1"}));
 
@@ -70,10 +74,9 @@ private Q_SLOTS:
             qputenv(var, dir.filePath("none").toUtf8());
         program.clear();
         QCOMPARE(get_default_browser(), QString());
-        open_in_browser("https://example.org/");
+        QVERIFY(!launch_browser(default_browser_exec(), "https://example.org/", record));
         QVERIFY(program.isEmpty());
         qputenv("PATH", oldPath);
-        set_browser_launcher({});
     }
 
     // The handler named in mimeapps.list, started for real: each recorder writes the argv it got.
