@@ -7,6 +7,7 @@
 
 #include <cstring>
 
+#include <fcntl.h>
 #include <net/if.h>
 #include <sched.h>
 #include <sys/ioctl.h>
@@ -51,6 +52,31 @@ inline bool enterPrivateLoopback()
     ::close(fd);
     return up;
 }
+
+// Moves the calling thread into a fresh network namespace (only a downed loopback) until destroyed.
+// Threads it starts meanwhile stay there, so what they send can reach no network at all.
+class PrivateNetwork
+{
+public:
+    PrivateNetwork() : m_home(::open("/proc/thread-self/ns/net", O_RDONLY | O_CLOEXEC))
+    {
+        m_ok = m_home >= 0 && ::unshare(CLONE_NEWNET) == 0;
+    }
+    ~PrivateNetwork()
+    {
+        if (m_ok)
+            ::setns(m_home, CLONE_NEWNET);
+        if (m_home >= 0)
+            ::close(m_home);
+    }
+    PrivateNetwork(const PrivateNetwork&) = delete;
+    PrivateNetwork& operator=(const PrivateNetwork&) = delete;
+    bool ok() const { return m_ok; }
+
+private:
+    int m_home;
+    bool m_ok = false;
+};
 
 } // namespace corvane::test
 
