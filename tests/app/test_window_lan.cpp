@@ -94,13 +94,11 @@ private Q_SLOTS:
         QFETCH(QString, first);
         QFETCH(QString, last);
         QTemporaryDir dir;
-        QVERIFY(dir.isValid());
-        QFile hosts(dir.filePath("hosts"));
-        QVERIFY(hosts.open(QIODevice::WriteOnly));
-        hosts.write(QStringLiteral("127.0.0.1 localhost\n%1 corvtest\n").arg(hostsIp).toLatin1());
-        hosts.close();
-        QString script = QStringLiteral("set -e; hostname corvtest; mount --bind %1 /etc/hosts; ip link set lo up; ")
-                             .arg(hosts.fileName());
+        const QString hosts
+            = writeFile(dir, "hosts", QStringLiteral("127.0.0.1 localhost\n%1 corvtest\n").arg(hostsIp).toLatin1());
+        QVERIFY(!hosts.isEmpty());
+        QString script
+            = QStringLiteral("set -e; hostname corvtest; mount --bind %1 /etc/hosts; ip link set lo up; ").arg(hosts);
         for (int i = 0; i < ifaces.size(); ++i) {
             const QStringList words = ifaces[i].split(u' ');
             script += QStringLiteral("ip link add e%1 type veth peer name p%1; ip addr add %2 dev e%1; "
@@ -139,9 +137,7 @@ private Q_SLOTS:
                            {"10.79.0.21"}};
         const QList<LanHost>& hosts = plan.hosts;
         QTemporaryDir registry;
-        QFile oui(registry.filePath("oui.csv"));
-        QVERIFY(oui.open(QIODevice::WriteOnly) && oui.write("MA-L,001122,Lab Maker,x\n") > 0);
-        oui.close();
+        QVERIFY(!writeFile(registry, "oui.csv", "MA-L,001122,Lab Maker,x\n").isEmpty());
         const QByteArray oldRegistry = qgetenv("CORVANE_IEEE_DATA");
         qputenv("CORVANE_IEEE_DATA", QFile::encodeName(registry.path()));
         const auto restore = qScopeGuard([&] { qputenv("CORVANE_IEEE_DATA", oldRegistry); });

@@ -288,11 +288,16 @@ QList<NetnsLab::NameEntry> NetnsLab::parseNmblookup(const QString& output)
     return table;
 }
 
+NetnsLab::RunResult NetnsLab::nmblookup(const QString& fromHost, const QString& ip, int timeoutMs)
+{
+    const QStringList argv{QStringLiteral("nmblookup"), QStringLiteral("--configfile=") + m_clientConf,
+                           QStringLiteral("-A"), ip};
+    return run(fromHost, argv, timeoutMs);
+}
+
 QList<NetnsLab::NameEntry> NetnsLab::nmblookupTable(const QString& fromHost, const QString& ip, int timeoutMs)
 {
-    const RunResult r = run(fromHost, {QStringLiteral("nmblookup"), QStringLiteral("--configfile=") + m_clientConf,
-                                       QStringLiteral("-A"), ip},
-                            timeoutMs);
+    const RunResult r = nmblookup(fromHost, ip, timeoutMs);
     return r.exitCode == 0 ? parseNmblookup(r.out) : QList<NameEntry>{};
 }
 

@@ -1,8 +1,10 @@
 #pragma once
 // Small helpers shared by the test programs.
 
+#include <QFile>
 #include <QStandardPaths>
 #include <QString>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include <cstring>
@@ -31,6 +33,15 @@ inline bool hasProgram(const QString& name)
 {
     return !QStandardPaths::findExecutable(name).isEmpty()
         || !QStandardPaths::findExecutable(name, {QStringLiteral("/usr/sbin"), QStringLiteral("/sbin")}).isEmpty();
+}
+
+// Writes text as the file name in dir and gives its path; empty when it cannot be written.
+inline QString writeFile(const QTemporaryDir& dir, const QString& name, const QByteArray& text)
+{
+    QFile f(dir.filePath(name));
+    if (!dir.isValid() || !f.open(QIODevice::WriteOnly) || f.write(text) != text.size())
+        return QString();
+    return f.fileName();
 }
 
 // Puts the calling thread into a network namespace of its own with the loopback up, so port 137 and

@@ -95,8 +95,7 @@ NbResponder::Handler controlNames()
 
 bool writeFile(const QTemporaryDir& dir, const char* name, const QByteArray& text)
 {
-    QFile f(dir.filePath(QLatin1String(name)));
-    return dir.isValid() && f.open(QIODevice::WriteOnly) && f.write(text) == text.size();
+    return !corvane::test::writeFile(dir, QLatin1String(name), text).isEmpty();
 }
 
 } // namespace

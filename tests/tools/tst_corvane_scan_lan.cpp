@@ -69,15 +69,6 @@ QString shellQuote(const QString& s)
     return u'\'' + q + u'\'';
 }
 
-// Writes a small file into dir for a bind mount; empty when it cannot be written.
-QString writeFile(const QTemporaryDir& dir, const QString& name, const QByteArray& text)
-{
-    QFile f(dir.filePath(name));
-    if (!f.open(QIODevice::WriteOnly) || f.write(text) != text.size())
-        return QString();
-    return f.fileName();
-}
-
 } // namespace
 
 class TestCorvaneScanLan : public QObject
@@ -92,14 +83,9 @@ private Q_SLOTS:
         NetnsLab& lab = *m_lab;
         CORVANE_BUILD_NMBD_LAN(lab, plan());
         // Hosts that are no local master never hold an election: their tables stay as they are now.
-        const QString conf = m_dir.filePath(QStringLiteral("client.conf"));
-        QFile f(conf);
-        QVERIFY(f.open(QIODevice::WriteOnly));
-        f.write("[global]\n");
-        f.close();
         for (const auto& h : plan().hosts) {
             const QString& ip = h.address;
-            const NetnsLab::RunResult r = lab.run(kScan, {"nmblookup", "--configfile=" + conf, "-A", ip});
+            const NetnsLab::RunResult r = lab.nmblookup(kScan, ip);
             QCOMPARE(r.exitCode, 0);
             m_tables[ip] = NetnsLab::parseNmblookup(r.out);
             QVERIFY2(!m_tables[ip].isEmpty(), qPrintable(r.out));
@@ -148,13 +134,10 @@ private Q_SLOTS:
     // reported address stays as it is.
     void vendorsFromTheNeighbourTable()
     {
-        QFile oui(m_dir.filePath(QStringLiteral("oui.csv")));
-        QFile oui36(m_dir.filePath(QStringLiteral("oui36.csv")));
-        QVERIFY(oui.open(QIODevice::WriteOnly) && oui36.open(QIODevice::WriteOnly));
-        oui.write("MA-L,001122,Lab Maker,x\nMA-L,70B3D5,IEEE Registration Authority,x\n");
-        oui36.write("MA-S,70B3D5123,Small Block Lab,x\n");
-        oui.close();
-        oui36.close();
+        QVERIFY(!writeFile(m_dir, QStringLiteral("oui.csv"),
+                           "MA-L,001122,Lab Maker,x\nMA-L,70B3D5,IEEE Registration Authority,x\n")
+                     .isEmpty());
+        QVERIFY(!writeFile(m_dir, QStringLiteral("oui36.csv"), "MA-S,70B3D5123,Small Block Lab,x\n").isEmpty());
         const auto scan = [&](const QString& format) {
             return m_lab->run(kScan, {"env", "CORVANE_IEEE_DATA=" + m_dir.path(), kExe, "nbstat", "--format", format, kRange},
                               30000);
