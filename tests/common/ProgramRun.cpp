@@ -17,11 +17,8 @@ Program::Program(const QString& program, const QStringList& args, const ProgramO
         m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     m_process.start(program, args);
     m_started = m_process.waitForStarted(5000);
-    if (m_started) {
-        if (!options.stdinBytes.isEmpty())
-            m_process.write(options.stdinBytes);
+    if (m_started)
         m_process.closeWriteChannel();
-    }
 }
 
 Program::~Program()

@@ -1,5 +1,6 @@
 #pragma once
-// Runs a program as a user would and hands back its status and output. Every wait is bounded.
+// Runs a program as a user would (stdin closed) and hands back its status and output. Every wait
+// is bounded.
 //
 //     const ProgramRun r = runProgram(exe, {"nbstat", "127.0.0.1"}, ProgramOptions().env({{"LC_ALL", "C"}}));
 //     QCOMPARE(r.code, 0);
@@ -27,13 +28,11 @@ struct ProgramRun
 struct ProgramOptions
 {
     QMap<QString, QString> extraEnv; // added to the caller's environment
-    QByteArray stdinBytes;           // written to stdin, which is then closed
     int timeoutMs = 30000;
     QString stdoutPath;              // stdout goes there instead of into ProgramRun::out
     bool stderrForwarded = false;    // stderr goes to the caller's
 
     ProgramOptions& env(const QMap<QString, QString>& e) { extraEnv = e; return *this; }
-    ProgramOptions& input(const QByteArray& bytes) { stdinBytes = bytes; return *this; }
     ProgramOptions& timeout(int ms) { timeoutMs = ms; return *this; }
     ProgramOptions& stdoutFile(const QString& path) { stdoutPath = path; return *this; }
     ProgramOptions& forwardStderr() { stderrForwarded = true; return *this; }

@@ -51,7 +51,7 @@ struct ScanLog
 
     QStringList received() const;
     ScanLog() = default;
-    ScanLog(const ScanLog&) = delete;
+    ScanLog(const ScanLog&) = delete; // it releases the results it owns
     ScanLog& operator=(const ScanLog&) = delete;
     ~ScanLog();
 };

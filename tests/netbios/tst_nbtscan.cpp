@@ -185,6 +185,7 @@ private Q_SLOTS:
     void receiverDestroyedDuringScan();
     void deletingARunningScan_data();
     void deletingARunningScan();
+    void factoryStopsTheScansATestLeft();
 
     void sendInterval_data();
     void sendInterval();
@@ -826,6 +827,24 @@ void TestNbtScan::deletingARunningScan()
     QTest::qWait(200);
     QCOMPARE(peer.queryCount(), heard);
     QCOMPARE(log->offThread, 0);
+}
+
+// A test that gives up leaves its scan to the factory: once the factory goes, no thread and no
+// callback holds the log any more.
+void TestNbtScan::factoryStopsTheScansATestLeft()
+{
+    Log log = std::make_shared<ScanLog>();
+    {
+        ScanFactory scans;
+        TNBTscanThread* scan = scans.make(log, QStringLiteral("127.1.0.1"), QStringLiteral("127.1.255.254"));
+        scan->setObjectName(QStringLiteral("nbt-left"));
+        scan->Resume();
+        QTRY_VERIFY_WITH_TIMEOUT(scan->QueriesSent() > 10, 5000);
+        QVERIFY(threadNamed("nbt-left") > 0);
+    }
+    QCOMPARE(log.use_count(), 1L);
+    QCOMPARE(log->ended, 0);
+    QCOMPARE(threadNamed("nbt-left"), pid_t{0});
 }
 
 void TestNbtScan::sendInterval_data()
