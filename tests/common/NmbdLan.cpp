@@ -14,7 +14,9 @@ QString nmbdLanMissing()
 
 QString buildNmbdLan(NetnsLab& lab, const LanPlan& plan)
 {
-    const auto cidr = [&](const QString& address) { return address + QStringLiteral("/%1").arg(plan.prefixLength); };
+    const auto cidr = [&](const QString& address) -> QString {
+        return address + QStringLiteral("/%1").arg(plan.prefixLength);
+    };
     bool built = lab.ok() && lab.addSegment(plan.segment)
         && lab.addHost(plan.scanner, plan.segment, cidr(plan.scannerAddress));
     for (const LanHost& h : plan.hosts) {
