@@ -6,11 +6,11 @@
 // Variants: the system's default send buffer, the buffer sized for the range (with CAP_NET_ADMIN,
 // and without it, where SO_SNDBUF falls back under net.core.wmem_max), and the built corvane-scan.
 // Needs root, iproute2 and nmbd. Usage: bench_lan_scan [PATH-TO-corvane-scan]
-#include "NetnsLab.h"
+#include "NmbdLan.h"
+#include "ScanLog.h"
 
-#include "netbios/nbtscan.h"
-#include "netbios/netBios_procs.h"
 #include "platform/Clock.h"
+#include "platform/Ipv4.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -38,7 +38,7 @@
 #include <thread>
 #include <vector>
 
-using corvane::test::NetnsLab;
+using namespace corvane::test;
 
 namespace {
 
@@ -46,7 +46,15 @@ constexpr int runs = 5;
 const QString kSubnet = QStringLiteral("10.213.0.");
 const QString kFirst = kSubnet + QStringLiteral("1");
 const QString kLast = kSubnet + QStringLiteral("254");
-const QStringList kNmbdHosts{QStringLiteral("11"), QStringLiteral("120"), QStringLiteral("240")};
+
+const LanPlan& plan()
+{
+    static const LanPlan lan{"scan", kSubnet + "2",
+                             {{"nb11", kSubnet + "11", "HOST11", "BENCH"},
+                              {"nb120", kSubnet + "120", "HOST120", "BENCH"},
+                              {"nb240", kSubnet + "240", "HOST240", "BENCH"}}};
+    return lan;
+}
 
 double median(std::vector<double> v)
 {
@@ -157,8 +165,8 @@ struct Figures
 void fill_pauses(TSendCapture& capture, Figures& f)
 {
     const auto sends = capture.firstSends();
-    const std::uint32_t first = ntohl(::inet_addr(qPrintable(kFirst)));
-    const std::uint32_t last = ntohl(::inet_addr(qPrintable(kLast)));
+    const std::uint32_t first = corvane::ipv4::inet_addr_value(kFirst).host().value;
+    const std::uint32_t last = corvane::ipv4::inet_addr_value(kLast).host().value;
     f.inOrder = true;
     std::int64_t previous = -1;
     for (std::uint32_t a = first; a <= last; ++a) {
@@ -181,19 +189,12 @@ bool scan_in_process(NetnsLab& lab, TSendCapture& capture, bool sized, bool netA
     NetnsLab::ScopedEnter in(lab, QStringLiteral("scan"));
     if (!in.ok() || (!netAdmin && !set_net_admin(false)))
         return false;
-    auto* t = new TNBTscanThread();
-    t->StartIP = kFirst;
-    t->EndIP = kLast;
-    t->SizeSendBuffer = sized;
-    t->FreeOnTerminate = true;
-    t->OnReceive = [&f](TNBTscanThread*, const QString&, nb_status_result*) { ++f.hosts; };
-    t->OnError = [](TNBTscanThread*, const QString& line) { std::printf("  scan error: %s\n", qPrintable(line)); };
     QEventLoop loop;
-    bool ended = false;
-    t->OnTerminate = [&](TNBTscanThread*) {
-        ended = true;
-        loop.quit();
-    };
+    ScanFactory scans; // a scan still running at the time-out is stopped before loop goes
+    const Log log = std::make_shared<ScanLog>();
+    log->afterEnd = [&loop] { loop.quit(); };
+    TNBTscanThread* t = scans.make(log, kFirst, kLast);
+    t->SizeSendBuffer = sized;
     QTimer::singleShot(60000, &loop, &QEventLoop::quit);
     capture.start();
     QElapsedTimer wall;
@@ -205,8 +206,11 @@ bool scan_in_process(NetnsLab& lab, TSendCapture& capture, bool sized, bool netA
     f.wallSeconds = double(wall.nsecsElapsed()) / 1e9;
     capture.stop();
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    for (const QString& line : log->errors)
+        std::printf("  scan error: %s\n", qPrintable(line));
+    f.hosts = int(log->deliveries.size());
     fill_pauses(capture, f);
-    return ended;
+    return log->ended == 1;
 }
 
 bool scan_with_program(NetnsLab& lab, TSendCapture& capture, const QString& program, Figures& f)
@@ -245,28 +249,20 @@ int main(int argc, char** argv)
 #endif
 
     NetnsLab lab;
-    bool built = lab.ok() && lab.addSegment(QStringLiteral("lan"))
-        && lab.addHost(QStringLiteral("scan"), QStringLiteral("lan"), kSubnet + QStringLiteral("2/24"));
-    for (const QString& h : kNmbdHosts) {
-        NetnsLab::NmbdConfig c;
-        c.netbiosName = QStringLiteral("HOST") + h;
-        c.workgroup = QStringLiteral("BENCH");
-        built = built && lab.addHost(QStringLiteral("nb") + h, QStringLiteral("lan"), kSubnet + h + QStringLiteral("/24"))
-            && lab.startNmbd(QStringLiteral("nb") + h, c);
-    }
-    for (const QString& h : kNmbdHosts)
-        built = built && lab.waitForNmbd(QStringLiteral("nb") + h, QStringLiteral("scan"));
+    const QString missing = nmbdLanMissing();
+    const QString failed = missing.isEmpty() ? buildNmbdLan(lab, plan()) : missing;
+    bool built = failed.isEmpty();
     TSendCapture capture;
     {
         NetnsLab::ScopedEnter in(lab, QStringLiteral("scan"));
         built = built && in.ok() && capture.open();
     }
     if (!built) {
-        std::printf("cannot build the namespace LAN: %s\n", qPrintable(lab.lastError()));
+        std::printf("cannot build the namespace LAN: %s\n", qPrintable(failed.isEmpty() ? lab.lastError() : failed));
         return 1;
     }
     std::printf("scan of %s .. %s: %lld nmbd hosts, the other addresses empty; %d runs each\n", qPrintable(kFirst),
-                qPrintable(kLast), static_cast<long long>(kNmbdHosts.size()), runs);
+                qPrintable(kLast), static_cast<long long>(plan().hosts.size()), runs);
 
     struct Variant
     {

@@ -111,12 +111,9 @@ int main(int argc, char** argv)
                                                                                            {"WORKGROUP", 0x00, 0x84},
                                                                                            {"HOST", 0x20, 0x04}})}};
     });
-    for (QDeadlineTimer wait(60000); !peer.start();) {
-        if (wait.hasExpired()) {
-            std::printf("cannot bind the loopback peer: %s\n", qPrintable(peer.lastError()));
-            return 1;
-        }
-        QThread::msleep(200);
+    if (!peer.startWaiting()) {
+        std::printf("cannot bind the loopback peer: %s\n", qPrintable(peer.lastError()));
+        return 1;
     }
 
     const int addresses = int(dotted_host_order(last_address) - dotted_host_order(first_address)) + 1;
@@ -170,12 +167,9 @@ int main(int argc, char** argv)
             d.push_back({answer, dotted_host_order("127.3.0.1") + std::uint32_t(i), 1 + i / burst_per_ms});
         return d;
     });
-    for (QDeadlineTimer wait(60000); !burst.start();) {
-        if (wait.hasExpired()) {
-            std::printf("cannot bind the loopback peer: %s\n", qPrintable(burst.lastError()));
-            return 1;
-        }
-        QThread::msleep(200);
+    if (!burst.startWaiting()) {
+        std::printf("cannot bind the loopback peer: %s\n", qPrintable(burst.lastError()));
+        return 1;
     }
     std::vector<double> burstRates;
     std::vector<double> burstShares;

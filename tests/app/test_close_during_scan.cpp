@@ -1,11 +1,11 @@
 // The real program, started offscreen, closed while it scans: it must end at once with status 0,
 // whatever the scan is doing. A small driver preloaded into it clicks Scan and closes the window.
 #include "NbResponder.h"
+#include "ProgramRun.h"
 #include "TestSupport.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
-#include <QProcess>
 #include <QTest>
 
 #include <cstdio>
@@ -41,39 +41,27 @@ private Q_SLOTS:
         });
         QVERIFY2(peer.start(), qPrintable(peer.lastError()));
 
-        QProcess program;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert("QT_QPA_PLATFORM", "offscreen");
-        env.insert("CORVANE_CLOSE_DRIVER", plan);
-        env.insert("LD_PRELOAD", QStringLiteral(CORVANE_CLOSE_DRIVER_LIB));
         // A sanitizer build wants its runtime first; the preloaded driver comes before it.
-        env.insert("ASAN_OPTIONS", env.value("ASAN_OPTIONS") + QStringLiteral(":verify_asan_link_order=0"));
-        program.setProcessEnvironment(env);
-        program.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        program.start(QStringLiteral(CORVANE_PROGRAM), {});
-        QVERIFY(program.waitForStarted(5000));
-        QElapsedTimer waited;
-        waited.start();
-        QByteArray out;
-        while (!out.contains("driver: closing") && waited.elapsed() < 20000 && program.state() == QProcess::Running) {
-            program.waitForReadyRead(100);
-            out += program.readAllStandardOutput();
-        }
-        QVERIFY2(out.contains("driver: closing"), out.constData());
+        Program program(QStringLiteral(CORVANE_PROGRAM), {},
+                        ProgramOptions()
+                            .env({{"QT_QPA_PLATFORM", "offscreen"},
+                                  {"CORVANE_CLOSE_DRIVER", plan},
+                                  {"LD_PRELOAD", QStringLiteral(CORVANE_CLOSE_DRIVER_LIB)},
+                                  {"ASAN_OPTIONS", qEnvironmentVariable("ASAN_OPTIONS") + ":verify_asan_link_order=0"}})
+                            .forwardStderr());
+        QVERIFY(program.started());
+        const bool closing = program.waitForOutput("driver: closing", 20000);
+        const QByteArray out = program.outputSoFar();
+        QVERIFY2(closing, out.constData());
         const int queriesAtClose = peer.queryCount();
         QElapsedTimer ending;
         ending.start();
-        const bool finished = program.waitForFinished(5000);
+        const ProgramRun end = program.finish(5000);
         const qint64 endMs = ending.elapsed();
-        if (!finished) {
-            program.kill();
-            program.waitForFinished(2000);
-        }
-        QVERIFY2(finished, "the program did not end after its window was closed");
+        QVERIFY2(!end.timedOut, "the program did not end after its window was closed");
         qInfo("%s; ended %lld ms after the close, %d queries heard", out.trimmed().constData(), endMs,
               queriesAtClose);
-        QCOMPARE(program.exitStatus(), QProcess::NormalExit);
-        QCOMPARE(program.exitCode(), 0);
+        QCOMPARE(end.code, 0); // -1 unless it ended normally
         QVERIFY2(queriesAtClose >= minQueries, qPrintable(QString::number(queriesAtClose)));
         // The scan was still on when the window closed: far from its 65534 addresses.
         QVERIFY(peer.queryCount() < 65534);

@@ -2,7 +2,8 @@
 // where the test decides the host name, its /etc/hosts entry and the interfaces; and a node-status
 // scan of Samba nmbd hosts.
 #include "GuiTestMain.h"
-#include "NetnsLab.h"
+#include "NmbdLan.h"
+#include "ProgramRun.h"
 #include "TestSupport.h"
 #include "WindowDriver.h"
 
@@ -13,7 +14,6 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QTreeWidget>
-#include <QProcess>
 #include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
@@ -21,7 +21,7 @@
 #include <algorithm>
 #include <cstdio>
 
-using corvane::test::NetnsLab;
+using namespace corvane::test;
 
 namespace {
 int child_main(int, char**)
@@ -95,13 +95,11 @@ private Q_SLOTS:
         QFETCH(QString, first);
         QFETCH(QString, last);
         QTemporaryDir dir;
-        QVERIFY(dir.isValid());
-        QFile hosts(dir.filePath("hosts"));
-        QVERIFY(hosts.open(QIODevice::WriteOnly));
-        hosts.write(QStringLiteral("127.0.0.1 localhost\n%1 corvtest\n").arg(hostsIp).toLatin1());
-        hosts.close();
-        QString script = QStringLiteral("set -e; hostname corvtest; mount --bind %1 /etc/hosts; ip link set lo up; ")
-                             .arg(hosts.fileName());
+        const QString hosts
+            = writeFile(dir, "hosts", QStringLiteral("127.0.0.1 localhost\n%1 corvtest\n").arg(hostsIp).toLatin1());
+        QVERIFY(!hosts.isEmpty());
+        QString script
+            = QStringLiteral("set -e; hostname corvtest; mount --bind %1 /etc/hosts; ip link set lo up; ").arg(hosts);
         for (int i = 0; i < ifaces.size(); ++i) {
             const QStringList words = ifaces[i].split(u' ');
             script += QStringLiteral("ip link add e%1 type veth peer name p%1; ip addr add %2 dev e%1; "
@@ -114,16 +112,14 @@ private Q_SLOTS:
         if (!gateway.isEmpty())
             script += QStringLiteral("ip route add default via %1; ").arg(gateway);
         script += QStringLiteral("exec \"$0\"");
-        QProcess child;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("CORVANE_LAN_CHILD"), QStringLiteral("1"));
-        child.setProcessEnvironment(env);
         // The namespaces die with the child: nothing to tear down.
-        child.start(QStringLiteral("unshare"), {"--net", "--uts", "--mount", "--propagation", "private", "sh", "-c",
-                                                script, QCoreApplication::applicationFilePath()});
-        QVERIFY(child.waitForFinished(20000));
-        QVERIFY2(child.exitCode() == 0, child.readAllStandardError().constData());
-        const QStringList parts = QString::fromLatin1(child.readAllStandardOutput()).trimmed().split(u'|');
+        const ProgramRun child = runProgram(QStringLiteral("unshare"),
+                                            {"--net", "--uts", "--mount", "--propagation", "private", "sh", "-c", script,
+                                             QCoreApplication::applicationFilePath()},
+                                            ProgramOptions().env({{"CORVANE_LAN_CHILD", "1"}}).timeout(20000));
+        QVERIFY(!child.timedOut && child.startError.isEmpty());
+        QVERIFY2(child.code == 0, child.err.constData());
+        const QStringList parts = QString::fromLatin1(child.out).trimmed().split(u'|');
         QCOMPARE(parts.size(), 4);
         QCOMPARE(parts[0], QStringLiteral("Corvane v1.1 Beta (Local IP: %1)").arg(local));
         QCOMPARE(parts[1], local);
@@ -134,44 +130,20 @@ private Q_SLOTS:
     // One row per nmbd host; a selected host's name table as nmblookup -A sees it.
     void scanOfNmbdHosts()
     {
-        CORVANE_REQUIRE_ROOT();
-        CORVANE_REQUIRE_PROGRAM("ip");
-        CORVANE_REQUIRE_PROGRAM("nmbd");
-        CORVANE_REQUIRE_PROGRAM("nmblookup");
-        struct Host
-        {
-            const char* host;
-            const char* address;
-            const char* name;
-            const char* workgroup;
-            QStringList aliases;
-            const char* mac; // the adapter's; nmbd reports zeros
-        };
-        const QList<Host> hosts{{"nb1", "10.79.0.11", "PCALPHA", "WGLAB", {QStringLiteral("FILESRV")}, "00:11:22:33:44:01"},
-                                {"nb2", "10.79.0.12", "PCBETA", "WGLAB", {}, "02:00:00:00:00:12"},
-                                {"nb3", "10.79.0.25", "FIFTEENCHARSPC3", "OTHERGROUP", {}, "02:00:00:00:00:25"}};
+        // The adapters' own addresses; nmbd reports zeros. 10.79.0.21 is up, but has no name service.
+        const LanPlan plan{"scan", "10.79.0.2",
+                           {{"nb1", "10.79.0.11", "PCALPHA", "WGLAB", {"FILESRV"}, false, "00:11:22:33:44:01"},
+                            {"nb2", "10.79.0.12", "PCBETA", "WGLAB", {}, false, "02:00:00:00:00:12"},
+                            {"nb3", "10.79.0.25", "FIFTEENCHARSPC3", "OTHERGROUP", {}, false, "02:00:00:00:00:25"}},
+                           {"10.79.0.21"}};
+        const QList<LanHost>& hosts = plan.hosts;
         QTemporaryDir registry;
-        QFile oui(registry.filePath("oui.csv"));
-        QVERIFY(oui.open(QIODevice::WriteOnly) && oui.write("MA-L,001122,Lab Maker,x\n") > 0);
-        oui.close();
+        QVERIFY(!writeFile(registry, "oui.csv", "MA-L,001122,Lab Maker,x\n").isEmpty());
         const QByteArray oldRegistry = qgetenv("CORVANE_IEEE_DATA");
         qputenv("CORVANE_IEEE_DATA", QFile::encodeName(registry.path()));
         const auto restore = qScopeGuard([&] { qputenv("CORVANE_IEEE_DATA", oldRegistry); });
         NetnsLab lab;
-        QVERIFY2(lab.ok(), qPrintable(lab.lastError()));
-        QVERIFY(lab.addSegment("lan"));
-        QVERIFY(lab.addHost("scan", "lan", "10.79.0.2/24"));
-        QVERIFY(lab.addHost("quiet", "lan", "10.79.0.21/24")); // up, but no name service
-        for (const Host& h : hosts) {
-            QVERIFY(lab.addHost(h.host, "lan", QLatin1String(h.address) + "/24", QLatin1String(h.mac)));
-            NetnsLab::NmbdConfig c;
-            c.netbiosName = h.name;
-            c.workgroup = h.workgroup;
-            c.aliases = h.aliases;
-            QVERIFY2(lab.startNmbd(h.host, c), qPrintable(lab.lastError()));
-        }
-        for (const Host& h : hosts)
-            QVERIFY2(lab.waitForNmbd(h.host, "scan"), qPrintable(lab.lastError()));
+        CORVANE_BUILD_NMBD_LAN(lab, plan);
 
         NetnsLab::ScopedEnter in(lab, "scan"); // the window's scan thread is born in here
         QVERIFY(in.ok());
@@ -189,14 +161,14 @@ private Q_SLOTS:
         for (int i = 0; i < res->topLevelItemCount(); ++i) {
             QTreeWidgetItem* row = res->topLevelItem(i);
             const auto h = std::find_if(hosts.begin(), hosts.end(),
-                                        [&](const Host& x) { return row->text(0) == QLatin1String(x.address); });
+                                        [&](const LanHost& x) { return row->text(0) == x.address; });
             QVERIFY2(h != hosts.end(), qPrintable(row->text(0)));
-            QCOMPARE(row->text(1), QLatin1String(h->name));
-            QCOMPARE(row->text(3), QLatin1String(h->workgroup));
+            QCOMPARE(row->text(1), h->netbiosName);
+            QCOMPARE(row->text(3), h->workgroup);
             QCOMPARE(row->text(TFrm_Corvane::ColFileService), QStringLiteral("True"));
             QCOMPARE(row->text(TFrm_Corvane::ColMasterBrowser), QStringLiteral("False"));
             // The reported zeros stay; the vendor and its tool tip come from the neighbour table.
-            const QString neighbour = QString::fromLatin1(h->mac).toUpper().replace(u':', u'.');
+            const QString neighbour = h->mac.toUpper().replace(u':', u'.');
             QCOMPARE(row->text(TFrm_Corvane::ColMAC), QStringLiteral("00.00.00.00.00.00"));
             const QString vendor = QLatin1String(h->host == QLatin1String("nb1") ? "Lab Maker\n" : "");
             QTRY_COMPARE(row->toolTip(TFrm_Corvane::ColVendor),

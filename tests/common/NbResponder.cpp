@@ -1,5 +1,10 @@
 #include "NbResponder.h"
 
+#include "platform/Ipv4.h"
+
+#include <QDeadlineTimer>
+#include <QThread>
+
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -75,18 +80,12 @@ QByteArray node_status_answer(std::uint16_t transactionId, const QList<NbName>& 
 
 std::uint32_t dotted_host_order(const char* dotted)
 {
-    in_addr a{};
-    ::inet_pton(AF_INET, dotted, &a);
-    return ntohl(a.s_addr);
+    return ipv4::parse_strict(QString::fromLatin1(dotted)).value_or(ipv4::THostAddr{}).value;
 }
 
 QString host_order_dotted(std::uint32_t address)
 {
-    in_addr a{};
-    a.s_addr = htonl(address);
-    char buf[INET_ADDRSTRLEN] = {};
-    ::inet_ntop(AF_INET, &a, buf, sizeof buf);
-    return QString::fromLatin1(buf);
+    return ipv4::dotted(ipv4::THostAddr{address});
 }
 
 std::uint16_t NbResponder::Query::transactionId() const
@@ -105,6 +104,7 @@ NbResponder::~NbResponder()
 
 bool NbResponder::start()
 {
+    m_inUse = false;
     m_fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, IPPROTO_UDP);
     if (m_fd < 0) {
         m_error = QStringLiteral("socket: %1").arg(QString::fromLocal8Bit(std::strerror(errno)));
@@ -120,6 +120,7 @@ bool NbResponder::start()
     a.sin_port = htons(137);
     a.sin_addr.s_addr = htonl(INADDR_ANY);
     if (::bind(m_fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
+        m_inUse = errno == EADDRINUSE;
         m_error = QStringLiteral("bind 0.0.0.0:137: %1").arg(QString::fromLocal8Bit(std::strerror(errno)));
         ::close(m_fd);
         m_fd = -1;
@@ -128,6 +129,17 @@ bool NbResponder::start()
     m_wakeFd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
     m_stop = false;
     m_thread = std::thread([this] { loop(); });
+    return true;
+}
+
+bool NbResponder::startWaiting(int timeoutMs)
+{
+    const QDeadlineTimer deadline(timeoutMs);
+    while (!start()) {
+        if (!m_inUse || deadline.hasExpired())
+            return false;
+        QThread::msleep(100);
+    }
     return true;
 }
 

@@ -8,7 +8,7 @@
 //     NbResponder peer([](const NbResponder::Query& q) {
 //         return std::vector<NbResponder::Datagram>{{node_status_answer(q.transactionId(), {{"PC1", 0x00, 0x04}})}};
 //     });
-//     QVERIFY2(peer.start(), qPrintable(peer.lastError()));
+//     QVERIFY2(peer.startWaiting(), qPrintable(peer.lastError()));
 
 #include <QByteArray>
 #include <QList>
@@ -38,7 +38,7 @@ QByteArray node_status_answer(std::uint16_t transactionId, const QList<NbName>& 
                               const std::array<std::uint8_t, 6>& mac = {0x00, 0x11, 0x22, 0xAA, 0xBB, 0xCC},
                               int statsLength = 50, int trailing = 1);
 
-// Dotted text <-> host-order address.
+// Dotted text <-> host-order address (0 for text that is not a dotted quad).
 std::uint32_t dotted_host_order(const char* dotted);
 QString host_order_dotted(std::uint32_t address);
 
@@ -68,6 +68,9 @@ public:
     NbResponder& operator=(const NbResponder&) = delete;
 
     bool start();   // false with lastError() when the port cannot be bound
+    // start(), tried again while another program holds the port (CTest's RESOURCE_LOCK orders only
+    // its own run); false at once for any other failure.
+    bool startWaiting(int timeoutMs = 60000);
     void stop();    // also done by the destructor
     QString lastError() const { return m_error; }
 
@@ -92,6 +95,7 @@ private:
 
     Handler m_handler;
     QString m_error;
+    bool m_inUse = false;
     int m_fd = -1;
     int m_wakeFd = -1;
     std::thread m_thread;

@@ -1,4 +1,5 @@
 #include "NetnsLab.h"
+#include "ProgramRun.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
@@ -169,21 +170,11 @@ NetnsLab::RunResult NetnsLab::run(const QString& host, const QStringList& argv, 
     QStringList full = argv;
     if (!host.isEmpty())
         full = QStringList{QStringLiteral("ip"), QStringLiteral("netns"), QStringLiteral("exec"), ns(host)} + argv;
-    QProcess p;
-    p.start(full.first(), full.mid(1));
-    if (!p.waitForStarted(5000)) {
-        r.err = p.errorString();
-        return r;
-    }
-    if (!p.waitForFinished(timeoutMs)) {
-        r.timedOut = true;
-        p.kill();
-        p.waitForFinished(2000);
-    }
-    r.out = QString::fromLocal8Bit(p.readAllStandardOutput());
-    r.err = QString::fromLocal8Bit(p.readAllStandardError());
-    if (!r.timedOut && p.exitStatus() == QProcess::NormalExit)
-        r.exitCode = p.exitCode();
+    const ProgramRun p = runProgram(full.first(), full.mid(1), ProgramOptions().timeout(timeoutMs));
+    r.exitCode = p.code;
+    r.timedOut = p.timedOut;
+    r.out = QString::fromLocal8Bit(p.out);
+    r.err = p.startError.isEmpty() ? QString::fromLocal8Bit(p.err) : p.startError;
     return r;
 }
 
@@ -297,11 +288,16 @@ QList<NetnsLab::NameEntry> NetnsLab::parseNmblookup(const QString& output)
     return table;
 }
 
+NetnsLab::RunResult NetnsLab::nmblookup(const QString& fromHost, const QString& ip, int timeoutMs)
+{
+    const QStringList argv{QStringLiteral("nmblookup"), QStringLiteral("--configfile=") + m_clientConf,
+                           QStringLiteral("-A"), ip};
+    return run(fromHost, argv, timeoutMs);
+}
+
 QList<NetnsLab::NameEntry> NetnsLab::nmblookupTable(const QString& fromHost, const QString& ip, int timeoutMs)
 {
-    const RunResult r = run(fromHost, {QStringLiteral("nmblookup"), QStringLiteral("--configfile=") + m_clientConf,
-                                       QStringLiteral("-A"), ip},
-                            timeoutMs);
+    const RunResult r = nmblookup(fromHost, ip, timeoutMs);
     return r.exitCode == 0 ? parseNmblookup(r.out) : QList<NameEntry>{};
 }
 

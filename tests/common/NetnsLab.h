@@ -102,7 +102,9 @@ public:
     bool waitForNmbd(const QString& host, const QString& fromHost, int timeoutMs = 60000);
     // Until the host holds <workgroup><1d> and __MSBROWSE__<01>; nmbd needs about 20 s for this.
     bool waitForMasterBrowser(const QString& host, const QString& fromHost, int timeoutMs = 60000);
-    // "nmblookup -A ip" from fromHost's namespace; empty when no reply.
+    // "nmblookup -A ip" from fromHost's namespace, with the lab's client settings.
+    RunResult nmblookup(const QString& fromHost, const QString& ip, int timeoutMs = 5000);
+    // Its name table; empty when no reply.
     QList<NameEntry> nmblookupTable(const QString& fromHost, const QString& ip, int timeoutMs = 5000);
     static QList<NameEntry> parseNmblookup(const QString& output);
     QString addressOf(const QString& host) const; // first address given to addHost, without prefix

@@ -2,6 +2,7 @@
 #include "NetnsLab.h"
 #include "TestSupport.h"
 #include "platform/IcmpSweep.h"
+#include "platform/Ipv4.h"
 
 #include <QtTest>
 
@@ -59,13 +60,13 @@ std::vector<Outcome> sweep(const QStringList& addresses, int ttl, std::uint32_t 
     std::vector<Outcome> out;
     s.run(
         static_cast<std::uint64_t>(addresses.size()),
-        [&](std::uint64_t i) { return inet_addr(qPrintable(addresses[static_cast<qsizetype>(i)])); }, data.data(),
+        [&](std::uint64_t i) { return corvane::ipv4::inet_addr_value(addresses[static_cast<qsizetype>(i)]).value; },
+        data.data(),
         56, &options, timeoutMs,
         [&](std::uint64_t i, const TIcmpEchoReply& r, std::uint32_t n) {
             if (order)
                 order->push_back(i);
-            in_addr a{r.Address};
-            out.push_back({n, r.Status, QString(inet_ntoa(a))});
+            out.push_back({n, r.Status, corvane::ipv4::dotted(corvane::ipv4::TNetAddr{r.Address})});
             if (n && r.Status == 0 && r.DataSize != 56)
                 out.back().from += " short data";
         });
@@ -276,12 +277,11 @@ void TestIcmp::namespaceEchoes()
         int replyHook = -1;
         icmp.OnEchoReply = [&](TICMP*, std::int32_t n) { replyHook = n; };
         const int n = icmp.Ping();
-        in_addr a{icmp.Reply().Address};
         const QString where = QString("%1 ttl %2").arg(r.addr).arg(r.ttl);
         QVERIFY2(n == r.count, qPrintable(where));
         QCOMPARE(replyHook, r.count);
         QVERIFY2(icmp.Reply().Status == r.status, qPrintable(where + " status " + QString::number(icmp.Reply().Status)));
-        QCOMPARE(QString(inet_ntoa(a)), QString(r.from));
+        QCOMPARE(corvane::ipv4::dotted(corvane::ipv4::TNetAddr{icmp.Reply().Address}), QString(r.from));
         QCOMPARE(icmp.LastError(), std::int32_t(r.status));
     }
 

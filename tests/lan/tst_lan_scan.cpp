@@ -1,49 +1,37 @@
 // A node-status scan of a private LAN: seven nmbd hosts (one local master browser, some with
 // aliases), two hosts without nmbd and empty addresses, scanned from a scanner namespace.
 #include "NameTables.h"
-#include "NetnsLab.h"
-#include "TestSupport.h"
+#include "NmbdLan.h"
+#include "ScanLog.h"
 
 #include <QtTest>
 
 #include <map>
 
-#include "netbios/nbtscan.h"
-#include "netbios/netBios_procs.h"
-
-using corvane::test::NetnsLab;
+using namespace corvane::test;
 
 namespace {
 
-struct PlannedHost
-{
-    const char* host;
-    const char* address;
-    const char* name;
-    const char* workgroup;
-    QStringList aliases;
-    bool master;
-};
-
 const QString kSubnet = QStringLiteral("10.77.10.");
 
-const std::vector<PlannedHost>& plan()
+const LanPlan& plan()
 {
-    static const std::vector<PlannedHost> hosts{
-        {"nb1", "10.77.10.11", "LANMASTER", "WGMASTER", {}, true},
-        {"nb2", "10.77.10.12", "PC-TWO", "WGTWO", {QStringLiteral("FILES2")}, false},
-        {"nb3", "10.77.10.13", "PC3", "OFFICE", {}, false},
-        {"nb4", "10.77.10.14", "FIFTEENCHARSPC4", "ACCOUNTING", {QStringLiteral("A4"), QStringLiteral("B4")}, false},
-        {"nb5", "10.77.10.15", "PC5", "WG5", {}, false},
-        {"nb6", "10.77.10.36", "LASTPC", "WGSIX", {QStringLiteral("PRINTSRV")}, false},
-        // Queried after some 200 empty addresses, whose queries still wait for address resolution.
-        {"nb7", "10.77.10.201", "FARPC", "WGSIX", {}, false},
-    };
-    return hosts;
+    static const LanPlan lan{
+        "scan", kSubnet + "2",
+        {
+            {"nb1", "10.77.10.11", "LANMASTER", "WGMASTER", {}, true},
+            {"nb2", "10.77.10.12", "PC-TWO", "WGTWO", {"FILES2"}},
+            {"nb3", "10.77.10.13", "PC3", "OFFICE"},
+            {"nb4", "10.77.10.14", "FIFTEENCHARSPC4", "ACCOUNTING", {"A4", "B4"}},
+            {"nb5", "10.77.10.15", "PC5", "WG5"},
+            {"nb6", "10.77.10.36", "LASTPC", "WGSIX", {"PRINTSRV"}},
+            // Queried after some 200 empty addresses, whose queries still wait for address resolution.
+            {"nb7", "10.77.10.201", "FARPC", "WGSIX"},
+        },
+        // Hosts that exist (they answer ping) but run no NetBIOS name service.
+        {"10.77.10.21", "10.77.10.22"}};
+    return lan;
 }
-
-// Hosts that exist (they answer ping) but run no NetBIOS name service.
-const QStringList kSilent{QStringLiteral("10.77.10.21"), QStringLiteral("10.77.10.22")};
 
 } // namespace
 
@@ -54,50 +42,29 @@ class TestLanScan : public QObject
 private Q_SLOTS:
     void initTestCase()
     {
-        CORVANE_REQUIRE_ROOT();
-        CORVANE_REQUIRE_PROGRAM("ip");
-        CORVANE_REQUIRE_PROGRAM("nmbd");
-        CORVANE_REQUIRE_PROGRAM("nmblookup");
         m_lab = std::make_unique<NetnsLab>();
-        NetnsLab& lab = *m_lab;
-        QVERIFY(lab.addSegment(QStringLiteral("lan")));
-        QVERIFY(lab.addHost(QStringLiteral("scan"), QStringLiteral("lan"), kSubnet + QStringLiteral("2/24")));
-        for (const auto& h : plan()) {
-            QVERIFY(lab.addHost(QLatin1String(h.host), QStringLiteral("lan"), QLatin1String(h.address) + QStringLiteral("/24")));
-            NetnsLab::NmbdConfig c;
-            c.netbiosName = QLatin1String(h.name);
-            c.workgroup = QLatin1String(h.workgroup);
-            c.aliases = h.aliases;
-            c.localMaster = h.master;
-            QVERIFY2(lab.startNmbd(QLatin1String(h.host), c), qPrintable(lab.lastError()));
-        }
-        for (int i = 0; i < kSilent.size(); ++i)
-            QVERIFY(lab.addHost(QStringLiteral("quiet%1").arg(i), QStringLiteral("lan"), kSilent[i] + QStringLiteral("/24")));
-        QVERIFY2(lab.ok(), qPrintable(lab.lastError()));
-        // All peers start together; the master's election is the long wait (about 20 s).
-        for (const auto& h : plan())
-            QVERIFY2(lab.waitForNmbd(QLatin1String(h.host), QStringLiteral("scan")), qPrintable(lab.lastError()));
-        QVERIFY2(lab.waitForMasterBrowser(QStringLiteral("nb1"), QStringLiteral("scan")), qPrintable(lab.lastError()));
-        for (const auto& h : plan())
-            m_expected[QLatin1String(h.address)] = lab.nmblookupTable(QStringLiteral("scan"), QLatin1String(h.address));
+        // The master's election is the long wait (about 20 s).
+        CORVANE_BUILD_NMBD_LAN(*m_lab, plan());
+        m_expected = nmblookupTables(*m_lab, plan());
     }
 
+    void cleanup() { m_scans.stopAll(); }
     void cleanupTestCase() { m_lab.reset(); }
 
     void labIsTheLanWeMeant()
     {
         NetnsLab& lab = *m_lab;
-        for (const QString& quiet : kSilent) {
+        for (const QString& quiet : plan().quiet) {
             const auto r = lab.run(QStringLiteral("scan"), {QStringLiteral("ping"), QStringLiteral("-c1"),
                                                             QStringLiteral("-W2"), quiet});
             QVERIFY2(r.exitCode == 0, qPrintable(quiet + QStringLiteral(" is down: ") + r.out));
         }
-        for (const auto& h : plan()) {
-            const auto& t = m_expected[QLatin1String(h.address)];
-            QVERIFY2(t.contains(NetnsLab::NameEntry{QLatin1String(h.name), 0x20, false}), h.host);
+        for (const auto& h : plan().hosts) {
+            const auto& t = m_expected[h.address];
+            QVERIFY2(t.contains(NetnsLab::NameEntry{h.netbiosName, 0x20, false}), qPrintable(h.host));
             for (const QString& a : h.aliases)
-                QVERIFY2(t.contains(NetnsLab::NameEntry{a, 0x00, false}), h.host);
-            QCOMPARE(t.contains(NetnsLab::NameEntry{QLatin1String(h.workgroup), 0x1d, false}), h.master);
+                QVERIFY2(t.contains(NetnsLab::NameEntry{a, 0x00, false}), qPrintable(h.host));
+            QCOMPARE(t.contains(NetnsLab::NameEntry{h.workgroup, 0x1d, false}), h.master);
         }
         QVERIFY(m_expected[QStringLiteral("10.77.10.11")].contains(
             NetnsLab::NameEntry{QStringLiteral("..__MSBROWSE__."), 0x01, true}));
@@ -113,35 +80,28 @@ private Q_SLOTS:
     void scanDeliversExactlyTheNmbdHosts()
     {
         QFETCH(int, last);
-        std::vector<PlannedHost> inRange;
-        for (const auto& h : plan())
-            if (QString::fromLatin1(h.address).section(QLatin1Char('.'), 3).toInt() <= last)
+        std::vector<LanHost> inRange;
+        for (const auto& h : plan().hosts)
+            if (h.address.section(QLatin1Char('.'), 3).toInt() <= last)
                 inRange.push_back(h);
         // The scan thread and its socket must be born inside the scanner's namespace.
-        NetnsLab::ScopedEnter in(*m_lab, QStringLiteral("scan"));
+        NetnsLab::ScopedEnter in(*m_lab, plan().scanner);
         QVERIFY(in.ok());
+        const Log log = std::make_shared<ScanLog>();
+        TNBTscanThread* scan = m_scans.make(log, kSubnet + QStringLiteral("1"), kSubnet + QString::number(last));
+        scan->FreeResults = false;
+        scan->Resume();
+        QTRY_VERIFY_WITH_TIMEOUT(log->ended, 30000);
         std::map<QString, int> deliveries;
         std::map<QString, QList<NetnsLab::NameEntry>> tables;
-        QStringList errors;
-        bool ended = false;
-        auto* scan = new TNBTscanThread();
-        scan->StartIP = kSubnet + QStringLiteral("1");
-        scan->EndIP = kSubnet + QString::number(last);
-        scan->FreeResults = false;
-        scan->OnReceive = [&](TNBTscanThread*, const QString& ip, nb_status_result* r) {
-            ++deliveries[ip];
-            tables[ip] = corvane::test::name_table_of(r);
-            release_result(r);
-        };
-        scan->OnError = [&](TNBTscanThread*, const QString& line) { errors << line; };
-        scan->OnTerminate = [&](TNBTscanThread*) { ended = true; };
-        scan->FreeOnTerminate = true;
-        scan->Resume();
-        QTRY_VERIFY_WITH_TIMEOUT(ended, 30000);
-        QVERIFY2(errors.isEmpty(), qPrintable(errors.join(QLatin1Char('\n'))));
+        for (const Delivery& d : log->deliveries) {
+            ++deliveries[d.ip];
+            tables[d.ip] = name_table_of(d.result);
+        }
+        QVERIFY2(log->errors.isEmpty(), qPrintable(log->errors.join(QLatin1Char('\n'))));
         QCOMPARE(deliveries.size(), inRange.size());
         for (const auto& h : inRange) {
-            const QString ip = QLatin1String(h.address);
+            const QString& ip = h.address;
             QVERIFY2(deliveries.count(ip), qPrintable(ip + QStringLiteral(" not delivered")));
             QCOMPARE(deliveries[ip], 1);
             QCOMPARE(tables[ip], m_expected[ip]);
@@ -151,6 +111,7 @@ private Q_SLOTS:
 private:
     std::unique_ptr<NetnsLab> m_lab;
     std::map<QString, QList<NetnsLab::NameEntry>> m_expected;
+    ScanFactory m_scans;
 };
 
 QTEST_GUILESS_MAIN(TestLanScan)

@@ -1,5 +1,6 @@
 // TNBTscanThread against real UDP peers on the loopback, and its time helpers.
 #include "NbResponder.h"
+#include "ScanLog.h"
 #include "TestSupport.h"
 
 #include "netbios/nbtscan.h"
@@ -36,87 +37,6 @@ using Handler = NbResponder::Handler;
 Q_DECLARE_METATYPE(Handler)
 
 namespace {
-
-// One result as OnReceive saw it during the call.
-struct Delivery
-{
-    QString ip;
-    nb_status_result* result = nullptr;
-    bool owned = false; // FreeResults was false: the test releases it
-    std::int32_t parsedLength = 0;
-    bool hasHeader = false;
-    std::uint16_t transactionId = 0;
-    std::uint16_t headerFlags = 0;
-    std::int64_t atNs = 0;
-};
-
-// What one scan handed over, collected on the test's thread. Shared with the callbacks, so that a
-// test that fails half-way leaves nothing dangling for a scan that still runs.
-struct ScanLog
-{
-    QList<Delivery> deliveries;
-    QStringList errors;
-    int ended = 0;
-    int offThread = 0; // callbacks that ran on a thread other than the creating one
-    std::int64_t endNs = 0;
-    std::uint32_t sentAtEnd = 0;
-    std::function<void(const Delivery&)> duringReceive;
-
-    QStringList received() const
-    {
-        QStringList ips;
-        for (const Delivery& d : deliveries)
-            ips << d.ip;
-        return ips;
-    }
-    ~ScanLog()
-    {
-        for (const Delivery& d : deliveries)
-            if (d.owned)
-                release_result(d.result);
-    }
-};
-using Log = std::shared_ptr<ScanLog>;
-
-TNBTscanThread* makeScan(const Log& log, const QString& first, const QString& last, QObject* receiver = nullptr)
-{
-    auto* scan = new TNBTscanThread(receiver);
-    scan->StartIP = first;
-    scan->EndIP = last;
-    QThread* owner = QThread::currentThread();
-    scan->OnReceive = [log, owner](TNBTscanThread* sender, const QString& ip, nb_status_result* r) {
-        if (QThread::currentThread() != owner)
-            ++log->offThread;
-        Delivery d;
-        d.ip = ip;
-        d.result = r;
-        d.owned = !sender->FreeResults;
-        d.parsedLength = r->parsed_length;
-        d.hasHeader = r->status_header != nullptr;
-        if (r->status_header) {
-            d.transactionId = r->status_header->transaction_id;
-            d.headerFlags = r->status_header->header_flags;
-        }
-        d.atNs = corvane::platform::monotonic_ns();
-        log->deliveries << d;
-        if (log->duringReceive)
-            log->duringReceive(d);
-    };
-    scan->OnError = [log, owner](TNBTscanThread*, const QString& line) {
-        if (QThread::currentThread() != owner)
-            ++log->offThread;
-        log->errors << line;
-    };
-    scan->OnTerminate = [log, owner](TNBTscanThread* sender) {
-        if (QThread::currentThread() != owner)
-            ++log->offThread;
-        ++log->ended;
-        log->endNs = corvane::platform::monotonic_ns();
-        log->sentAtEnd = sender->QueriesSent();
-    };
-    scan->FreeOnTerminate = true;
-    return scan;
-}
 
 QByteArray answerFor(const NbResponder::Query& q)
 {
@@ -207,19 +127,6 @@ bool holdsUdpPort(std::uint16_t port)
     return false;
 }
 
-// Another test program may hold port 137 for a while (CTest serialises only its own run): wait
-// for it rather than fail.
-bool startPeer(NbResponder& peer)
-{
-    QDeadlineTimer deadline(60000);
-    while (!peer.start()) {
-        if (deadline.hasExpired())
-            return false;
-        QThread::msleep(200);
-    }
-    return true;
-}
-
 // The kernel id of this process's thread named name (QThread names its thread after the object).
 pid_t threadNamed(const QByteArray& name)
 {
@@ -236,30 +143,6 @@ int openFdCount()
 {
     return QDir(QStringLiteral("/proc/self/fd")).entryList(QDir::Files | QDir::System | QDir::NoDotAndDotDot).size();
 }
-
-// Moves the calling thread into a fresh network namespace (only a downed loopback) until destroyed.
-// Threads it starts meanwhile stay there, so a scan that should send nothing cannot reach any network
-// even if it tried; a try shows up as a "Send to" line and in QueriesSent().
-class PrivateNetwork
-{
-public:
-    PrivateNetwork() : m_home(::open("/proc/thread-self/ns/net", O_RDONLY | O_CLOEXEC))
-    {
-        m_ok = m_home >= 0 && ::unshare(CLONE_NEWNET) == 0;
-    }
-    ~PrivateNetwork()
-    {
-        if (m_ok)
-            ::setns(m_home, CLONE_NEWNET);
-        if (m_home >= 0)
-            ::close(m_home);
-    }
-    bool ok() const { return m_ok; }
-
-private:
-    int m_home;
-    bool m_ok = false;
-};
 
 // Whether ASan holds the memory at p as freed. Without ASan nothing can be told.
 [[maybe_unused]] bool released(const void* p)
@@ -279,6 +162,7 @@ class TestNbtScan : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
+    void cleanup() { m_scans.stopAll(); }
     void rangeIsQueriedOnceAscending_data();
     void rangeIsQueriedOnceAscending();
     void emptyRangeSendsNothing_data();
@@ -301,6 +185,7 @@ private Q_SLOTS:
     void receiverDestroyedDuringScan();
     void deletingARunningScan_data();
     void deletingARunningScan();
+    void factoryStopsTheScansATestLeft();
 
     void sendInterval_data();
     void sendInterval();
@@ -311,6 +196,9 @@ private Q_SLOTS:
     void scanTransactionId_data();
     void scanTransactionId();
     void timeOfDayIsMonotonicMilliseconds();
+
+private:
+    ScanFactory m_scans;
 };
 
 void TestNbtScan::rangeIsQueriedOnceAscending_data()
@@ -342,9 +230,9 @@ void TestNbtScan::rangeIsQueriedOnceAscending()
     QFETCH(int, minGapMs);
 
     NbResponder peer(answerEach);
-    QVERIFY2(startPeer(peer), qPrintable(peer.lastError()));
+    QVERIFY2(peer.startWaiting(), qPrintable(peer.lastError()));
     Log log = std::make_shared<ScanLog>();
-    TNBTscanThread* scan = makeScan(log, first, last);
+    TNBTscanThread* scan = m_scans.make(log, first, last);
     scan->Bandwidth = bandwidth;
     scan->Resume();
     QTRY_VERIFY_WITH_TIMEOUT(log->ended, 20000);
@@ -406,7 +294,7 @@ void TestNbtScan::emptyRangeSendsNothing()
         // A wrong decision here would send off the loopback: keep the scan in a private network.
         PrivateNetwork sandbox;
         QVERIFY(sandbox.ok());
-        makeScan(log, first, last)->Resume();
+        m_scans.make(log, first, last)->Resume();
     }
     QTRY_VERIFY_WITH_TIMEOUT(log->ended, 10000);
     QCOMPARE(log->ended, 1);
@@ -420,9 +308,9 @@ void TestNbtScan::rangeEndingAtLoopbackBroadcast()
 {
     CORVANE_REQUIRE_ROOT();
     NbResponder peer(answerEach);
-    QVERIFY2(startPeer(peer), qPrintable(peer.lastError()));
+    QVERIFY2(peer.startWaiting(), qPrintable(peer.lastError()));
     Log log = std::make_shared<ScanLog>();
-    makeScan(log, QStringLiteral("127.255.255.253"), QStringLiteral("127.255.255.255"))->Resume();
+    m_scans.make(log, QStringLiteral("127.255.255.253"), QStringLiteral("127.255.255.255"))->Resume();
     QTRY_VERIFY_WITH_TIMEOUT(log->ended, 10000);
 
     // 127.255.255.255 is the loopback's broadcast address: the send to it fails, and the range
@@ -490,9 +378,9 @@ void TestNbtScan::answersAreDeliveredOncePerSource()
     QFETCH(QStringList, expected);
 
     NbResponder peer(handler);
-    QVERIFY2(startPeer(peer), qPrintable(peer.lastError()));
+    QVERIFY2(peer.startWaiting(), qPrintable(peer.lastError()));
     Log log = std::make_shared<ScanLog>();
-    TNBTscanThread* scan = makeScan(log, QStringLiteral("127.0.0.9"), QStringLiteral("127.0.0.9"));
+    TNBTscanThread* scan = m_scans.make(log, QStringLiteral("127.0.0.9"), QStringLiteral("127.0.0.9"));
     scan->FreeResults = false;
     scan->Resume();
     QTRY_VERIFY_WITH_TIMEOUT(log->ended, 10000);
@@ -521,9 +409,9 @@ void TestNbtScan::resultOwnership()
     QFETCH(bool, freeResults);
 
     NbResponder peer(answerEach);
-    QVERIFY2(startPeer(peer), qPrintable(peer.lastError()));
+    QVERIFY2(peer.startWaiting(), qPrintable(peer.lastError()));
     Log log = std::make_shared<ScanLog>();
-    TNBTscanThread* scan = makeScan(log, QStringLiteral("127.0.0.1"), QStringLiteral("127.0.0.20"));
+    TNBTscanThread* scan = m_scans.make(log, QStringLiteral("127.0.0.1"), QStringLiteral("127.0.0.20"));
     scan->FreeResults = freeResults;
     int checkedBefore = 0;
     int previousStillHeld = 0;
@@ -571,9 +459,9 @@ void TestNbtScan::receiveWithoutHandler()
     NbResponder peer([](const NbResponder::Query& q) {
         return std::vector<NbResponder::Datagram>{{answerFor(q)}, {answerFor(q), q.to + 0x100}};
     });
-    QVERIFY2(startPeer(peer), qPrintable(peer.lastError()));
+    QVERIFY2(peer.startWaiting(), qPrintable(peer.lastError()));
     Log log = std::make_shared<ScanLog>();
-    TNBTscanThread* scan = makeScan(log, QStringLiteral("127.0.0.1"), QStringLiteral("127.0.0.30"));
+    TNBTscanThread* scan = m_scans.make(log, QStringLiteral("127.0.0.1"), QStringLiteral("127.0.0.30"));
     scan->OnReceive = nullptr;
     scan->FreeResults = false;
     scan->Resume();
@@ -624,9 +512,9 @@ void TestNbtScan::oddDatagrams()
     NbResponder peer([odd, payload](const NbResponder::Query& q) {
         return std::vector<NbResponder::Datagram>{{q.to == odd ? payload : answerFor(q)}};
     });
-    QVERIFY2(startPeer(peer), qPrintable(peer.lastError()));
+    QVERIFY2(peer.startWaiting(), qPrintable(peer.lastError()));
     Log log = std::make_shared<ScanLog>();
-    TNBTscanThread* scan = makeScan(log, QStringLiteral("127.0.0.8"), QStringLiteral("127.0.0.10"));
+    TNBTscanThread* scan = m_scans.make(log, QStringLiteral("127.0.0.8"), QStringLiteral("127.0.0.10"));
     scan->FreeResults = false;
     scan->Resume();
     QTRY_VERIFY_WITH_TIMEOUT(log->ended, 10000);
@@ -680,9 +568,9 @@ void TestNbtScan::drainLastsWhileDatagramsArrive()
             d.push_back({answerFor(q), dotted_host_order("127.0.2.1") + std::uint32_t(i), delaysMs[i]});
         return d;
     });
-    QVERIFY2(startPeer(peer), qPrintable(peer.lastError()));
+    QVERIFY2(peer.startWaiting(), qPrintable(peer.lastError()));
     Log log = std::make_shared<ScanLog>();
-    makeScan(log, QStringLiteral("127.0.0.9"), QStringLiteral("127.0.0.9"))->Resume();
+    m_scans.make(log, QStringLiteral("127.0.0.9"), QStringLiteral("127.0.0.9"))->Resume();
     QTRY_VERIFY_WITH_TIMEOUT(log->ended, 15000);
     QCOMPARE(log->deliveries.size(), delivered);
     if (delivered > 0) {
@@ -712,9 +600,9 @@ void TestNbtScan::signalDuringDrain()
         return std::vector<NbResponder::Datagram>{{answerFor(q), dotted_host_order("127.0.5.1")},
                                                   {answerFor(q), dotted_host_order("127.0.5.2"), 600}};
     });
-    QVERIFY2(startPeer(peer), qPrintable(peer.lastError()));
+    QVERIFY2(peer.startWaiting(), qPrintable(peer.lastError()));
     Log log = std::make_shared<ScanLog>();
-    TNBTscanThread* scan = makeScan(log, QStringLiteral("127.0.0.9"), QStringLiteral("127.0.0.9"));
+    TNBTscanThread* scan = m_scans.make(log, QStringLiteral("127.0.0.9"), QStringLiteral("127.0.0.9"));
     scan->setObjectName(QStringLiteral("nbt-signalled"));
     scan->Resume();
     QTRY_VERIFY_WITH_TIMEOUT(log->deliveries.size() == 1, 10000);
@@ -736,10 +624,10 @@ void TestNbtScan::terminateWhileSending()
 {
     CORVANE_REQUIRE_ROOT();
     NbResponder peer(answerEach);
-    QVERIFY2(startPeer(peer), qPrintable(peer.lastError()));
+    QVERIFY2(peer.startWaiting(), qPrintable(peer.lastError()));
     Log log = std::make_shared<ScanLog>();
     // 65,535 addresses: more than a minute of sending.
-    TNBTscanThread* scan = makeScan(log, QStringLiteral("127.1.0.1"), QStringLiteral("127.1.255.255"));
+    TNBTscanThread* scan = m_scans.make(log, QStringLiteral("127.1.0.1"), QStringLiteral("127.1.255.255"));
     scan->Resume();
     QTRY_VERIFY_WITH_TIMEOUT(peer.queryCount() >= 100, 20000);
     const std::uint16_t port = peer.queries()[0].fromPort;
@@ -772,9 +660,9 @@ void TestNbtScan::terminateWhileDraining()
             d.push_back({answerFor(q), dotted_host_order("127.0.4.1") + std::uint32_t(i), 150 * i});
         return d;
     });
-    QVERIFY2(startPeer(peer), qPrintable(peer.lastError()));
+    QVERIFY2(peer.startWaiting(), qPrintable(peer.lastError()));
     Log log = std::make_shared<ScanLog>();
-    TNBTscanThread* scan = makeScan(log, QStringLiteral("127.0.0.9"), QStringLiteral("127.0.0.9"));
+    TNBTscanThread* scan = m_scans.make(log, QStringLiteral("127.0.0.9"), QStringLiteral("127.0.0.9"));
     scan->Resume();
     QTRY_VERIFY_WITH_TIMEOUT(log->deliveries.size() >= 3, 10000);
     const std::uint16_t port = peer.queries()[0].fromPort;
@@ -797,10 +685,10 @@ void TestNbtScan::bindFailsWhenPort137IsTaken()
 {
     CORVANE_REQUIRE_ROOT();
     NbResponder peer(answerEach); // holds 0.0.0.0:137
-    QVERIFY2(startPeer(peer), qPrintable(peer.lastError()));
+    QVERIFY2(peer.startWaiting(), qPrintable(peer.lastError()));
     const int fdsBefore = openFdCount();
     Log log = std::make_shared<ScanLog>();
-    TNBTscanThread* scan = makeScan(log, QStringLiteral("127.0.0.9"), QStringLiteral("127.0.0.9"));
+    TNBTscanThread* scan = m_scans.make(log, QStringLiteral("127.0.0.9"), QStringLiteral("127.0.0.9"));
     scan->UsePort137 = true;
     scan->Resume();
     QTRY_VERIFY_WITH_TIMEOUT(log->ended, 10000);
@@ -823,7 +711,7 @@ void TestNbtScan::port137WhenFree()
     Log log = std::make_shared<ScanLog>();
     bool portHeld = false;
     log->duringReceive = [&portHeld](const Delivery&) { portHeld = holdsUdpPort(nb_name_service_port); };
-    TNBTscanThread* scan = makeScan(log, QStringLiteral("127.0.0.1"), QStringLiteral("127.0.0.1"));
+    TNBTscanThread* scan = m_scans.make(log, QStringLiteral("127.0.0.1"), QStringLiteral("127.0.0.1"));
     scan->UsePort137 = true;
     scan->FreeResults = false;
 
@@ -867,10 +755,10 @@ void TestNbtScan::receiverDestroyedDuringScan()
             d.push_back({QByteArray(2000, 'x')});
         return d;
     });
-    QVERIFY2(startPeer(peer), qPrintable(peer.lastError()));
+    QVERIFY2(peer.startWaiting(), qPrintable(peer.lastError()));
     auto* receiver = new QObject;
     Log log = std::make_shared<ScanLog>();
-    TNBTscanThread* scan = makeScan(log, QStringLiteral("127.1.0.1"), QStringLiteral("127.1.0.200"), receiver);
+    TNBTscanThread* scan = m_scans.make(log, QStringLiteral("127.1.0.1"), QStringLiteral("127.1.0.200"), receiver);
     scan->FreeResults = false;
     scan->FreeOnTerminate = false;
     scan->Resume();
@@ -913,9 +801,9 @@ void TestNbtScan::deletingARunningScan()
             d.push_back({answerFor(q), next++, 10 * i});
         return d;
     });
-    QVERIFY2(startPeer(peer), qPrintable(peer.lastError()));
+    QVERIFY2(peer.startWaiting(), qPrintable(peer.lastError()));
     Log log = std::make_shared<ScanLog>();
-    TNBTscanThread* scan = makeScan(log, QStringLiteral("127.1.0.1"), last);
+    TNBTscanThread* scan = m_scans.make(log, QStringLiteral("127.1.0.1"), last);
     scan->FreeResults = false;
     scan->Resume();
     QTRY_VERIFY_WITH_TIMEOUT(log->deliveries.size() >= 20, 10000);
@@ -939,6 +827,24 @@ void TestNbtScan::deletingARunningScan()
     QTest::qWait(200);
     QCOMPARE(peer.queryCount(), heard);
     QCOMPARE(log->offThread, 0);
+}
+
+// A test that gives up leaves its scan to the factory: once the factory goes, no thread and no
+// callback holds the log any more.
+void TestNbtScan::factoryStopsTheScansATestLeft()
+{
+    Log log = std::make_shared<ScanLog>();
+    {
+        ScanFactory scans;
+        TNBTscanThread* scan = scans.make(log, QStringLiteral("127.1.0.1"), QStringLiteral("127.1.255.254"));
+        scan->setObjectName(QStringLiteral("nbt-left"));
+        scan->Resume();
+        QTRY_VERIFY_WITH_TIMEOUT(scan->QueriesSent() > 10, 5000);
+        QVERIFY(threadNamed("nbt-left") > 0);
+    }
+    QCOMPARE(log.use_count(), 1L);
+    QCOMPARE(log->ended, 0);
+    QCOMPARE(threadNamed("nbt-left"), pid_t{0});
 }
 
 void TestNbtScan::sendInterval_data()

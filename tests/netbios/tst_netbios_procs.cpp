@@ -2,6 +2,7 @@
 #include "TestSupport.h"
 
 #include "netbios/netBios_procs.h"
+#include "platform/Ipv4.h"
 
 #include <QProcess>
 #include <QTemporaryDir>
@@ -206,7 +207,7 @@ sockaddr_in loopback(const char* dotted, std::uint16_t port)
     sockaddr_in a{};
     a.sin_family = AF_INET;
     a.sin_port = htons(port);
-    a.sin_addr.s_addr = ::inet_addr(dotted);
+    a.sin_addr.s_addr = corvane::ipv4::inet_addr_value(QLatin1String(dotted)).value;
     return a;
 }
 
@@ -293,8 +294,9 @@ private Q_SLOTS:
         QVERIFY(scanner.get() >= 0);
 
         // Twice on one socket: the routine leaves the socket open and usable.
+        const std::uint32_t to = corvane::ipv4::inet_addr_value(QLatin1String(address)).value;
         for (const int id : {tid, tid ^ 0x00FF}) {
-            QCOMPARE(send_status_query(scanner.get(), ::inet_addr(address.constData()), static_cast<std::uint16_t>(id)), 0);
+            QCOMPARE(send_status_query(scanner.get(), to, static_cast<std::uint16_t>(id)), 0);
             pollfd pfd{peer.get(), POLLIN, 0};
             QVERIFY2(::poll(&pfd, 1, 2000) == 1, "no query arrived at port 137");
             char buf[2048];
@@ -339,7 +341,7 @@ private Q_SLOTS:
         Fd readEnd(pipeEnds[0]), writeEnd(pipeEnds[1]);
         if (kind != QLatin1String("closed descriptor") && kind != QLatin1String("minus one"))
             QVERIFY(fd >= 0);
-        QCOMPARE(send_status_query(fd, ::inet_addr("127.0.0.1"), 0x4242), -1);
+        QCOMPARE(send_status_query(fd, corvane::ipv4::inet_addr_value(QStringLiteral("127.0.0.1")).value, 0x4242), -1);
     }
 
     void encodeName_data()

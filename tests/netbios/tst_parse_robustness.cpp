@@ -5,18 +5,17 @@
 // nmbd or root is missing. Every datagram is parsed from a heap copy of exactly its size, so the
 // sanitizer build catches any read past it; ParseChecks.h says what each result must hold.
 #include "NameTables.h"
-#include "NetnsLab.h"
+#include "NmbdLan.h"
 #include "ParseChecks.h"
-#include "TestSupport.h"
 
 #include "netbios/netBios_procs.h"
+#include "platform/Ipv4.h"
 
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QtTest>
 
-#include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -26,7 +25,10 @@
 #include <memory>
 #include <random>
 
+using corvane::test::LanHost;
+using corvane::test::LanPlan;
 using corvane::test::NetnsLab;
+using corvane::test::nmblookupTables;
 
 namespace {
 
@@ -40,27 +42,16 @@ struct Seed
     QByteArray bytes;
 };
 
-struct Peer
-{
-    const char* host;
-    const char* address;
-    const char* name;
-    const char* workgroup;
-    QStringList aliases;
-};
-
 // Three name tables of different sizes: a bare host, one with 15-character names, one with as many
 // aliases as still fit (nmbd answers with about 25 names at most; more are left out).
-const std::vector<Peer>& peers()
+const LanPlan& plan()
 {
-    static const std::vector<Peer> list{
-        {"nb1", "10.77.30.11", "SEEDONE", "SEEDGROUP", {}},
-        {"nb2", "10.77.30.12", "FIFTEENCHARSEED", "WORKGROUPOF15CH", {QStringLiteral("FILES"), QStringLiteral("PRINTERS")}},
-        {"nb3", "10.77.30.13", "MANYNAMES", "BIGTABLE",
-         {QStringLiteral("ALIAS01"), QStringLiteral("ALIAS02"), QStringLiteral("ALIAS03"), QStringLiteral("ALIAS04"),
-          QStringLiteral("ALIAS05"), QStringLiteral("ALIAS06")}},
-    };
-    return list;
+    static const LanPlan lan{"scan", "10.77.30.2",
+                             {{"nb1", "10.77.30.11", "SEEDONE", "SEEDGROUP"},
+                              {"nb2", "10.77.30.12", "FIFTEENCHARSEED", "WORKGROUPOF15CH", {"FILES", "PRINTERS"}},
+                              {"nb3", "10.77.30.13", "MANYNAMES", "BIGTABLE",
+                               {"ALIAS01", "ALIAS02", "ALIAS03", "ALIAS04", "ALIAS05", "ALIAS06"}}}};
+    return lan;
 }
 
 // One node-status exchange from the calling thread's namespace; empty when nothing came back.
@@ -167,46 +158,27 @@ private Q_SLOTS:
 
     void nmbdAnswersAreCaptured()
     {
-        CORVANE_REQUIRE_ROOT();
-        CORVANE_REQUIRE_PROGRAM("ip");
-        CORVANE_REQUIRE_PROGRAM("nmbd");
-        CORVANE_REQUIRE_PROGRAM("nmblookup");
         NetnsLab lab;
-        QVERIFY2(lab.ok(), qPrintable(lab.lastError()));
-        QVERIFY(lab.addSegment(QStringLiteral("lan")));
-        QVERIFY(lab.addHost(QStringLiteral("scan"), QStringLiteral("lan"), QStringLiteral("10.77.30.2/24")));
-        for (const Peer& p : peers()) {
-            const QString host = QLatin1String(p.host);
-            QVERIFY(lab.addHost(host, QStringLiteral("lan"), QLatin1String(p.address) + QStringLiteral("/24")));
-            NetnsLab::NmbdConfig c;
-            c.netbiosName = QLatin1String(p.name);
-            c.workgroup = QLatin1String(p.workgroup);
-            c.aliases = p.aliases;
-            QVERIFY2(lab.startNmbd(host, c), qPrintable(lab.lastError()));
-        }
-        std::map<QString, QList<NetnsLab::NameEntry>> samba;
-        for (const Peer& p : peers()) {
-            QVERIFY2(lab.waitForNmbd(QLatin1String(p.host), QStringLiteral("scan")), qPrintable(lab.lastError()));
-            samba[QLatin1String(p.host)] = lab.nmblookupTable(QStringLiteral("scan"), QLatin1String(p.address));
-        }
+        CORVANE_BUILD_NMBD_LAN(lab, plan());
+        const auto samba = nmblookupTables(lab, plan());
 
         const QString out = qEnvironmentVariable("CORVANE_SEED_OUT");
-        NetnsLab::ScopedEnter in(lab, QStringLiteral("scan"));
+        NetnsLab::ScopedEnter in(lab, plan().scanner);
         QVERIFY(in.ok());
         std::uint16_t tid = 0x7301;
-        for (const Peer& p : peers()) {
-            const QByteArray answer = queryOnce(::inet_addr(p.address), tid++);
-            QVERIFY2(!answer.isEmpty(), p.host);
+        for (const LanHost& p : plan().hosts) {
+            const QByteArray answer = queryOnce(corvane::ipv4::inet_addr_value(p.address).value, tid++);
+            QVERIFY2(!answer.isEmpty(), qPrintable(p.host));
             // A real answer: Samba's own reading of the table matches ours, and the statistics follow it.
             const std::unique_ptr<nb_status_result, decltype(&release_result)> r(
                 parse_response(answer.constData(), static_cast<std::int32_t>(answer.size())), &release_result);
             QVERIFY(r && r->status_header && r->adapter_stats);
-            QCOMPARE(corvane::test::name_table_of(r.get()), samba[QLatin1String(p.host)]);
-            qInfo("%s: %d bytes, %d names, parsed %d", p.host, int(answer.size()), r->status_header->name_count,
+            QCOMPARE(corvane::test::name_table_of(r.get()), samba.at(p.address));
+            qInfo("%s: %d bytes, %d names, parsed %d", qPrintable(p.host), int(answer.size()), r->status_header->name_count,
                   r->parsed_length);
-            m_seeds.push_back({QStringLiteral("nmbd ") + QLatin1String(p.host), answer});
+            m_seeds.push_back({QStringLiteral("nmbd ") + p.host, answer});
             if (!out.isEmpty()) {
-                QFile f(QDir(out).filePath(QStringLiteral("nmbd_%1.bin").arg(QLatin1String(p.host))));
+                QFile f(QDir(out).filePath(QStringLiteral("nmbd_%1.bin").arg(p.host)));
                 QVERIFY(f.open(QIODevice::WriteOnly) && f.write(answer) == answer.size());
             }
         }

@@ -1,6 +1,7 @@
 // The built corvane-scan, run as a user runs it, against NetBIOS responders on the loopback:
 // exact stdout of every format, stderr lines, exit statuses, pacing, Ctrl+C and the progress line.
 #include "NbResponder.h"
+#include "ProgramRun.h"
 #include "TestSupport.h"
 
 #include <QJsonArray>
@@ -21,47 +22,9 @@ namespace {
 
 const QString kExe = QStringLiteral(CORVANE_SCAN_EXE);
 
-struct Run
+ProgramRun runScan(const QStringList& args, const QMap<QString, QString>& env = {})
 {
-    int code = -1; // -1: did not start, crashed or timed out
-    QByteArray out;
-    QByteArray err;
-};
-
-Run runScan(const QStringList& args, const QMap<QString, QString>& env = {}, int timeoutMs = 30000)
-{
-    QProcess p;
-    QProcessEnvironment e = QProcessEnvironment::systemEnvironment();
-    for (auto it = env.begin(); it != env.end(); ++it)
-        e.insert(it.key(), it.value());
-    p.setProcessEnvironment(e);
-    p.start(kExe, args);
-    Run r;
-    if (!p.waitForStarted(5000))
-        return r;
-    if (!p.waitForFinished(timeoutMs)) {
-        p.kill();
-        p.waitForFinished(2000);
-        return r;
-    }
-    r.out = p.readAllStandardOutput();
-    r.err = p.readAllStandardError();
-    if (p.exitStatus() == QProcess::NormalExit)
-        r.code = p.exitCode();
-    return r;
-}
-
-// RESOURCE_LOCK orders the tests of one CTest run only: a test program started otherwise may hold
-// port 137 for a moment. Wait for it rather than fail.
-bool startPeer(NbResponder& peer)
-{
-    QDeadlineTimer deadline(60000);
-    while (!peer.start()) {
-        if (deadline.hasExpired() || !peer.lastError().contains(QLatin1String("in use")))
-            return false;
-        QThread::msleep(100);
-    }
-    return true;
+    return runProgram(kExe, args, ProgramOptions().env(env));
 }
 
 constexpr std::uint8_t U = 0x04, G = 0x84;
@@ -132,8 +95,7 @@ NbResponder::Handler controlNames()
 
 bool writeFile(const QTemporaryDir& dir, const char* name, const QByteArray& text)
 {
-    QFile f(dir.filePath(QLatin1String(name)));
-    return dir.isValid() && f.open(QIODevice::WriteOnly) && f.write(text) == text.size();
+    return !corvane::test::writeFile(dir, QLatin1String(name), text).isEmpty();
 }
 
 } // namespace
@@ -199,7 +161,7 @@ private Q_SLOTS:
     {
         QFETCH(QStringList, args);
         QFETCH(QString, error);
-        const Run r = runScan(args);
+        const ProgramRun r = runScan(args);
         QCOMPARE(r.code, 2);
         QCOMPARE(r.out, QByteArray());
         QCOMPARE(QString::fromUtf8(r.err),
@@ -208,16 +170,16 @@ private Q_SLOTS:
 
     void helpAndVersion()
     {
-        const Run help = runScan({"--help"});
+        const ProgramRun help = runScan({"--help"});
         QCOMPARE(help.code, 0);
         QVERIFY(help.out.startsWith("Usage: corvane-scan nbstat"));
         QVERIFY(help.out.contains("--bandwidth BITS"));
         QVERIFY(help.out.contains("[--serial]"));
         QVERIFY(help.err.isEmpty());
-        const Run commandHelp = runScan({"ping", "-h"});
+        const ProgramRun commandHelp = runScan({"ping", "-h"});
         QCOMPARE(commandHelp.code, 0);
         QCOMPARE(commandHelp.out, help.out);
-        const Run version = runScan({"--version"});
+        const ProgramRun version = runScan({"--version"});
         QCOMPARE(version.code, 0);
         QCOMPARE(version.out, QByteArray("corvane-scan 1.1.0.0\n"));
         QVERIFY(version.err.isEmpty());
@@ -227,10 +189,9 @@ private Q_SLOTS:
     void linksNoWidgets()
     {
         CORVANE_REQUIRE_PROGRAM("readelf");
-        QProcess p;
-        p.start(QStringLiteral("readelf"), {"-d", kExe});
-        QVERIFY(p.waitForFinished(10000));
-        const QByteArray dyn = p.readAllStandardOutput();
+        const ProgramRun elf = runProgram(QStringLiteral("readelf"), {"-d", kExe}, ProgramOptions().timeout(10000));
+        QVERIFY(!elf.timedOut && elf.startError.isEmpty());
+        const QByteArray dyn = elf.out;
         QVERIFY(dyn.contains("libQt6Core.so"));
         QVERIFY(!dyn.contains("libQt6Widgets"));
         QVERIFY(!dyn.contains("libQt6Gui"));
@@ -240,8 +201,8 @@ private Q_SLOTS:
     {
         CORVANE_REQUIRE_ROOT();
         NbResponder peer(twoHosts());
-        QVERIFY2(startPeer(peer), qPrintable(peer.lastError()));
-        const Run r = runScan({"nbstat", "127.0.0.1-127.0.0.12"});
+        QVERIFY2(peer.startWaiting(), qPrintable(peer.lastError()));
+        const ProgramRun r = runScan({"nbstat", "127.0.0.1-127.0.0.12"});
         QCOMPARE(r.code, 0);
         QCOMPARE(r.err, QByteArray());
         QCOMPARE(r.out, twoHostsList());
@@ -252,8 +213,8 @@ private Q_SLOTS:
     {
         CORVANE_REQUIRE_ROOT();
         NbResponder peer(twoHosts());
-        QVERIFY2(startPeer(peer), qPrintable(peer.lastError()));
-        const Run r = runScan({"nbstat", "--names", "127.0.0.0/28"});
+        QVERIFY2(peer.startWaiting(), qPrintable(peer.lastError()));
+        const ProgramRun r = runScan({"nbstat", "--names", "127.0.0.0/28"});
         QCOMPARE(r.code, 0);
         QCOMPARE(r.err, QByteArray());
         const QByteArray heading = QString::asprintf("%-18s %-47s %s \r\n", "Name", "Service", "Flags").toUtf8();
@@ -274,12 +235,12 @@ private Q_SLOTS:
     {
         CORVANE_REQUIRE_ROOT();
         NbResponder peer(twoHosts());
-        QVERIFY2(startPeer(peer), qPrintable(peer.lastError()));
+        QVERIFY2(peer.startWaiting(), qPrintable(peer.lastError()));
         // Vendors of both reported prefixes; the 28-bit one is longer than a 24-bit one that also matches.
         QTemporaryDir registry;
         QVERIFY(writeFile(registry, "oui.csv", "MA-L,001122,\"Maker, Inc.\",Street 1\r\nMA-L,0A0B0C,Short,x\r\n"));
         QVERIFY(writeFile(registry, "mam.csv", "MA-M,0A0B0C0,Longer Prefix Co,x\r\n"));
-        const Run r = runScan({"nbstat", "--format", "csv", "127.0.0.1", "127.0.0.12"},
+        const ProgramRun r = runScan({"nbstat", "--format", "csv", "127.0.0.1", "127.0.0.12"},
                               {{"CORVANE_IEEE_DATA", registry.path()}});
         QCOMPARE(r.code, 0);
         QCOMPARE(r.err, QByteArray());
@@ -300,8 +261,8 @@ private Q_SLOTS:
                                         {0x0A, 0x0B, 0x0C, 0x0D, 0x0E, 0x0F})});
             return d;
         });
-        QVERIFY2(startPeer(peer), qPrintable(peer.lastError()));
-        const Run r = runScan({"nbstat", "--format=json", "127.0.0.1-127.0.0.6"});
+        QVERIFY2(peer.startWaiting(), qPrintable(peer.lastError()));
+        const ProgramRun r = runScan({"nbstat", "--format=json", "127.0.0.1-127.0.0.6"});
         QCOMPARE(r.code, 0);
         QCOMPARE(r.err, QByteArray());
         // QJsonDocument::Indented: four blanks a level, keys in order.
@@ -374,8 +335,8 @@ private Q_SLOTS:
         QFETCH(QStringList, options);
         CORVANE_REQUIRE_ROOT();
         NbResponder peer(controlNames());
-        QVERIFY2(startPeer(peer), qPrintable(peer.lastError()));
-        const Run r = runScan(QStringList {"nbstat"} + options + QStringList {"127.0.0.6-127.0.0.8"});
+        QVERIFY2(peer.startWaiting(), qPrintable(peer.lastError()));
+        const ProgramRun r = runScan(QStringList {"nbstat"} + options + QStringList {"127.0.0.6-127.0.0.8"});
         QCOMPARE(r.code, 0);
         QCOMPARE(r.err, QByteArray());
         QTEST(r.out, "out");
@@ -385,8 +346,8 @@ private Q_SLOTS:
     {
         CORVANE_REQUIRE_ROOT();
         NbResponder peer(controlNames());
-        QVERIFY2(startPeer(peer), qPrintable(peer.lastError()));
-        const Run r = runScan({"nbstat", "--format=json", "127.0.0.6-127.0.0.8"});
+        QVERIFY2(peer.startWaiting(), qPrintable(peer.lastError()));
+        const ProgramRun r = runScan({"nbstat", "--format=json", "127.0.0.6-127.0.0.8"});
         QCOMPARE(r.code, 0);
         QVERIFY2(r.out.contains("\"EV\\r\\n1.2.3.4\\tX\""), r.out.constData()); // escaped, not replaced
         QJsonParseError error {};
@@ -405,13 +366,13 @@ private Q_SLOTS:
     {
         CORVANE_REQUIRE_ROOT();
         NbResponder peer(twoHosts());
-        QVERIFY2(startPeer(peer), qPrintable(peer.lastError()));
+        QVERIFY2(peer.startWaiting(), qPrintable(peer.lastError()));
         QTemporaryDir dir;
         const QString old = dir.filePath(QStringLiteral("old.txt"));
         QVERIFY(writeFile(dir, "old.txt",
                               listHeading() + listLine("127.0.0.9", "PC1", "PC1", "WORKGRP", "00.11.22.AA.BB.CC", "True", "True")
                                   + listLine("127.0.0.7", "GONE", "", "OFFICE", "", "False", "False")));
-        const Run r = runScan({"nbstat", "--compare", old, "127.0.0.1-127.0.0.12"});
+        const ProgramRun r = runScan({"nbstat", "--compare", old, "127.0.0.1-127.0.0.12"});
         QCOMPARE(r.code, 0);
         QCOMPARE(r.err, QByteArray());
         QCOMPARE(r.out, twoHostsList() + "\r\nCompared with " + old.toUtf8() + ": 1 new, 1 changed, 0 same, 1 gone\r\n"
@@ -421,7 +382,7 @@ private Q_SLOTS:
 
         // The txt just written serves as the next earlier list, json output as well.
         QVERIFY(writeFile(dir, "new.txt", r.out));
-        const Run j = runScan({"nbstat", "--format", "json", "--compare=" + dir.filePath("new.txt"), "127.0.0.5-127.0.0.9"});
+        const ProgramRun j = runScan({"nbstat", "--format", "json", "--compare=" + dir.filePath("new.txt"), "127.0.0.5-127.0.0.9"});
         QCOMPARE(j.code, 0);
         QCOMPARE(j.err, QByteArray());
         QStringList changes;
@@ -429,7 +390,7 @@ private Q_SLOTS:
             changes << v["address"].toString() + u' ' + v["change"].toString();
         QCOMPARE(changes, (QStringList{"127.0.0.9 same", "127.0.0.5 same"}));
         QVERIFY(writeFile(dir, "new.json", j.out));
-        const Run c = runScan({"nbstat", "--format", "csv", "--compare", dir.filePath("new.json"), "127.0.0.9"});
+        const ProgramRun c = runScan({"nbstat", "--format", "csv", "--compare", dir.filePath("new.json"), "127.0.0.9"});
         QCOMPARE(c.code, 0);
         QCOMPARE(c.out, QByteArray("IP,CompName,UserName,WorkGroup,MacAddress,FileService,MasterBrowser,Vendor,"
                                    "NeighbourMac,Change\r\n"
@@ -456,7 +417,7 @@ private Q_SLOTS:
         const QString name = dir.filePath(QStringLiteral("old.txt"));
         if (!content.isEmpty())
             QVERIFY(writeFile(dir, "old.txt", content));
-        const Run r = runScan({"nbstat", "--compare", name, "127.0.0.1"});
+        const ProgramRun r = runScan({"nbstat", "--compare", name, "127.0.0.1"});
         QCOMPARE(r.code, 2);
         QCOMPARE(r.out, QByteArray());
         QVERIFY2(QString::fromUtf8(r.err).startsWith(QStringLiteral("corvane-scan: ") + name + message) && r.err.count('\n') == 1,
@@ -480,8 +441,8 @@ private Q_SLOTS:
         QFETCH(QString, format);
         QFETCH(QByteArray, out);
         NbResponder peer([](const NbResponder::Query&) { return std::vector<NbResponder::Datagram> {}; });
-        QVERIFY2(startPeer(peer), qPrintable(peer.lastError()));
-        const Run r = runScan({"nbstat", "--format", format, "127.0.0.20/30"});
+        QVERIFY2(peer.startWaiting(), qPrintable(peer.lastError()));
+        const ProgramRun r = runScan({"nbstat", "--format", format, "127.0.0.20/30"});
         QCOMPARE(r.code, 0);
         QCOMPARE(r.err, QByteArray());
         QCOMPARE(r.out, out);
@@ -501,8 +462,8 @@ private Q_SLOTS:
                 d.push_back({QByteArray("\x12", 1)});
             return d;
         });
-        QVERIFY2(startPeer(peer), qPrintable(peer.lastError()));
-        const Run r = runScan({"nbstat", "127.0.0.1-127.0.0.6"});
+        QVERIFY2(peer.startWaiting(), qPrintable(peer.lastError()));
+        const ProgramRun r = runScan({"nbstat", "127.0.0.1-127.0.0.6"});
         QCOMPARE(r.code, 0);
         QCOMPARE(r.err, QByteArray("corvane-scan: Recieved failed from 127.0.0.3\n"));
         QCOMPARE(r.out, listHeading() + listLine("127.0.0.4", "", "", "", "", "False", "False"));
@@ -518,8 +479,8 @@ private Q_SLOTS:
                 d.push_back({node_status_answer(q.transactionId(), {{"J\x81RGEN-PC", 0x00, U}, {"B\x81RO", 0x00, G}})});
             return d;
         });
-        QVERIFY2(startPeer(peer), qPrintable(peer.lastError()));
-        const Run r = runScan({"nbstat", "127.0.0.2"}, {{"LC_ALL", "de_DE.UTF-8"}});
+        QVERIFY2(peer.startWaiting(), qPrintable(peer.lastError()));
+        const ProgramRun r = runScan({"nbstat", "127.0.0.2"}, {{"LC_ALL", "de_DE.UTF-8"}});
         QCOMPARE(r.code, 0);
         QCOMPARE(r.err, QByteArray());
         // Columns count characters, not bytes.
@@ -534,8 +495,8 @@ private Q_SLOTS:
     {
         CORVANE_REQUIRE_ROOT();
         NbResponder peer(twoHosts()); // holds 0.0.0.0:137
-        QVERIFY2(startPeer(peer), qPrintable(peer.lastError()));
-        const Run r = runScan({"nbstat", "--port137", "127.0.0.1-127.0.0.12"});
+        QVERIFY2(peer.startWaiting(), qPrintable(peer.lastError()));
+        const ProgramRun r = runScan({"nbstat", "--port137", "127.0.0.1-127.0.0.12"});
         QCOMPARE(r.code, 1);
         QCOMPARE(r.out, QByteArray());
         QCOMPARE(r.err, QByteArray("corvane-scan: Failed to bind\n"));
@@ -547,8 +508,8 @@ private Q_SLOTS:
     {
         CORVANE_REQUIRE_ROOT();
         NbResponder peer([](const NbResponder::Query&) { return std::vector<NbResponder::Datagram> {}; });
-        QVERIFY2(startPeer(peer), qPrintable(peer.lastError()));
-        const Run r = runScan({"nbstat", "--bandwidth", "8000", "127.0.0.1-127.0.0.6"});
+        QVERIFY2(peer.startWaiting(), qPrintable(peer.lastError()));
+        const ProgramRun r = runScan({"nbstat", "--bandwidth", "8000", "127.0.0.1-127.0.0.6"});
         QCOMPARE(r.code, 0);
         const auto queries = peer.queries();
         QCOMPARE(queries.size(), std::size_t {6});
@@ -568,14 +529,12 @@ private Q_SLOTS:
     {
         CORVANE_REQUIRE_ROOT();
         NbResponder peer(twoHosts());
-        QVERIFY2(startPeer(peer), qPrintable(peer.lastError()));
-        QProcess p;
-        p.setStandardOutputFile(QStringLiteral("/dev/full"));
-        p.start(kExe, {"nbstat", "127.0.0.1-127.0.0.12"});
-        QVERIFY(p.waitForFinished(20000));
-        QCOMPARE(p.exitStatus(), QProcess::NormalExit);
-        QCOMPARE(p.exitCode(), 1);
-        const QByteArray err = p.readAllStandardError();
+        QVERIFY2(peer.startWaiting(), qPrintable(peer.lastError()));
+        const ProgramRun r = runProgram(kExe, {"nbstat", "127.0.0.1-127.0.0.12"},
+                                        ProgramOptions().timeout(20000).stdoutFile("/dev/full"));
+        QVERIFY(!r.timedOut);
+        QCOMPARE(r.code, 1); // -1 unless it ended normally
+        const QByteArray err = r.err;
         QVERIFY2(err.startsWith("corvane-scan: cannot write the results: ") && err.count('\n') == 1
                      && err.endsWith('\n'),
                  err.constData());
@@ -592,18 +551,17 @@ private Q_SLOTS:
                 d.push_back({node_status_answer(q.transactionId(), {{"LONGSCAN", 0x00, U}})});
             return d;
         });
-        QVERIFY2(startPeer(peer), qPrintable(peer.lastError()));
-        QProcess p;
-        p.start(kExe, {"nbstat", "127.1.0.0/16"});
-        QVERIFY(p.waitForStarted(5000));
+        QVERIFY2(peer.startWaiting(), qPrintable(peer.lastError()));
+        Program p(kExe, {"nbstat", "127.1.0.0/16"});
+        QVERIFY(p.started());
         QTRY_VERIFY_WITH_TIMEOUT(peer.queryCount() >= 300, 20000);
-        QVERIFY(::kill(static_cast<pid_t>(p.processId()), signal) == 0);
-        QVERIFY(p.waitForFinished(10000));
-        QCOMPARE(p.exitStatus(), QProcess::NormalExit);
-        QCOMPARE(p.exitCode(), 0);
+        QVERIFY(::kill(static_cast<pid_t>(p.pid()), signal) == 0);
+        const ProgramRun r = p.finish(10000);
+        QVERIFY(!r.timedOut);
+        QCOMPARE(r.code, 0); // -1 unless it ended normally
         QVERIFY(peer.queryCount() < 65534);
-        QCOMPARE(p.readAllStandardError(), QByteArray());
-        QCOMPARE(p.readAllStandardOutput(),
+        QCOMPARE(r.err, QByteArray());
+        QCOMPARE(r.out,
                  listHeading() + listLine("127.1.0.5", "LONGSCAN", "", "", "00.11.22.AA.BB.CC", "False", "False")
                      + listLine("127.1.0.9", "LONGSCAN", "", "", "00.11.22.AA.BB.CC", "False", "False"));
     }
@@ -613,17 +571,16 @@ private Q_SLOTS:
     void interruptEndsASweep()
     {
         CORVANE_REQUIRE_ROOT();
-        QProcess p;
-        p.start(kExe, {"ping", "--format", "json", "--timeout", "1000", "127.2.0.0/16"});
-        QVERIFY(p.waitForStarted(5000));
+        Program p(kExe, {"ping", "--format", "json", "--timeout", "1000", "127.2.0.0/16"});
+        QVERIFY(p.started());
         QTest::qWait(500);
-        QVERIFY(::kill(static_cast<pid_t>(p.processId()), SIGINT) == 0);
-        QVERIFY(p.waitForFinished(10000));
-        QCOMPARE(p.exitStatus(), QProcess::NormalExit);
-        QCOMPARE(p.exitCode(), 0);
-        QCOMPARE(p.readAllStandardError(), QByteArray());
+        QVERIFY(::kill(static_cast<pid_t>(p.pid()), SIGINT) == 0);
+        const ProgramRun r = p.finish(10000);
+        QVERIFY(!r.timedOut);
+        QCOMPARE(r.code, 0); // -1 unless it ended normally
+        QCOMPARE(r.err, QByteArray());
         QJsonParseError error {};
-        const QJsonArray a = QJsonDocument::fromJson(p.readAllStandardOutput(), &error).array();
+        const QJsonArray a = QJsonDocument::fromJson(r.out, &error).array();
         QCOMPARE(error.error, QJsonParseError::NoError);
         QVERIFY(!a.isEmpty());
         QVERIFY(a.size() < 65534);
@@ -639,7 +596,7 @@ private Q_SLOTS:
     {
         CORVANE_REQUIRE_ROOT();
         NbResponder peer(twoHosts());
-        QVERIFY2(startPeer(peer), qPrintable(peer.lastError()));
+        QVERIFY2(peer.startWaiting(), qPrintable(peer.lastError()));
         int master = -1;
         int slave = -1;
         QVERIFY(::openpty(&master, &slave, nullptr, nullptr, nullptr) == 0);
@@ -692,7 +649,7 @@ private Q_SLOTS:
         QStringList args {"ping", "--format", format, "--timeout", "1000", "127.0.0.1-127.0.0.3"};
         if (serial)
             args << "--serial";
-        const Run r = runScan(args);
+        const ProgramRun r = runScan(args);
         QCOMPARE(r.code, 0);
         QCOMPARE(r.err, QByteArray());
         QVERIFY2(QRegularExpression(pattern).match(QString::fromUtf8(r.out)).hasMatch(), r.out.constData());
@@ -701,7 +658,7 @@ private Q_SLOTS:
     void pingJsonLoopback()
     {
         CORVANE_REQUIRE_ROOT();
-        const Run r = runScan({"ping", "--format", "json", "--timeout", "1000", "127.0.0.7/32"});
+        const ProgramRun r = runScan({"ping", "--format", "json", "--timeout", "1000", "127.0.0.7/32"});
         QCOMPARE(r.code, 0);
         QCOMPARE(r.err, QByteArray());
         const QJsonArray a = QJsonDocument::fromJson(r.out).array();

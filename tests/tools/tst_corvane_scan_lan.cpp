@@ -1,7 +1,6 @@
 // corvane-scan in a private LAN of network namespaces: nmbd hosts scanned from a scanner
 // namespace, compared with what nmblookup sees; the local subnet without RANGE; a ping sweep.
-#include "NetnsLab.h"
-#include "TestSupport.h"
+#include "NmbdLan.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -12,7 +11,7 @@
 
 #include <map>
 
-using corvane::test::NetnsLab;
+using namespace corvane::test;
 
 namespace {
 
@@ -20,28 +19,19 @@ const QString kExe = QStringLiteral(CORVANE_SCAN_EXE);
 const QString kScan = QStringLiteral("scan");
 const QString kRange = QStringLiteral("10.77.40.1-10.77.40.40");
 
-struct PlannedHost
+const LanPlan& plan()
 {
-    const char* host;
-    const char* address;
-    const char* name;
-    const char* workgroup;
-    QStringList aliases;
-    const char* mac; // the adapter's; nmbd still reports zeros
-};
-
-const std::vector<PlannedHost>& plan()
-{
-    static const std::vector<PlannedHost> hosts {
-        {"nb1", "10.77.40.11", "PC-ONE", "WGA", {}, "00:11:22:33:44:01"},
-        {"nb2", "10.77.40.12", "PC-TWO", "WGB", {QStringLiteral("FILES2")}, "70:b3:d5:12:34:02"},
-        {"nb3", "10.77.40.23", "THIRD", "WGA", {}, "02:00:00:00:00:03"},
-    };
-    return hosts;
+    // Adapter addresses of the hosts' own; nmbd still reports zeros. 10.77.40.30 is up and answers
+    // ping, but runs no NetBIOS name service.
+    static const LanPlan lan{"scan", "10.77.40.2",
+                             {{"nb1", "10.77.40.11", "PC-ONE", "WGA", {}, false, "00:11:22:33:44:01"},
+                              {"nb2", "10.77.40.12", "PC-TWO", "WGB", {"FILES2"}, false, "70:b3:d5:12:34:02"},
+                              {"nb3", "10.77.40.23", "THIRD", "WGA", {}, false, "02:00:00:00:00:03"}},
+                             {"10.77.40.30"}};
+    return lan;
 }
 
-// Up and answering ping, but no NetBIOS name service.
-const QString kQuiet = QStringLiteral("10.77.40.30");
+const QString kQuiet = plan().quiet.first();
 
 QString row(const QString& ip, const QString& comp, const QString& users, const QString& group, const QString& mac,
             bool file, bool master)
@@ -79,15 +69,6 @@ QString shellQuote(const QString& s)
     return u'\'' + q + u'\'';
 }
 
-// Writes a small file into dir for a bind mount; empty when it cannot be written.
-QString writeFile(const QTemporaryDir& dir, const QString& name, const QByteArray& text)
-{
-    QFile f(dir.filePath(name));
-    if (!f.open(QIODevice::WriteOnly) || f.write(text) != text.size())
-        return QString();
-    return f.fileName();
-}
-
 } // namespace
 
 class TestCorvaneScanLan : public QObject
@@ -97,37 +78,14 @@ class TestCorvaneScanLan : public QObject
 private Q_SLOTS:
     void initTestCase()
     {
-        CORVANE_REQUIRE_ROOT();
-        CORVANE_REQUIRE_PROGRAM("ip");
         CORVANE_REQUIRE_PROGRAM("unshare");
-        CORVANE_REQUIRE_PROGRAM("nmbd");
-        CORVANE_REQUIRE_PROGRAM("nmblookup");
         m_lab = std::make_unique<NetnsLab>();
         NetnsLab& lab = *m_lab;
-        QVERIFY(lab.addSegment(QStringLiteral("lan")));
-        QVERIFY(lab.addHost(kScan, QStringLiteral("lan"), QStringLiteral("10.77.40.2/24")));
-        for (const auto& h : plan()) {
-            QVERIFY(lab.addHost(QLatin1String(h.host), QStringLiteral("lan"),
-                                QLatin1String(h.address) + QStringLiteral("/24"), QLatin1String(h.mac)));
-            NetnsLab::NmbdConfig c;
-            c.netbiosName = QLatin1String(h.name);
-            c.workgroup = QLatin1String(h.workgroup);
-            c.aliases = h.aliases;
-            QVERIFY2(lab.startNmbd(QLatin1String(h.host), c), qPrintable(lab.lastError()));
-        }
-        QVERIFY(lab.addHost(QStringLiteral("quiet"), QStringLiteral("lan"), kQuiet + QStringLiteral("/24")));
-        QVERIFY2(lab.ok(), qPrintable(lab.lastError()));
-        for (const auto& h : plan())
-            QVERIFY2(lab.waitForNmbd(QLatin1String(h.host), kScan), qPrintable(lab.lastError()));
+        CORVANE_BUILD_NMBD_LAN(lab, plan());
         // Hosts that are no local master never hold an election: their tables stay as they are now.
-        const QString conf = m_dir.filePath(QStringLiteral("client.conf"));
-        QFile f(conf);
-        QVERIFY(f.open(QIODevice::WriteOnly));
-        f.write("[global]\n");
-        f.close();
-        for (const auto& h : plan()) {
-            const QString ip = QLatin1String(h.address);
-            const NetnsLab::RunResult r = lab.run(kScan, {"nmblookup", "--configfile=" + conf, "-A", ip});
+        for (const auto& h : plan().hosts) {
+            const QString& ip = h.address;
+            const NetnsLab::RunResult r = lab.nmblookup(kScan, ip);
             QCOMPARE(r.exitCode, 0);
             m_tables[ip] = NetnsLab::parseNmblookup(r.out);
             QVERIFY2(!m_tables[ip].isEmpty(), qPrintable(r.out));
@@ -150,12 +108,12 @@ private Q_SLOTS:
         const QJsonDocument doc = QJsonDocument::fromJson(r.out.toUtf8(), &error);
         QCOMPARE(error.error, QJsonParseError::NoError);
         const QJsonArray hosts = doc.array();
-        QCOMPARE(hosts.size(), qsizetype(plan().size()));
+        QCOMPARE(hosts.size(), plan().hosts.size());
         std::map<QString, QJsonObject> byIp;
         for (const QJsonValue& v : hosts)
             byIp[v.toObject()["address"].toString()] = v.toObject();
-        for (const auto& h : plan()) {
-            const QString ip = QLatin1String(h.address);
+        for (const auto& h : plan().hosts) {
+            const QString& ip = h.address;
             QVERIFY2(byIp.count(ip), qPrintable(ip + QStringLiteral(" missing")));
             const QJsonObject& o = byIp[ip];
             QList<NetnsLab::NameEntry> names;
@@ -163,8 +121,8 @@ private Q_SLOTS:
                 names << NetnsLab::NameEntry {n["name"].toString(), n["suffix"].toString().toInt(nullptr, 16),
                                               n["group"].toBool()};
             QCOMPARE(names, m_tables[ip]);
-            QCOMPARE(o["computer_name"].toString(), QLatin1String(h.name));
-            QCOMPARE(o["workgroup"].toString(), QLatin1String(h.workgroup));
+            QCOMPARE(o["computer_name"].toString(), h.netbiosName);
+            QCOMPARE(o["workgroup"].toString(), h.workgroup);
             QCOMPARE(o["file_service"], QJsonValue(true));
             QCOMPARE(o["master_browser"], QJsonValue(false));
             QCOMPARE(o["mac"].toString(), m_macs[ip]);
@@ -176,13 +134,10 @@ private Q_SLOTS:
     // reported address stays as it is.
     void vendorsFromTheNeighbourTable()
     {
-        QFile oui(m_dir.filePath(QStringLiteral("oui.csv")));
-        QFile oui36(m_dir.filePath(QStringLiteral("oui36.csv")));
-        QVERIFY(oui.open(QIODevice::WriteOnly) && oui36.open(QIODevice::WriteOnly));
-        oui.write("MA-L,001122,Lab Maker,x\nMA-L,70B3D5,IEEE Registration Authority,x\n");
-        oui36.write("MA-S,70B3D5123,Small Block Lab,x\n");
-        oui.close();
-        oui36.close();
+        QVERIFY(!writeFile(m_dir, QStringLiteral("oui.csv"),
+                           "MA-L,001122,Lab Maker,x\nMA-L,70B3D5,IEEE Registration Authority,x\n")
+                     .isEmpty());
+        QVERIFY(!writeFile(m_dir, QStringLiteral("oui36.csv"), "MA-S,70B3D5123,Small Block Lab,x\n").isEmpty());
         const auto scan = [&](const QString& format) {
             return m_lab->run(kScan, {"env", "CORVANE_IEEE_DATA=" + m_dir.path(), kExe, "nbstat", "--format", format, kRange},
                               30000);
@@ -228,14 +183,14 @@ private Q_SLOTS:
         QVERIFY(r.out.endsWith(QLatin1String("\r\n")));
         QStringList lines = r.out.split(QStringLiteral("\r\n"));
         lines.removeLast();
-        QVERIFY2(lines.size() == qsizetype(1 + plan().size()), qPrintable(r.out));
-        QCOMPARE(lines.size(), qsizetype(1 + plan().size()));
+        QVERIFY2(lines.size() == 1 + plan().hosts.size(), qPrintable(r.out));
+        QCOMPARE(lines.size(), 1 + plan().hosts.size());
         QCOMPARE(lines.takeFirst(),
                  QString::asprintf("%-16s %-16s %-16s %-16s %-18s %-14s %-14s", "IP", "CompName", "UserName",
                                    "WorkGroup", "MacAddress", "FileService", "MasterBrowser"));
         QStringList expected;
-        for (const auto& h : plan()) {
-            const QString ip = QLatin1String(h.address);
+        for (const auto& h : plan().hosts) {
+            const QString& ip = h.address;
             expected << rowFromNmblookup(ip, m_tables[ip], m_macs[ip]);
         }
         lines.sort();
@@ -276,8 +231,8 @@ private Q_SLOTS:
             ips << l.section(u',', 0, 0);
         ips.sort();
         QStringList planned;
-        for (const auto& h : plan())
-            planned << QLatin1String(h.address);
+        for (const auto& h : plan().hosts)
+            planned << h.address;
         QCOMPARE(ips, planned);
     }
 
