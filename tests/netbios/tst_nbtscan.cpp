@@ -60,6 +60,7 @@ struct ScanLog
     int offThread = 0; // callbacks that ran on a thread other than the creating one
     std::int64_t endNs = 0;
     std::uint32_t sentAtEnd = 0;
+    int setupFailure = -1; // TScanSetupFailure at the end
     std::function<void(const Delivery&)> duringReceive;
 
     QStringList received() const
@@ -113,6 +114,7 @@ TNBTscanThread* makeScan(const Log& log, const QString& first, const QString& la
         ++log->ended;
         log->endNs = corvane::platform::monotonic_ns();
         log->sentAtEnd = sender->QueriesSent();
+        log->setupFailure = int(sender->SetupFailure());
     };
     scan->FreeOnTerminate = true;
     return scan;
@@ -352,6 +354,7 @@ void TestNbtScan::rangeIsQueriedOnceAscending()
     QCOMPARE(log->ended, 1);
     QCOMPARE(log->offThread, 0);
     QCOMPARE(log->errors, QStringList{});
+    QCOMPARE(log->setupFailure, int(TScanSetupFailure::None));
     QCOMPARE(log->sentAtEnd, std::uint32_t(expected.size()));
 
     const auto queries = peer.queries();
@@ -413,6 +416,7 @@ void TestNbtScan::emptyRangeSendsNothing()
     QCOMPARE(log->offThread, 0);
     QCOMPARE(log->sentAtEnd, 0u);
     QCOMPARE(log->errors, QStringList{});
+    QCOMPARE(log->setupFailure, int(TScanSetupFailure::None));
     QCOMPARE(log->received(), QStringList{});
 }
 
@@ -805,6 +809,7 @@ void TestNbtScan::bindFailsWhenPort137IsTaken()
     scan->Resume();
     QTRY_VERIFY_WITH_TIMEOUT(log->ended, 10000);
     QCOMPARE(log->errors, QStringList{QStringLiteral("Failed to bind")});
+    QCOMPARE(log->setupFailure, int(TScanSetupFailure::Bind));
     QCOMPARE(log->sentAtEnd, 0u);
     QCOMPARE(peer.queryCount(), 0);
     QCOMPARE(log->received(), QStringList{});
