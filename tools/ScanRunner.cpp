@@ -450,40 +450,44 @@ void TScanRunner::startSweep()
 
     const ipv4::THostAddr first = m_range.first;
     const auto timeout = static_cast<std::uint32_t>(m_options.timeoutMs);
-    m_sweepThread.reset(QThread::create([this, first, count, timeout] {
-        // The window's echo: 56 bytes of data, TTL 64.
-        const std::vector<unsigned char> data = TICMP::RequestData(56);
-        TIpOptionInfo options {};
-        options.Ttl = 64;
-        m_sweep->run(
-            count,
-            [first](std::uint64_t i) {
-                return ipv4::THostAddr {first.value + static_cast<std::uint32_t>(i)}.net().value;
-            },
-            data.data(), static_cast<std::uint16_t>(data.size()), &options, timeout,
-            [this](std::uint64_t i, const TIcmpEchoReply& reply, std::uint32_t replies) {
-                // Outcomes can come faster than stdout takes them (every echo failing at once, a
-                // slow pipe): hold the sweep rather than queue millions.
-                while (m_inFlight.load() > 4096 && !m_sweepStop)
-                    QThread::msleep(1);
-                ++m_inFlight;
-                QMetaObject::invokeMethod(
-                    this, [this, i, reply, replies] { sweepResult(i, reply, replies); }, Qt::QueuedConnection);
-            },
-            [this](const std::string& text) {
-                const QString t = QString::fromLocal8Bit(text.c_str());
-                QMetaObject::invokeMethod(this, [this, t] { sweepDisplay(t); }, Qt::QueuedConnection);
-            },
-            &m_sweepStop);
-        QMetaObject::invokeMethod(
-            this,
-            [this] {
-                m_sweepEnded = true;
-                flushSweepRows();
-            },
-            Qt::QueuedConnection);
-    }));
+    m_sweepThread.reset(QThread::create([this, first, count, timeout] { sweepOnThread(first, count, timeout); }));
     m_sweepThread->start();
+}
+
+// On the sweep's own thread: outcomes, display texts and the end are queued to this object's thread.
+void TScanRunner::sweepOnThread(ipv4::THostAddr first, std::uint64_t count, std::uint32_t timeout)
+{
+    // The window's echo: 56 bytes of data, TTL 64.
+    const std::vector<unsigned char> data = TICMP::RequestData(56);
+    TIpOptionInfo options {};
+    options.Ttl = 64;
+    m_sweep->run(
+        count,
+        [first](std::uint64_t i) {
+            return ipv4::THostAddr {first.value + static_cast<std::uint32_t>(i)}.net().value;
+        },
+        data.data(), static_cast<std::uint16_t>(data.size()), &options, timeout,
+        [this](std::uint64_t i, const TIcmpEchoReply& reply, std::uint32_t replies) {
+            // Outcomes can come faster than stdout takes them (every echo failing at once, a
+            // slow pipe): hold the sweep rather than queue millions.
+            while (m_inFlight.load() > 4096 && !m_sweepStop)
+                QThread::msleep(1);
+            ++m_inFlight;
+            QMetaObject::invokeMethod(
+                this, [this, i, reply, replies] { sweepResult(i, reply, replies); }, Qt::QueuedConnection);
+        },
+        [this](const std::string& text) {
+            const QString t = QString::fromLocal8Bit(text.c_str());
+            QMetaObject::invokeMethod(this, [this, t] { sweepDisplay(t); }, Qt::QueuedConnection);
+        },
+        &m_sweepStop);
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            m_sweepEnded = true;
+            flushSweepRows();
+        },
+        Qt::QueuedConnection);
 }
 
 void TScanRunner::sweepResult(std::uint64_t index, const TIcmpEchoReply& reply, std::uint32_t replies)

@@ -106,6 +106,7 @@ private:
     void pingReply(std::int32_t replies);
     void pingDone();
     void startSweep();
+    void sweepOnThread(corvane::ipv4::THostAddr first, std::uint64_t count, std::uint32_t timeout);
     void sweepResult(std::uint64_t index, const TIcmpEchoReply& reply, std::uint32_t replies);
     void sweepDisplay(const QString& text);
     void sweepNamed(std::uint64_t index, const QString& name);
