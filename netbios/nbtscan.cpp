@@ -2,6 +2,7 @@
 
 #include "netbios/netBios_procs.h"
 #include "platform/Clock.h"
+#include "platform/FdCloser.h"
 
 #include <QCoreApplication>
 #include <QMetaObject>
@@ -74,23 +75,27 @@ int size_send_buffer(int socket, std::uint32_t addresses)
 
 namespace {
 
-// inet_addr semantics, except that a text that is not an address gives 0 (an empty range) instead
+namespace ipv4 = corvane::ipv4;
+
+// The wait time-out; while draining, the scan ends after this long without a datagram.
+constexpr std::int64_t second_ns = 1000000000;
+
+// inet_addr's reading, except that a text that is not an address gives 0 (an empty range) instead
 // of INADDR_NONE, which would make the range run on to 255.255.255.255.
-std::uint32_t dotted_to_address(const QString& text)
+ipv4::THostAddr range_end(const QString& text)
 {
-    in_addr a{};
-    if (::inet_aton(text.toLatin1().constData(), &a) == 0)
-        return 0;
-    return a.s_addr;
+    return ipv4::parse_lenient(text).value_or(ipv4::TNetAddr {}).host();
 }
 
-QString address_to_dotted(std::uint32_t address)
+// 0.0.0.0 is no end of a range; reversed ends (under the signed walk rule) are an empty range.
+bool scannable(ipv4::THostAddr first, ipv4::THostAddr last)
 {
-    in_addr a{};
-    a.s_addr = address;
-    char buf[INET_ADDRSTRLEN] = {};
-    ::inet_ntop(AF_INET, &a, buf, sizeof buf);
-    return QString::fromLatin1(buf);
+    return first.value != 0 && last.value != 0 && ipv4::walkable(first, last);
+}
+
+QString source_dotted(const sockaddr_in& from)
+{
+    return ipv4::dotted(ipv4::TNetAddr {from.sin_addr.s_addr});
 }
 
 // The nanoseconds left until the interval since last_send has passed on the millisecond clock.
@@ -136,13 +141,9 @@ std::uint32_t TNBTscanThread::QueriesSent() const
 
 std::uint64_t TNBTscanThread::AddressCount() const
 {
-    const std::uint32_t first = dotted_to_address(StartIP);
-    const std::uint32_t last = dotted_to_address(EndIP);
-    const auto first_host = static_cast<std::int32_t>(ntohl(first));
-    const auto last_host = static_cast<std::int32_t>(ntohl(last));
-    if (first == 0 || last == 0 || first_host > last_host)
-        return 0;
-    return static_cast<std::uint64_t>(std::int64_t{last_host} - first_host + 1);
+    const ipv4::THostAddr first = range_end(StartIP);
+    const ipv4::THostAddr last = range_end(EndIP);
+    return scannable(first, last) ? ipv4::walk_length(first, last) : 0;
 }
 
 void TNBTscanThread::run()
@@ -186,140 +187,185 @@ bool TNBTscanThread::DeliverReply()
     return true;
 }
 
+// The loop's state: pacing, the position in the range, and the drain's quiet second.
+struct TNBTscanThread::TWalk
+{
+    time_value interval;
+    time_value last_send;
+    std::int32_t start_second;
+    ipv4::THostAddr current;
+    ipv4::THostAddr last;
+    bool sending = true;
+    bool all_queried = false;
+    std::int64_t quiet_until_ns = 0;
+    bool quiet_restarts = false;
+    sockaddr_in from {};
+};
+
 void TNBTscanThread::RunScan()
 {
     ReportedIPs.clear();
     QueriesSent_ = 0;
+    SetupFailure_ = TScanSetupFailure::None;
 
-    const std::uint32_t first = dotted_to_address(StartIP);
-    const std::uint32_t last = dotted_to_address(EndIP);
-    if (first == 0 || last == 0 || static_cast<std::int32_t>(ntohl(first)) > static_cast<std::int32_t>(ntohl(last)))
+    const ipv4::THostAddr first = range_end(StartIP);
+    const ipv4::THostAddr last = range_end(EndIP);
+    if (!scannable(first, last))
         return;
 
-    const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, IPPROTO_UDP);
+    // Closed on every way out, a failed bind included.
+    const corvane::platform::fd_closer socket(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, IPPROTO_UDP));
+    // A walk of all 2^32 addresses counts 0 in 32 bits and keeps the default buffer.
+    if (!SetUpSocket(socket.fd, static_cast<std::uint32_t>(ipv4::walk_length(first, last))))
+        return;
+    QueryRange(socket.fd, first, last);
+    FinishScan(socket.fd);
+}
+
+void TNBTscanThread::FailSetUp(TScanSetupFailure why, const QString& Text)
+{
+    SetupFailure_ = why;
+    ReportError(Text);
+}
+
+bool TNBTscanThread::SetUpSocket(int fd, std::uint32_t addresses)
+{
     if (fd < 0) {
-        ReportError(QStringLiteral("Failed to create socket"));
-        return;
+        FailSetUp(TScanSetupFailure::Socket, QStringLiteral("Failed to create socket"));
+        return false;
     }
     sockaddr_in local{};
     local.sin_family = AF_INET;
     local.sin_port = htons(UsePort137 ? nb_name_service_port : 0);
     local.sin_addr.s_addr = htonl(INADDR_ANY);
     if (::bind(fd, reinterpret_cast<const sockaddr*>(&local), sizeof local) == -1) {
-        ReportError(QStringLiteral("Failed to bind"));
-        ::close(fd);
-        return;
+        FailSetUp(TScanSetupFailure::Bind, QStringLiteral("Failed to bind"));
+        return false;
     }
-
     // A range larger than the buffer holds only waits for room: every query still goes out.
     if (SizeSendBuffer)
-        size_send_buffer(fd, ntohl(last) - ntohl(first) + 1);
+        size_send_buffer(fd, addresses);
+    return true;
+}
 
-    const time_value interval = send_interval(Bandwidth);
-    time_value last_send = time_of_day();
-    const std::int32_t start_second = last_send.seconds;
-    bool sending = true;
-    std::uint32_t current = ntohl(first);
-    const std::uint32_t last_host = ntohl(last);
-    bool all_queried = false;
-    // The wait time-out; while draining, the scan ends after this long without a datagram.
-    constexpr std::int64_t second_ns = 1000000000;
-    std::int64_t quiet_until_ns = 0;
-    bool quiet_restarts = false;
-
-    sockaddr_in from{};
-    alignas(8) std::uint8_t buffer[1024];
+void TNBTscanThread::QueryRange(int fd, ipv4::THostAddr first, ipv4::THostAddr last)
+{
+    TWalk walk;
+    walk.interval = send_interval(Bandwidth);
+    walk.last_send = time_of_day();
+    walk.start_second = walk.last_send.seconds;
+    walk.current = first;
+    walk.last = last;
 
     while (!isInterruptionRequested()) {
-        // While sending and not yet due, sleep until the next millisecond tick instead of spinning
-        // on a writable socket; answers still wake the wait at once.
         pollfd pfd{fd, POLLIN, 0};
-        std::int64_t wait_ns = second_ns;
-        if (sending) {
-            const std::int64_t left = ns_until_due(last_send, interval);
-            if (left <= 0)
-                pfd.events |= POLLOUT;
-            else
-                wait_ns = left < wait_ns ? left : wait_ns;
-        } else {
-            if (quiet_restarts) {
-                quiet_until_ns = corvane::platform::monotonic_ns() + second_ns;
-                quiet_restarts = false;
-            }
-            const std::int64_t left = quiet_until_ns - corvane::platform::monotonic_ns();
-            wait_ns = left > 0 ? left : 0;
-        }
-        const timespec timeout{static_cast<time_t>(wait_ns / 1000000000), static_cast<long>(wait_ns % 1000000000)};
-        const int ready = ::ppoll(&pfd, 1, &timeout, nullptr);
+        const TWoke woke = WaitForSocket(pfd, walk);
         // A signal landing on this thread is no failed wait: wait on for what is left of the second.
-        if (ready < 0 && errno == EINTR)
+        if (woke == TWoke::Signal)
             continue;
-        if (ready <= 0 || isInterruptionRequested()) {
-            if (!sending)
+        if (woke == TWoke::Nothing || isInterruptionRequested()) {
+            if (!walk.sending)
                 break;
             continue;
         }
-
-        if (pfd.revents & (POLLIN | POLLERR)) {
-            quiet_restarts = true;
-            socklen_t from_length = sizeof from;
-            const ssize_t got = ::recvfrom(fd, buffer, sizeof buffer, MSG_TRUNC | MSG_DONTWAIT,
-                                           reinterpret_cast<sockaddr*>(&from), &from_length);
-            if (got < 0 && (errno == EAGAIN || errno == EINTR))
-                continue;
-            // MSG_TRUNC makes a datagram larger than the buffer report its real length: not a
-            // silently cut answer but a failed receive.
-            if (got <= 0 || got > static_cast<ssize_t>(sizeof buffer)) {
-                ReportError(QStringLiteral("Recieved failed from ") + address_to_dotted(from.sin_addr.s_addr));
-                continue;
-            }
-            nb_status_result* result = parse_response(buffer, static_cast<std::int32_t>(got));
-            if (!result) {
-                ReportError(QStringLiteral("parse_response returned NULL"));
-                continue;
-            }
-            // Bound to port 137 the socket also hears the name service's requests: registrations
-            // that every host broadcasts, our own query to an address of this machine. They are no
-            // answers, and taking one would use up the sender's single delivery. On a port of its
-            // own the socket hears only what is sent to it, and all of that is delivered.
-            if (UsePort137 && result->status_header && result->parsed_length >= 4
-                && (result->status_header->header_flags & 0x8000) == 0) {
-                release_result(result);
-                continue;
-            }
-            bool handed_over = false;
-            if (OnReceive) {
-                ReplyIP = address_to_dotted(from.sin_addr.s_addr);
-                ReplyResult = result;
-                RunOnOwnerThread([this, &handed_over] { handed_over = DeliverReply(); });
-                ReplyResult = nullptr;
-            }
-            if (!handed_over || FreeResults)
-                release_result(result);
-        }
-
-        if (sending && (pfd.revents & POLLOUT)
-            && time_not_before(time_diff(time_of_day(), last_send), interval)) {
-            if (all_queried) {
-                sending = false;
-                quiet_restarts = true;
-                continue;
-            }
-            const std::uint32_t tid = scan_transaction_id(time_of_day(), start_second);
-            if (send_status_query(fd, htonl(current), static_cast<std::uint16_t>(tid & 0xFFFF)) == -1)
-                ReportError(QStringLiteral("Send to %1 failed").arg(address_to_dotted(htonl(current))));
-            QueriesSent_.fetch_add(1, std::memory_order_relaxed);
-            // The address after the last one is never formed, so a range ending at
-            // 127.255.255.255 (or 255.255.255.255) cannot wrap.
-            if (current == last_host)
-                all_queried = true;
-            else
-                ++current;
-            last_send = time_of_day();
-        }
+        if ((pfd.revents & (POLLIN | POLLERR)) && !ReceiveAnswer(fd, walk))
+            continue;
+        if (walk.sending && (pfd.revents & POLLOUT)
+            && time_not_before(time_diff(time_of_day(), walk.last_send), walk.interval))
+            SendNextQuery(fd, walk);
     }
+}
 
+TNBTscanThread::TWoke TNBTscanThread::WaitForSocket(pollfd& pfd, TWalk& walk)
+{
+    // While sending and not yet due, sleep until the next millisecond tick instead of spinning
+    // on a writable socket; answers still wake the wait at once.
+    std::int64_t wait_ns = second_ns;
+    if (walk.sending) {
+        const std::int64_t left = ns_until_due(walk.last_send, walk.interval);
+        if (left <= 0)
+            pfd.events |= POLLOUT;
+        else
+            wait_ns = left < wait_ns ? left : wait_ns;
+    } else {
+        if (walk.quiet_restarts) {
+            walk.quiet_until_ns = corvane::platform::monotonic_ns() + second_ns;
+            walk.quiet_restarts = false;
+        }
+        const std::int64_t left = walk.quiet_until_ns - corvane::platform::monotonic_ns();
+        wait_ns = left > 0 ? left : 0;
+    }
+    const timespec timeout {static_cast<time_t>(wait_ns / second_ns), static_cast<long>(wait_ns % second_ns)};
+    const int ready = ::ppoll(&pfd, 1, &timeout, nullptr);
+    if (ready < 0 && errno == EINTR)
+        return TWoke::Signal;
+    return ready <= 0 ? TWoke::Nothing : TWoke::Socket;
+}
+
+bool TNBTscanThread::ReceiveAnswer(int fd, TWalk& walk)
+{
+    walk.quiet_restarts = true;
+    alignas(8) std::uint8_t buffer[1024];
+    socklen_t from_length = sizeof walk.from;
+    const ssize_t got = ::recvfrom(fd, buffer, sizeof buffer, MSG_TRUNC | MSG_DONTWAIT,
+                                   reinterpret_cast<sockaddr*>(&walk.from), &from_length);
+    if (got < 0 && (errno == EAGAIN || errno == EINTR))
+        return false;
+    // MSG_TRUNC makes a datagram larger than the buffer report its real length: not a
+    // silently cut answer but a failed receive.
+    if (got <= 0 || got > static_cast<ssize_t>(sizeof buffer)) {
+        ReportError(QStringLiteral("Recieved failed from ") + source_dotted(walk.from));
+        return false;
+    }
+    nb_status_result* result = parse_response(buffer, static_cast<std::int32_t>(got));
+    if (!result) {
+        ReportError(QStringLiteral("parse_response returned NULL"));
+        return false;
+    }
+    // Bound to port 137 the socket also hears the name service's requests: registrations
+    // that every host broadcasts, our own query to an address of this machine. They are no
+    // answers, and taking one would use up the sender's single delivery. On a port of its
+    // own the socket hears only what is sent to it, and all of that is delivered.
+    if (UsePort137 && result->status_header && result->parsed_length >= 4
+        && (result->status_header->header_flags & 0x8000) == 0) {
+        release_result(result);
+        return false;
+    }
+    bool handed_over = false;
+    if (OnReceive) {
+        ReplyIP = source_dotted(walk.from);
+        ReplyResult = result;
+        RunOnOwnerThread([this, &handed_over] { handed_over = DeliverReply(); });
+        ReplyResult = nullptr;
+    }
+    if (!handed_over || FreeResults)
+        release_result(result);
+    return true;
+}
+
+void TNBTscanThread::SendNextQuery(int fd, TWalk& walk)
+{
+    if (walk.all_queried) {
+        walk.sending = false;
+        walk.quiet_restarts = true;
+        return;
+    }
+    const ipv4::THostAddr to = walk.current;
+    const std::uint32_t tid = scan_transaction_id(time_of_day(), walk.start_second);
+    if (send_status_query(fd, to.net().value, static_cast<std::uint16_t>(tid & 0xFFFF)) == -1)
+        ReportError(QStringLiteral("Send to %1 failed").arg(ipv4::dotted(to)));
+    QueriesSent_.fetch_add(1, std::memory_order_relaxed);
+    // The address after the last one is never formed, so a range ending at
+    // 127.255.255.255 (or 255.255.255.255) cannot wrap.
+    if (walk.current == walk.last)
+        walk.all_queried = true;
+    else
+        ++walk.current.value;
+    walk.last_send = time_of_day();
+}
+
+void TNBTscanThread::FinishScan(int fd)
+{
     ::shutdown(fd, SHUT_RDWR);
-    ::close(fd);
     ReportedIPs.clear();
 }

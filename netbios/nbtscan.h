@@ -6,6 +6,7 @@
 // FreeOnTerminate the object deletes itself after OnTerminate.
 
 #include "netbios/netBios_types.h"
+#include "platform/Ipv4.h"
 
 #include <QObject>
 #include <QPointer>
@@ -16,6 +17,8 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+
+struct pollfd;
 
 // A time as whole seconds and microseconds (0 .. 999999).
 struct time_value
@@ -38,6 +41,10 @@ std::uint32_t scan_transaction_id(time_value now, std::int32_t start_second);
 // wait for address resolution (SO_SNDBUFFORCE where the process may, else SO_SNDBUF, which the
 // kernel caps at twice net.core.wmem_max); never shrinks it. Gives the buffer size it then has.
 int size_send_buffer(int socket, std::uint32_t addresses);
+
+// Why a scan ended in its set-up, beside the line it reported ("Failed to create socket",
+// "Failed to bind"); None when the set-up went through or the range was empty.
+enum class TScanSetupFailure { None, Socket, Bind };
 
 class TNBTscanThread : public QThread
 {
@@ -76,6 +83,8 @@ public:
     std::uint32_t QueriesSent() const;
     // The number of addresses from StartIP to EndIP that a scan queries; 0 for a range it refuses.
     std::uint64_t AddressCount() const;
+    // The set-up failure of the last scan; read it after the scan or from OnError.
+    TScanSetupFailure SetupFailure() const { return SetupFailure_; }
 
 protected:
     void run() override;
@@ -85,10 +94,24 @@ protected:
     bool DeliverReply();
 
 private:
+    struct TWalk; // the loop's pacing and position in the range
+    enum class TWoke { Signal, Nothing, Socket };
+
+    // The scan's three steps.
+    bool SetUpSocket(int fd, std::uint32_t addresses);
+    void QueryRange(int fd, corvane::ipv4::THostAddr first, corvane::ipv4::THostAddr last);
+    void FinishScan(int fd);
+    // One pass of the loop: wait, take one answer (false: skip this pass's send), send the next query.
+    TWoke WaitForSocket(pollfd& pfd, TWalk& walk);
+    bool ReceiveAnswer(int fd, TWalk& walk);
+    void SendNextQuery(int fd, TWalk& walk);
+    void FailSetUp(TScanSetupFailure why, const QString& Text);
+
     // Runs fn on the creating thread and waits for it; false when it could not run there.
     bool RunOnOwnerThread(const std::function<void()>& fn);
 
     QPointer<QObject> Receiver_;
     bool HasReceiver_;
     std::atomic<std::uint32_t> QueriesSent_{0};
+    TScanSetupFailure SetupFailure_ = TScanSetupFailure::None;
 };

@@ -45,9 +45,4 @@ TLocalLan local_lan()
     return lan;
 }
 
-QString net_order_dotted(std::uint32_t address)
-{
-    return ipv4::dotted(ipv4::TNetAddr{address});
-}
-
 } // namespace corvane

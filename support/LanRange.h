@@ -40,7 +40,4 @@ struct TLocalLan
 // From get_local_ip and get_interface_list, in the system's interface order.
 TLocalLan local_lan();
 
-// Dotted text of an address in network order, as inet_ntoa writes it.
-QString net_order_dotted(std::uint32_t address);
-
 } // namespace corvane

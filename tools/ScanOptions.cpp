@@ -1,12 +1,15 @@
 #include "tools/ScanOptions.h"
 
-#include <arpa/inet.h>
-
 #include <limits>
 
 namespace corvane::scan {
 
 namespace {
+
+using corvane::ipv4::dotted;
+using corvane::ipv4::parse_strict;
+using corvane::ipv4::THostAddr;
+using corvane::ipv4::TNetAddr;
 
 QString quoted(const QString& text)
 {
@@ -31,12 +34,12 @@ TRangeResult range_error(const QString& text)
     return {std::nullopt, text};
 }
 
-TRangeResult checked_range(std::uint32_t first, std::uint32_t last)
+TRangeResult checked_range(THostAddr first, THostAddr last)
 {
-    if (first > last)
+    if (first.value > last.value)
         return range_error(QStringLiteral("reversed range: %1 is above %2").arg(dotted(first), dotted(last)));
     // 0.0.0.0 is no host: the scan thread and the window's sweep both refuse it as an end.
-    if (first == 0)
+    if (first.value == 0)
         return range_error(QStringLiteral("a range cannot begin at 0.0.0.0"));
     return {TAddressRange {first, last}, {}};
 }
@@ -50,40 +53,14 @@ const QString kHint = QStringLiteral("; see corvane-scan --help");
 
 } // namespace
 
-std::optional<std::uint32_t> parse_ipv4(const QString& text)
-{
-    const QStringList parts = text.split(u'.');
-    if (parts.size() != 4)
-        return std::nullopt;
-    std::uint32_t value = 0;
-    for (const QString& part : parts) {
-        if (part.isEmpty() || part.size() > 3 || (part.size() > 1 && part.front() == u'0'))
-            return std::nullopt;
-        for (QChar c : part)
-            if (c < u'0' || c > u'9')
-                return std::nullopt;
-        const int octet = part.toInt();
-        if (octet > 255)
-            return std::nullopt;
-        value = (value << 8) | static_cast<std::uint32_t>(octet);
-    }
-    return value;
-}
-
-QString dotted(std::uint32_t hostOrder)
-{
-    return QString::asprintf("%u.%u.%u.%u", (hostOrder >> 24) & 0xffu, (hostOrder >> 16) & 0xffu,
-                             (hostOrder >> 8) & 0xffu, hostOrder & 0xffu);
-}
-
-TAddressRange cidr_hosts(std::uint32_t address, int prefix)
+TAddressRange cidr_hosts(THostAddr address, int prefix)
 {
     const std::uint32_t mask = prefix <= 0 ? 0u : prefix >= 32 ? 0xffffffffu : ~((1u << (32 - prefix)) - 1u);
-    const std::uint32_t net = address & mask;
+    const std::uint32_t net = address.value & mask;
     const std::uint32_t broadcast = net | ~mask;
     if (prefix >= 31)
-        return {net, broadcast};
-    return {net + 1u, broadcast - 1u};
+        return {{net}, {broadcast}};
+    return {{net + 1u}, {broadcast - 1u}};
 }
 
 TRangeResult parse_range(const QStringList& words)
@@ -92,10 +69,10 @@ TRangeResult parse_range(const QStringList& words)
         return range_error(QStringLiteral("a range is one or two words"));
     // Both ends of FIRST LAST or FIRST-LAST.
     const auto pair = [](const QString& a, const QString& b) {
-        const std::optional<std::uint32_t> first = parse_ipv4(a);
+        const std::optional<THostAddr> first = parse_strict(a);
         if (!first)
             return range_error(not_an_address(a));
-        const std::optional<std::uint32_t> last = parse_ipv4(b);
+        const std::optional<THostAddr> last = parse_strict(b);
         if (!last)
             return range_error(not_an_address(b));
         return checked_range(*first, *last);
@@ -104,7 +81,7 @@ TRangeResult parse_range(const QStringList& words)
         return pair(words[0], words[1]);
     const QString& word = words[0];
     if (const qsizetype slash = word.indexOf(u'/'); slash >= 0) {
-        const std::optional<std::uint32_t> address = parse_ipv4(word.left(slash));
+        const std::optional<THostAddr> address = parse_strict(word.left(slash));
         if (!address)
             return range_error(not_an_address(word.left(slash)));
         const QString prefixText = word.mid(slash + 1);
@@ -121,7 +98,7 @@ TRangeResult parse_range(const QStringList& words)
 
 QString nbstat_range_error(const TAddressRange& range)
 {
-    if (range.first < 0x80000000u && range.last >= 0x80000000u)
+    if (!corvane::ipv4::walkable(range.first, range.last))
         return QStringLiteral("the range %1-%2 crosses 128.0.0.0, which a node-status scan cannot walk; "
                               "scan each side on its own")
             .arg(dotted(range.first), dotted(range.last));
@@ -132,150 +109,212 @@ std::optional<TAddressRange> local_scan_range(const TLocalLan& lan)
 {
     if (!lan.range.found)
         return std::nullopt;
-    const std::uint32_t first = ntohl(lan.range.first);
-    const std::uint32_t last = ntohl(lan.range.last);
-    if (first <= last)
+    const THostAddr first = TNetAddr {lan.range.first}.host();
+    const THostAddr last = TNetAddr {lan.range.last}.host();
+    if (first.value <= last.value)
         return TAddressRange {first, last};
-    const std::uint32_t mask = ntohl(lan.netmask);
+    const std::uint32_t mask = TNetAddr {lan.netmask}.host().value;
+    const THostAddr address = TNetAddr {lan.address}.host();
     if (mask == 0xffffffffu)
-        return cidr_hosts(ntohl(lan.address), 32);
+        return cidr_hosts(address, 32);
     if (mask == 0xfffffffeu)
-        return cidr_hosts(ntohl(lan.address), 31);
+        return cidr_hosts(address, 31);
     return std::nullopt;
 }
+
+namespace {
+
+// What the words of the command line have given so far.
+struct TParseState
+{
+    TScanOptions o;
+    std::optional<TCommand> command;
+    QStringList rangeWords;
+    QStringList nbstatOnly; // options given that only nbstat takes
+    QStringList pingOnly;
+};
+
+// The steps below give an error line without the hint, or an empty text.
+
+// A word that is no option: the command first, then the words of RANGE.
+QString take_word(TParseState& s, const QString& word)
+{
+    if (s.command) {
+        s.rangeWords << word;
+        return {};
+    }
+    if (word == QLatin1String("nbstat"))
+        s.command = TCommand::Nbstat;
+    else if (word == QLatin1String("ping"))
+        s.command = TCommand::Ping;
+    else
+        return QStringLiteral("unknown command ") + quoted(word) + QStringLiteral(" (nbstat or ping)");
+    return {};
+}
+
+// --help and --version answer at once, whatever follows.
+std::optional<TCommand> answered_at_once(const QString& arg)
+{
+    if (arg == QLatin1String("-h") || arg == QLatin1String("--help"))
+        return TCommand::Help;
+    if (arg == QLatin1String("-V") || arg == QLatin1String("--version"))
+        return TCommand::Version;
+    return std::nullopt;
+}
+
+bool is_flag(const QString& name)
+{
+    return name == QLatin1String("--names") || name == QLatin1String("--port137") || name == QLatin1String("--resolve")
+        || name == QLatin1String("--serial");
+}
+
+bool takes_value(const QString& name)
+{
+    return name == QLatin1String("--format") || name == QLatin1String("--bandwidth")
+        || name == QLatin1String("--timeout") || name == QLatin1String("--compare");
+}
+
+void take_flag(TParseState& s, const QString& name)
+{
+    if (name == QLatin1String("--names")) {
+        s.o.names = true;
+        s.nbstatOnly << name;
+    } else if (name == QLatin1String("--port137")) {
+        s.o.port137 = true;
+        s.nbstatOnly << name;
+    } else if (name == QLatin1String("--serial")) {
+        s.o.serial = true;
+        s.pingOnly << name;
+    } else {
+        s.o.resolve = true;
+        s.pingOnly << name;
+    }
+}
+
+QString take_value(TParseState& s, const QString& name, const QString& v)
+{
+    if (name == QLatin1String("--compare")) {
+        if (v.isEmpty())
+            return QStringLiteral("option --compare needs a file name");
+        s.o.compareFile = v;
+        s.nbstatOnly << name;
+        return {};
+    }
+    if (name == QLatin1String("--format")) {
+        if (v == QLatin1String("txt"))
+            s.o.format = TFormat::Txt;
+        else if (v == QLatin1String("csv"))
+            s.o.format = TFormat::Csv;
+        else if (v == QLatin1String("json"))
+            s.o.format = TFormat::Json;
+        else
+            return QStringLiteral("unknown format ") + quoted(v) + QStringLiteral(" (txt, csv or json)");
+        return {};
+    }
+    const std::optional<std::int32_t> n = parse_non_negative(v);
+    if (!n)
+        return QStringLiteral("option ") + name + QStringLiteral(" needs a whole number from 0 to 2147483647, not ")
+            + quoted(v);
+    if (name == QLatin1String("--bandwidth")) {
+        s.o.bandwidth = *n;
+        s.nbstatOnly << name;
+    } else {
+        s.o.timeoutMs = *n;
+        s.pingOnly << name;
+    }
+    return {};
+}
+
+// One word that starts with '-': a flag, or an option with its value inline ("--name=value") or
+// in the next word, which i then moves past.
+QString take_option(TParseState& s, const QStringList& args, qsizetype& i)
+{
+    const QString& arg = args[i];
+    QString name = arg;
+    std::optional<QString> value;
+    if (const qsizetype eq = arg.indexOf(u'='); arg.startsWith(QLatin1String("--")) && eq > 2) {
+        name = arg.left(eq);
+        value = arg.mid(eq + 1);
+    }
+    if (is_flag(name)) {
+        if (value)
+            return QStringLiteral("option ") + name + QStringLiteral(" takes no value");
+        take_flag(s, name);
+        return {};
+    }
+    if (!takes_value(name))
+        return QStringLiteral("unknown option ") + quoted(arg);
+    if (!value && i + 1 < args.size())
+        value = args[++i];
+    if (!value)
+        return QStringLiteral("option ") + name + QStringLiteral(" needs a value");
+    return take_value(s, name, *value);
+}
+
+// Once every word is read: the command and the options that belong to it.
+QString check_command(TParseState& s)
+{
+    if (!s.command)
+        return QStringLiteral("no command given (nbstat or ping)");
+    s.o.command = *s.command;
+    if (s.o.command == TCommand::Ping && !s.nbstatOnly.isEmpty())
+        return QStringLiteral("option ") + s.nbstatOnly.first() + QStringLiteral(" belongs to nbstat, not ping");
+    if (s.o.command == TCommand::Nbstat && !s.pingOnly.isEmpty())
+        return QStringLiteral("option ") + s.pingOnly.first() + QStringLiteral(" belongs to ping, not nbstat");
+    if (s.o.command == TCommand::Nbstat && s.o.names && s.o.format == TFormat::Csv)
+        return QStringLiteral("option --names has no csv form; --format json carries the name tables");
+    return {};
+}
+
+// RANGE, when given; without it the scan takes the local subnet.
+QString take_range(TParseState& s)
+{
+    if (s.rangeWords.isEmpty())
+        return {};
+    if (s.rangeWords.size() > 2)
+        return QStringLiteral("too many arguments from ") + quoted(s.rangeWords[2]);
+    TRangeResult r = parse_range(s.rangeWords);
+    if (!r.range)
+        return r.error;
+    if (s.o.command == TCommand::Nbstat)
+        if (const QString e = nbstat_range_error(*r.range); !e.isEmpty())
+            return e;
+    s.o.range = r.range;
+    return {};
+}
+
+} // namespace
 
 TParseResult parse_scan_options(const QStringList& args)
 {
     const auto fail = [](const QString& text) { return TParseResult {std::nullopt, text + kHint}; };
 
-    TScanOptions o;
-    std::optional<TCommand> command;
-    QStringList rangeWords;
-    QStringList nbstatOnly;
-    QStringList pingOnly;
+    TParseState s;
     bool optionsEnded = false;
-
     for (qsizetype i = 0; i < args.size(); ++i) {
         const QString& arg = args[i];
         if (!optionsEnded && arg == QLatin1String("--")) {
             optionsEnded = true;
             continue;
         }
+        QString error;
         if (optionsEnded || !arg.startsWith(u'-') || arg == QLatin1String("-")) {
-            if (!command) {
-                if (arg == QLatin1String("nbstat"))
-                    command = TCommand::Nbstat;
-                else if (arg == QLatin1String("ping"))
-                    command = TCommand::Ping;
-                else
-                    return fail(QStringLiteral("unknown command ") + quoted(arg) + QStringLiteral(" (nbstat or ping)"));
-            } else {
-                rangeWords << arg;
-            }
-            continue;
-        }
-        if (arg == QLatin1String("-h") || arg == QLatin1String("--help")) {
-            TScanOptions help;
-            help.command = TCommand::Help;
-            return {help, {}};
-        }
-        if (arg == QLatin1String("-V") || arg == QLatin1String("--version")) {
-            TScanOptions version;
-            version.command = TCommand::Version;
-            return {version, {}};
-        }
-
-        QString name = arg;
-        std::optional<QString> inlineValue;
-        if (const qsizetype eq = arg.indexOf(u'='); arg.startsWith(QLatin1String("--")) && eq > 2) {
-            name = arg.left(eq);
-            inlineValue = arg.mid(eq + 1);
-        }
-        const auto flag = [&]() -> bool { return !inlineValue; };
-        const auto value = [&]() -> std::optional<QString> {
-            if (inlineValue)
-                return inlineValue;
-            if (i + 1 < args.size())
-                return args[++i];
-            return std::nullopt;
-        };
-
-        if (name == QLatin1String("--names") || name == QLatin1String("--port137")
-            || name == QLatin1String("--resolve") || name == QLatin1String("--serial")) {
-            if (!flag())
-                return fail(QStringLiteral("option ") + name + QStringLiteral(" takes no value"));
-            if (name == QLatin1String("--names")) {
-                o.names = true;
-                nbstatOnly << name;
-            } else if (name == QLatin1String("--port137")) {
-                o.port137 = true;
-                nbstatOnly << name;
-            } else if (name == QLatin1String("--serial")) {
-                o.serial = true;
-                pingOnly << name;
-            } else {
-                o.resolve = true;
-                pingOnly << name;
-            }
-        } else if (name == QLatin1String("--format") || name == QLatin1String("--bandwidth")
-                   || name == QLatin1String("--timeout") || name == QLatin1String("--compare")) {
-            const std::optional<QString> v = value();
-            if (!v)
-                return fail(QStringLiteral("option ") + name + QStringLiteral(" needs a value"));
-            if (name == QLatin1String("--compare")) {
-                if (v->isEmpty())
-                    return fail(QStringLiteral("option --compare needs a file name"));
-                o.compareFile = *v;
-                nbstatOnly << name;
-            } else if (name == QLatin1String("--format")) {
-                if (*v == QLatin1String("txt"))
-                    o.format = TFormat::Txt;
-                else if (*v == QLatin1String("csv"))
-                    o.format = TFormat::Csv;
-                else if (*v == QLatin1String("json"))
-                    o.format = TFormat::Json;
-                else
-                    return fail(QStringLiteral("unknown format ") + quoted(*v) + QStringLiteral(" (txt, csv or json)"));
-            } else {
-                const std::optional<std::int32_t> n = parse_non_negative(*v);
-                if (!n)
-                    return fail(QStringLiteral("option ") + name
-                                + QStringLiteral(" needs a whole number from 0 to 2147483647, not ") + quoted(*v));
-                if (name == QLatin1String("--bandwidth")) {
-                    o.bandwidth = *n;
-                    nbstatOnly << name;
-                } else {
-                    o.timeoutMs = *n;
-                    pingOnly << name;
-                }
-            }
+            error = take_word(s, arg);
+        } else if (const std::optional<TCommand> answer = answered_at_once(arg)) {
+            TScanOptions o;
+            o.command = *answer;
+            return {o, {}};
         } else {
-            return fail(QStringLiteral("unknown option ") + quoted(arg));
+            error = take_option(s, args, i);
         }
+        if (!error.isEmpty())
+            return fail(error);
     }
-
-    if (!command)
-        return fail(QStringLiteral("no command given (nbstat or ping)"));
-    o.command = *command;
-    if (o.command == TCommand::Ping && !nbstatOnly.isEmpty())
-        return fail(QStringLiteral("option ") + nbstatOnly.first() + QStringLiteral(" belongs to nbstat, not ping"));
-    if (o.command == TCommand::Nbstat && !pingOnly.isEmpty())
-        return fail(QStringLiteral("option ") + pingOnly.first() + QStringLiteral(" belongs to ping, not nbstat"));
-    if (o.command == TCommand::Nbstat && o.names && o.format == TFormat::Csv)
-        return fail(QStringLiteral("option --names has no csv form; --format json carries the name tables"));
-
-    if (!rangeWords.isEmpty()) {
-        if (rangeWords.size() > 2)
-            return fail(QStringLiteral("too many arguments from ") + quoted(rangeWords[2]));
-        TRangeResult r = parse_range(rangeWords);
-        if (!r.range)
-            return fail(r.error);
-        if (o.command == TCommand::Nbstat)
-            if (const QString e = nbstat_range_error(*r.range); !e.isEmpty())
-                return fail(e);
-        o.range = r.range;
-    }
-    return {o, {}};
+    if (const QString e = check_command(s); !e.isEmpty())
+        return fail(e);
+    if (const QString e = take_range(s); !e.isEmpty())
+        return fail(e);
+    return {s.o, {}};
 }
 
 QString usage_text()

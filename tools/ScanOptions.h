@@ -2,6 +2,7 @@
 // Command line of corvane-scan: commands, options and address ranges. Widget-free and pure, so the
 // whole grammar is tested without running a scan.
 
+#include "platform/Ipv4.h"
 #include "support/LanRange.h"
 
 #include <QString>
@@ -12,23 +13,18 @@
 
 namespace corvane::scan {
 
-// Both ends included, host order (first octet most significant), first <= last.
+// Both ends included, first <= last as plain numbers.
 struct TAddressRange
 {
-    std::uint32_t first = 0;
-    std::uint32_t last = 0;
-    std::uint64_t count() const { return std::uint64_t {last} - first + 1; }
+    corvane::ipv4::THostAddr first;
+    corvane::ipv4::THostAddr last;
+    std::uint64_t count() const { return std::uint64_t {last.value} - first.value + 1; }
     bool operator==(const TAddressRange&) const = default;
 };
 
-// Strict dotted quad: four decimal octets 0..255, no leading zeros, nothing else (inet_addr would
-// also take "10.1", hex and octal). Host order.
-std::optional<std::uint32_t> parse_ipv4(const QString& text);
-QString dotted(std::uint32_t hostOrder);
-
 // The hosts of address/prefix: network and broadcast left out up to /30; a /31 is a point-to-point
 // link whose two addresses are both hosts; a /32 is the one address. Host bits in address are ignored.
-TAddressRange cidr_hosts(std::uint32_t address, int prefix);
+TAddressRange cidr_hosts(corvane::ipv4::THostAddr address, int prefix);
 
 // RANGE given as one word (FIRST-LAST, CIDR, a single address) or two (FIRST LAST).
 struct TRangeResult
@@ -38,7 +34,7 @@ struct TRangeResult
 };
 TRangeResult parse_range(const QStringList& words);
 
-// The scan thread compares the ends as signed 32-bit numbers, so a node-status scan cannot walk from
+// The scan thread walks a range under the signed walk rule, so a node-status scan cannot walk from
 // the lower half of the address space into the upper one: the error line, or empty.
 QString nbstat_range_error(const TAddressRange& range);
 

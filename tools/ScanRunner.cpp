@@ -9,8 +9,6 @@
 #include <QThread>
 #include <QThreadPool>
 
-#include <arpa/inet.h>
-
 #include <fcntl.h>
 #include <signal.h>
 #include <unistd.h>
@@ -31,17 +29,11 @@ std::atomic<int> g_signals {0};
 void on_signal(int)
 {
     if (g_signals.fetch_add(1) > 0)
-        ::_exit(130);
+        ::_exit(kExitSecondSignal);
     const int saved = errno;
     const char byte = 1;
     [[maybe_unused]] const ssize_t n = ::write(g_signalPipe[1], &byte, 1);
     errno = saved;
-}
-
-// The scan thread's lines for a scan that never started.
-bool is_setup_failure(const QString& line)
-{
-    return line == QLatin1String("Failed to create socket") || line == QLatin1String("Failed to bind");
 }
 
 // False with errno set when the bytes could not all be written.
@@ -202,9 +194,9 @@ void TScanRunner::finish(int status)
     if (m_progress)
         m_progress->stop();
     // Results that did not reach their file (a full disk, a closed pipe) are no successful survey.
-    if (m_writeError != 0 && status == 0) {
+    if (m_writeError != 0 && status == kExitScanRan) {
         errorLine(QStringLiteral("cannot write the results: ") + QString::fromLocal8Bit(std::strerror(m_writeError)));
-        status = 1;
+        status = kExitCannotStart;
     }
     Q_EMIT finished(status);
 }
@@ -219,7 +211,7 @@ bool TScanRunner::resolveRange()
     const std::optional<TAddressRange> local = local_scan_range(lan);
     if (!local) {
         errorLine(QStringLiteral("no interface carries the local address %1; give a RANGE")
-                      .arg(net_order_dotted(lan.address)));
+                      .arg(ipv4::dotted(ipv4::TNetAddr {lan.address})));
         return false;
     }
     if (m_options.command == TCommand::Nbstat)
@@ -237,13 +229,13 @@ void TScanRunner::start()
         corvane::THostListFile before = corvane::read_host_list_file(m_options.compareFile);
         if (!before.rows) {
             errorLine(before.error);
-            finish(2);
+            finish(kExitBadUsage);
             return;
         }
         m_before = std::move(before.rows);
     }
     if (!resolveRange()) {
-        finish(1);
+        finish(kExitCannotStart);
         return;
     }
     if (m_options.command == TCommand::Nbstat)
@@ -277,8 +269,8 @@ void TScanRunner::startNbstat()
         [this] { return m_scan ? double(m_scan->QueriesSent()) / double(m_range.count()) : 0.0; });
 
     m_scan = std::make_unique<TNBTscanThread>();
-    m_scan->StartIP = dotted(m_range.first);
-    m_scan->EndIP = dotted(m_range.last);
+    m_scan->StartIP = ipv4::dotted(m_range.first);
+    m_scan->EndIP = ipv4::dotted(m_range.last);
     m_scan->UsePort137 = m_options.port137;
     m_scan->FreeResults = false;
     m_scan->Bandwidth = m_options.bandwidth;
@@ -288,11 +280,7 @@ void TScanRunner::startNbstat()
         m_hosts.push_back({ip, TResultPtr(result), {}, source.neighbour});
         m_vendorMacs.push_back(source.mac);
     };
-    m_scan->OnError = [this](TNBTscanThread*, const QString& line) {
-        if (is_setup_failure(line))
-            m_setupFailed = true;
-        errorLine(line);
-    };
+    m_scan->OnError = [this](TNBTscanThread*, const QString& line) { errorLine(line); };
     m_scan->OnTerminate = [this](TNBTscanThread*) { nbstatDone(); };
     m_vendors.load();
     m_progress->start();
@@ -304,8 +292,8 @@ void TScanRunner::startNbstat()
 void TScanRunner::nbstatDone()
 {
     m_progress->stop();
-    if (m_setupFailed) {
-        finish(1);
+    if (m_scan->SetupFailure() != TScanSetupFailure::None) {
+        finish(kExitCannotStart);
         return;
     }
     if (const std::shared_ptr<const corvane::TVendorTable> vendors = m_vendors.wait())
@@ -327,7 +315,7 @@ void TScanRunner::nbstatDone()
         writeOut(nbstat_json(m_hosts, compared.get()));
         break;
     }
-    finish(0);
+    finish(kExitScanRan);
 }
 
 void TScanRunner::startPing()
@@ -340,7 +328,7 @@ void TScanRunner::startPing()
         m_ping = std::make_unique<TPing>();
     } catch (const std::exception& e) {
         errorLine(QString::fromLocal8Bit(e.what()));
-        finish(1);
+        finish(kExitCannotStart);
         return;
     }
     m_ping->SetTimeout(m_options.timeoutMs);
@@ -376,12 +364,12 @@ void TScanRunner::pingStep()
         pingDone();
         return;
     }
-    m_ping->SetAddress(dotted(m_current));
+    m_ping->SetAddress(ipv4::dotted(m_current));
     try {
         m_ping->Ping();
     } catch (const std::exception& e) {
         errorLine(QString::fromLocal8Bit(e.what()));
-        finish(1);
+        finish(kExitCannotStart);
         return;
     }
     ++m_pinged;
@@ -389,7 +377,7 @@ void TScanRunner::pingStep()
         pingDone();
         return;
     }
-    ++m_current;
+    ++m_current.value;
     QTimer::singleShot(0, this, &TScanRunner::pingStep);
 }
 
@@ -432,7 +420,7 @@ void TScanRunner::startSweep()
     m_sweep = std::make_unique<corvane::platform::icmp_sweep>();
     std::uint64_t count = m_range.count();
     // 255.255.255.255 is the engine's mark of an unresolved address: never pinged, no line.
-    if (m_range.last == 0xffffffffu) {
+    if (m_range.last == ipv4::kInetAddrNone.host()) {
         m_skipsBroadcast = true;
         --count;
     }
@@ -460,39 +448,46 @@ void TScanRunner::startSweep()
         return;
     }
 
-    const std::uint32_t first = m_range.first;
+    const ipv4::THostAddr first = m_range.first;
     const auto timeout = static_cast<std::uint32_t>(m_options.timeoutMs);
-    m_sweepThread.reset(QThread::create([this, first, count, timeout] {
-        // The window's echo: 56 bytes of data, TTL 64.
-        const std::vector<unsigned char> data = TICMP::RequestData(56);
-        TIpOptionInfo options {};
-        options.Ttl = 64;
-        m_sweep->run(
-            count, [first](std::uint64_t i) { return htonl(first + static_cast<std::uint32_t>(i)); }, data.data(),
-            static_cast<std::uint16_t>(data.size()), &options, timeout,
-            [this](std::uint64_t i, const TIcmpEchoReply& reply, std::uint32_t replies) {
-                // Outcomes can come faster than stdout takes them (every echo failing at once, a
-                // slow pipe): hold the sweep rather than queue millions.
-                while (m_inFlight.load() > 4096 && !m_sweepStop)
-                    QThread::msleep(1);
-                ++m_inFlight;
-                QMetaObject::invokeMethod(
-                    this, [this, i, reply, replies] { sweepResult(i, reply, replies); }, Qt::QueuedConnection);
-            },
-            [this](const std::string& text) {
-                const QString t = QString::fromLocal8Bit(text.c_str());
-                QMetaObject::invokeMethod(this, [this, t] { sweepDisplay(t); }, Qt::QueuedConnection);
-            },
-            &m_sweepStop);
-        QMetaObject::invokeMethod(
-            this,
-            [this] {
-                m_sweepEnded = true;
-                flushSweepRows();
-            },
-            Qt::QueuedConnection);
-    }));
+    m_sweepThread.reset(QThread::create([this, first, count, timeout] { sweepOnThread(first, count, timeout); }));
     m_sweepThread->start();
+}
+
+// On the sweep's own thread: outcomes, display texts and the end are queued to this object's thread.
+void TScanRunner::sweepOnThread(ipv4::THostAddr first, std::uint64_t count, std::uint32_t timeout)
+{
+    // The window's echo: 56 bytes of data, TTL 64.
+    const std::vector<unsigned char> data = TICMP::RequestData(56);
+    TIpOptionInfo options {};
+    options.Ttl = 64;
+    m_sweep->run(
+        count,
+        [first](std::uint64_t i) {
+            return ipv4::THostAddr {first.value + static_cast<std::uint32_t>(i)}.net().value;
+        },
+        data.data(), static_cast<std::uint16_t>(data.size()), &options, timeout,
+        [this](std::uint64_t i, const TIcmpEchoReply& reply, std::uint32_t replies) {
+            // Outcomes can come faster than stdout takes them (every echo failing at once, a
+            // slow pipe): hold the sweep rather than queue millions.
+            while (m_inFlight.load() > 4096 && !m_sweepStop)
+                QThread::msleep(1);
+            ++m_inFlight;
+            QMetaObject::invokeMethod(
+                this, [this, i, reply, replies] { sweepResult(i, reply, replies); }, Qt::QueuedConnection);
+        },
+        [this](const std::string& text) {
+            const QString t = QString::fromLocal8Bit(text.c_str());
+            QMetaObject::invokeMethod(this, [this, t] { sweepDisplay(t); }, Qt::QueuedConnection);
+        },
+        &m_sweepStop);
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            m_sweepEnded = true;
+            flushSweepRows();
+        },
+        Qt::QueuedConnection);
 }
 
 void TScanRunner::sweepResult(std::uint64_t index, const TIcmpEchoReply& reply, std::uint32_t replies)
@@ -500,7 +495,7 @@ void TScanRunner::sweepResult(std::uint64_t index, const TIcmpEchoReply& reply, 
     --m_inFlight;
     TPendingRow p;
     p.replies = replies;
-    p.row.address = dotted(m_range.first + static_cast<std::uint32_t>(index));
+    p.row.address = ipv4::dotted(ipv4::THostAddr {m_range.first.value + static_cast<std::uint32_t>(index)});
     p.row.received = replies != 0;
     p.row.ipStatus = reply.Status;
     p.row.dataSize = reply.DataSize;
@@ -565,7 +560,7 @@ void TScanRunner::pingDone()
     m_progress->stop();
     if (m_options.format == TFormat::Json)
         writeOut(ping_json(m_pingRows));
-    finish(0);
+    finish(kExitScanRan);
 }
 
 } // namespace corvane::scan

@@ -31,8 +31,14 @@ class icmp_sweep;
 
 namespace corvane::scan {
 
+// corvane-scan's exit statuses.
+inline constexpr int kExitScanRan = 0; // hosts found or not; also --help and --version
+inline constexpr int kExitCannotStart = 1; // no socket, local subnet or ICMP engine; results not written
+inline constexpr int kExitBadUsage = 2; // bad command line, or a --compare FILE that cannot be read
+inline constexpr int kExitSecondSignal = 130; // a second SIGINT or SIGTERM
+
 // SIGINT and SIGTERM through a self-pipe into the event loop: the first one emits interrupted(); a
-// second one ends the process at once with status 130.
+// second one ends the process at once with kExitSecondSignal.
 class TSignalPipe : public QObject
 {
     Q_OBJECT
@@ -100,6 +106,7 @@ private:
     void pingReply(std::int32_t replies);
     void pingDone();
     void startSweep();
+    void sweepOnThread(corvane::ipv4::THostAddr first, std::uint64_t count, std::uint32_t timeout);
     void sweepResult(std::uint64_t index, const TIcmpEchoReply& reply, std::uint32_t replies);
     void sweepDisplay(const QString& text);
     void sweepNamed(std::uint64_t index, const QString& name);
@@ -121,10 +128,9 @@ private:
     std::vector<std::optional<corvane::TMacAddress>> m_vendorMacs; // parallel to m_hosts
     corvane::TVendorRegistry m_vendors;
     std::optional<QList<TNetworkListRow>> m_before; // the --compare list
-    bool m_setupFailed = false;
 
     std::unique_ptr<TPing> m_ping;
-    std::uint32_t m_current = 0;
+    corvane::ipv4::THostAddr m_current;
     std::uint64_t m_pinged = 0;
     std::uint64_t m_answered = 0;
     std::vector<TPingResult> m_pingRows;

@@ -16,16 +16,16 @@ int main(int argc, char* argv[])
     const TParseResult parsed = parse_scan_options(QCoreApplication::arguments().mid(1));
     if (!parsed.options) {
         std::fprintf(stderr, "corvane-scan: %s\n", qUtf8Printable(parsed.error));
-        return 2;
+        return kExitBadUsage;
     }
     const TScanOptions& options = *parsed.options;
     if (options.command == TCommand::Help) {
         std::fputs(qUtf8Printable(usage_text()), stdout);
-        return 0;
+        return kExitScanRan;
     }
     if (options.command == TCommand::Version) {
         std::printf("corvane-scan %s\n", qUtf8Printable(get_file_version(QString())));
-        return 0;
+        return kExitScanRan;
     }
 
     TSignalPipe interrupts;

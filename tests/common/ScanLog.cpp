@@ -56,6 +56,7 @@ TNBTscanThread* ScanFactory::make(const Log& log, const QString& first, const QS
         ++log->ended;
         log->endNs = corvane::platform::monotonic_ns();
         log->sentAtEnd = sender->QueriesSent();
+        log->setupFailure = int(sender->SetupFailure());
         if (log->afterEnd)
             log->afterEnd();
     };

@@ -46,6 +46,7 @@ struct ScanLog
     int offThread = 0; // callbacks that ran on a thread other than the creating one
     std::int64_t endNs = 0;
     std::uint32_t sentAtEnd = 0;
+    int setupFailure = -1; // TScanSetupFailure at the end
     std::function<void(const Delivery&)> duringReceive;
     std::function<void()> afterEnd;
 

@@ -240,6 +240,7 @@ void TestNbtScan::rangeIsQueriedOnceAscending()
     QCOMPARE(log->ended, 1);
     QCOMPARE(log->offThread, 0);
     QCOMPARE(log->errors, QStringList{});
+    QCOMPARE(log->setupFailure, int(TScanSetupFailure::None));
     QCOMPARE(log->sentAtEnd, std::uint32_t(expected.size()));
 
     const auto queries = peer.queries();
@@ -301,6 +302,7 @@ void TestNbtScan::emptyRangeSendsNothing()
     QCOMPARE(log->offThread, 0);
     QCOMPARE(log->sentAtEnd, 0u);
     QCOMPARE(log->errors, QStringList{});
+    QCOMPARE(log->setupFailure, int(TScanSetupFailure::None));
     QCOMPARE(log->received(), QStringList{});
 }
 
@@ -693,6 +695,7 @@ void TestNbtScan::bindFailsWhenPort137IsTaken()
     scan->Resume();
     QTRY_VERIFY_WITH_TIMEOUT(log->ended, 10000);
     QCOMPARE(log->errors, QStringList{QStringLiteral("Failed to bind")});
+    QCOMPARE(log->setupFailure, int(TScanSetupFailure::Bind));
     QCOMPARE(log->sentAtEnd, 0u);
     QCOMPARE(peer.queryCount(), 0);
     QCOMPARE(log->received(), QStringList{});

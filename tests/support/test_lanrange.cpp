@@ -1,3 +1,4 @@
+#include "platform/Ipv4.h"
 #include "support/LanRange.h"
 
 #include <QTest>
@@ -12,6 +13,11 @@ namespace {
 std::uint32_t addr(const char* text)
 {
     return inet_addr(text);
+}
+
+QString dottedNet(std::uint32_t netOrder)
+{
+    return corvane::ipv4::dotted(corvane::ipv4::TNetAddr{netOrder});
 }
 } // namespace
 
@@ -64,8 +70,8 @@ private Q_SLOTS:
         const corvane::TLanRange range = corvane::lan_range(addr(local.toLatin1().constData()), list);
         QCOMPARE(range.found, found);
         if (found) {
-            QCOMPARE(corvane::net_order_dotted(range.first), first);
-            QCOMPARE(corvane::net_order_dotted(range.last), last);
+            QCOMPARE(dottedNet(range.first), first);
+            QCOMPARE(dottedNet(range.last), last);
         }
     }
 
@@ -81,7 +87,7 @@ private Q_SLOTS:
     {
         QFETCH(QString, text);
         const std::uint32_t value = addr(text.toLatin1().constData());
-        QCOMPARE(corvane::net_order_dotted(value), QString::fromLatin1(inet_ntoa(in_addr{value})));
+        QCOMPARE(dottedNet(value), QString::fromLatin1(inet_ntoa(in_addr{value})));
     }
 };
 
