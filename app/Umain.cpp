@@ -114,8 +114,10 @@ void TFrm_Corvane::SetupPing()
 
 void TFrm_Corvane::SetupRepaintPacing()
 {
-    for (auto [timer, list] : {std::pair{&m_resRepaint, static_cast<QWidget*>(m_ui->LstVw_Res)},
+    for (const auto& pacing : {std::pair{&m_resRepaint, static_cast<QWidget*>(m_ui->LstVw_Res)},
                                std::pair{&m_pingRepaint, static_cast<QWidget*>(m_ui->LstVw_Ping)}}) {
+        QTimer* const timer = pacing.first;
+        QWidget* const list = pacing.second;
         timer->setSingleShot(true);
         timer->setInterval(50);
         connect(timer, &QTimer::timeout, list, [list] { list->setUpdatesEnabled(true); });
