@@ -2,6 +2,7 @@
 #include "TestSupport.h"
 
 #include "netbios/netBios_procs.h"
+#include "platform/FdCloser.h"
 #include "platform/Ipv4.h"
 
 #include <QProcess>
@@ -185,22 +186,7 @@ QByteArray statusQuery(std::uint16_t tid)
     return QByteArray(reinterpret_cast<const char*>(q), nb_query_length);
 }
 
-class Fd
-{
-public:
-    explicit Fd(int fd = -1) : m_fd(fd) {}
-    ~Fd()
-    {
-        if (m_fd >= 0)
-            ::close(m_fd);
-    }
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
-    int get() const { return m_fd; }
-
-private:
-    int m_fd;
-};
+using Fd = corvane::platform::fd_closer;
 
 sockaddr_in loopback(const char* dotted, std::uint16_t port)
 {
@@ -281,33 +267,33 @@ private Q_SLOTS:
         QFETCH(int, tid);
         // Bound to the one address: a query sent to the reversed byte order or another port never arrives.
         Fd peer(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
-        QVERIFY(peer.get() >= 0);
+        QVERIFY(peer.fd >= 0);
         const sockaddr_in at = loopback(address.constData(), 137);
         // A responder of a test that just ended may still hold the port for a moment.
         QDeadlineTimer patience(10000);
         int rc;
-        while ((rc = ::bind(peer.get(), reinterpret_cast<const sockaddr*>(&at), sizeof at)) != 0 && errno == EADDRINUSE
+        while ((rc = ::bind(peer.fd, reinterpret_cast<const sockaddr*>(&at), sizeof at)) != 0 && errno == EADDRINUSE
                && !patience.hasExpired())
             QThread::msleep(100);
         QVERIFY2(rc == 0, std::strerror(errno));
         Fd scanner(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
-        QVERIFY(scanner.get() >= 0);
+        QVERIFY(scanner.fd >= 0);
 
         // Twice on one socket: the routine leaves the socket open and usable.
         const std::uint32_t to = corvane::ipv4::inet_addr_value(QLatin1String(address)).value;
         for (const int id : {tid, tid ^ 0x00FF}) {
-            QCOMPARE(send_status_query(scanner.get(), to, static_cast<std::uint16_t>(id)), 0);
-            pollfd pfd{peer.get(), POLLIN, 0};
+            QCOMPARE(send_status_query(scanner.fd, to, static_cast<std::uint16_t>(id)), 0);
+            pollfd pfd{peer.fd, POLLIN, 0};
             QVERIFY2(::poll(&pfd, 1, 2000) == 1, "no query arrived at port 137");
             char buf[2048];
             sockaddr_in from{};
             socklen_t fromLen = sizeof from;
-            const ssize_t got = ::recvfrom(peer.get(), buf, sizeof buf, 0, reinterpret_cast<sockaddr*>(&from), &fromLen);
+            const ssize_t got = ::recvfrom(peer.fd, buf, sizeof buf, 0, reinterpret_cast<sockaddr*>(&from), &fromLen);
             QCOMPARE(got, ssize_t{nb_query_length});
             QCOMPARE(QByteArray(buf, nb_query_length).toHex(' '), statusQuery(static_cast<std::uint16_t>(id)).toHex(' '));
             sockaddr_in self{};
             socklen_t selfLen = sizeof self;
-            QCOMPARE(::getsockname(scanner.get(), reinterpret_cast<sockaddr*>(&self), &selfLen), 0);
+            QCOMPARE(::getsockname(scanner.fd, reinterpret_cast<sockaddr*>(&self), &selfLen), 0);
             QCOMPARE(from.sin_port, self.sin_port);
         }
     }
