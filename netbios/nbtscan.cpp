@@ -139,6 +139,11 @@ std::uint32_t TNBTscanThread::QueriesSent() const
     return QueriesSent_.load(std::memory_order_relaxed);
 }
 
+std::uint32_t TNBTscanThread::WaitingForResolution() const
+{
+    return WaitingForResolution_.load(std::memory_order_relaxed);
+}
+
 std::uint64_t TNBTscanThread::AddressCount() const
 {
     const ipv4::THostAddr first = range_end(StartIP);

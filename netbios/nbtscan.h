@@ -17,6 +17,7 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <vector>
 
 struct pollfd;
 
@@ -74,13 +75,24 @@ public:
     TErrorEvent OnError;
     TNotifyEvent OnTerminate; // the end event
     bool FreeOnTerminate = false;
+    // When not empty, the scan walks these instead of StartIP..EndIP: their union, ascending in plain
+    // order, each address once (corvane-scan's several ranges).
+    std::vector<corvane::ipv4::THostRange> Targets;
+    // Addresses that neither answered nor failed address resolution are queried again, up to this many
+    // more times (0..10). The window leaves it at 0: one query per address.
+    std::int32_t Retries = 0;
+    // Queries per second; 0 or less: one per tick of the millisecond clock, the window's pace.
+    std::int32_t Rate = 0;
 
     void Resume() { start(); }
     void Terminate() { requestInterruption(); }
     bool Terminated() const { return isInterruptionRequested(); }
 
-    // Queries sent so far in the current scan (readable from any thread; for progress display).
+    // Addresses queried so far in the current scan, each counted once (readable from any thread; for
+    // progress display).
     std::uint32_t QueriesSent() const;
+    // Queries to on-link addresses whose address resolution is still pending (readable from any thread).
+    std::uint32_t WaitingForResolution() const;
     // The number of addresses from StartIP to EndIP that a scan queries; 0 for a range it refuses.
     std::uint64_t AddressCount() const;
     // The set-up failure of the last scan; read it after the scan or from OnError.
@@ -113,5 +125,6 @@ private:
     QPointer<QObject> Receiver_;
     bool HasReceiver_;
     std::atomic<std::uint32_t> QueriesSent_{0};
+    std::atomic<std::uint32_t> WaitingForResolution_{0};
     TScanSetupFailure SetupFailure_ = TScanSetupFailure::None;
 };

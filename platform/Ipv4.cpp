@@ -1,5 +1,7 @@
 #include "platform/Ipv4.h"
 
+#include <algorithm>
+
 #include <QStringList>
 
 #include <arpa/inet.h>
@@ -48,6 +50,30 @@ std::optional<THostAddr> parse_strict(const QString& text)
         value = (value << 8) | static_cast<std::uint32_t>(octet);
     }
     return THostAddr {value};
+}
+
+std::vector<THostRange> merge_ranges(std::vector<THostRange> ranges)
+{
+    std::sort(ranges.begin(), ranges.end(),
+              [](const THostRange& a, const THostRange& b) { return a.first.value < b.first.value; });
+    std::vector<THostRange> merged;
+    for (const THostRange& r : ranges) {
+        // Overlapping or adjacent: one range. last + 1 is taken in 64 bits, so 255.255.255.255 cannot wrap.
+        if (!merged.empty() && std::uint64_t {r.first.value} <= std::uint64_t {merged.back().last.value} + 1) {
+            merged.back().last.value = std::max(merged.back().last.value, r.last.value);
+            continue;
+        }
+        merged.push_back(r);
+    }
+    return merged;
+}
+
+std::uint64_t address_count(const std::vector<THostRange>& merged)
+{
+    std::uint64_t n = 0;
+    for (const THostRange& r : merged)
+        n += r.count();
+    return n;
 }
 
 } // namespace corvane::ipv4

@@ -7,6 +7,7 @@
 #include <bit>
 #include <cstdint>
 #include <optional>
+#include <vector>
 
 namespace corvane::ipv4 {
 
@@ -66,5 +67,18 @@ constexpr std::uint64_t walk_length(THostAddr first, THostAddr last)
         return 0;
     return static_cast<std::uint64_t>(std::int64_t{signed_host(last)} - signed_host(first) + 1);
 }
+
+// Both ends included, first <= last as plain numbers.
+struct THostRange {
+    THostAddr first;
+    THostAddr last;
+    constexpr std::uint64_t count() const { return std::uint64_t {last.value} - first.value + 1; }
+    constexpr bool operator==(const THostRange&) const = default;
+};
+
+// The union of ranges as few ranges as it takes, ascending: each address once, in plain order.
+std::vector<THostRange> merge_ranges(std::vector<THostRange> ranges);
+// Addresses in the ranges as merge_ranges gives them.
+std::uint64_t address_count(const std::vector<THostRange>& merged);
 
 } // namespace corvane::ipv4

@@ -14,13 +14,7 @@
 namespace corvane::scan {
 
 // Both ends included, first <= last as plain numbers.
-struct TAddressRange
-{
-    corvane::ipv4::THostAddr first;
-    corvane::ipv4::THostAddr last;
-    std::uint64_t count() const { return std::uint64_t {last.value} - first.value + 1; }
-    bool operator==(const TAddressRange&) const = default;
-};
+using TAddressRange = corvane::ipv4::THostRange;
 
 // The hosts of address/prefix: network and broadcast left out up to /30; a /31 is a point-to-point
 // link whose two addresses are both hosts; a /32 is the one address. Host bits in address are ignored.

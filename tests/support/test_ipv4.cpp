@@ -112,6 +112,43 @@ private Q_SLOTS:
         QCOMPARE(walkable(a, b), length != 0);
         QCOMPARE(walk_length(a, b), length);
     }
+
+    // "a-b,c-d": ranges in, the merged ranges out.
+    void merge_data()
+    {
+        QTest::addColumn<QString>("in");
+        QTest::addColumn<QString>("out");
+        QTest::newRow("one") << "10.0.0.1-10.0.0.9" << "10.0.0.1-10.0.0.9";
+        QTest::newRow("sorted") << "10.0.1.1-10.0.1.2,10.0.0.1-10.0.0.2" << "10.0.0.1-10.0.0.2,10.0.1.1-10.0.1.2";
+        QTest::newRow("overlap") << "10.0.0.1-10.0.0.9,10.0.0.5-10.0.0.20" << "10.0.0.1-10.0.0.20";
+        QTest::newRow("inside") << "10.0.0.1-10.0.0.9,10.0.0.3-10.0.0.4" << "10.0.0.1-10.0.0.9";
+        QTest::newRow("adjacent") << "10.0.0.1-10.0.0.9,10.0.0.10-10.0.0.12" << "10.0.0.1-10.0.0.12";
+        QTest::newRow("one apart") << "10.0.0.1-10.0.0.9,10.0.0.11-10.0.0.12" << "10.0.0.1-10.0.0.9,10.0.0.11-10.0.0.12";
+        QTest::newRow("both halves") << "200.0.0.1-200.0.0.2,10.0.0.1-10.0.0.2" << "10.0.0.1-10.0.0.2,200.0.0.1-200.0.0.2";
+        QTest::newRow("up to the top") << "255.255.255.250-255.255.255.255,255.255.255.255-255.255.255.255"
+                                       << "255.255.255.250-255.255.255.255";
+    }
+
+    void merge()
+    {
+        QFETCH(QString, in);
+        QFETCH(QString, out);
+        const auto read = [](const QString& text) {
+            std::vector<THostRange> ranges;
+            for (const QString& r : text.split(u','))
+                ranges.push_back({*parse_strict(r.section(u'-', 0, 0)), *parse_strict(r.section(u'-', 1, 1))});
+            return ranges;
+        };
+        const std::vector<THostRange> merged = merge_ranges(read(in));
+        QStringList shown;
+        for (const THostRange& r : merged)
+            shown << dotted(r.first) + u'-' + dotted(r.last);
+        QCOMPARE(shown.join(u','), out);
+        std::uint64_t expected = 0;
+        for (const THostRange& r : read(out))
+            expected += r.count();
+        QCOMPARE(address_count(merged), expected);
+    }
 };
 
 QTEST_APPLESS_MAIN(TestIpv4)
