@@ -2,9 +2,13 @@
 // The local subnet's host range, from the local address and the interface list. Widget-free: the
 // window and the headless front end both use it.
 
+#include "platform/Ipv4.h"
+
 #include <QString>
+#include <QStringList>
 
 #include <cstdint>
+#include <optional>
 #include <span>
 
 namespace corvane {
@@ -39,5 +43,31 @@ struct TLocalLan
 
 // From get_local_ip and get_interface_list, in the system's interface order.
 TLocalLan local_lan();
+
+// Address ranges as a user types them, in the window's fields and on corvane-scan's command line.
+
+// Decimal digits only, at most 2147483647.
+std::optional<std::int32_t> parse_non_negative(const QString& text);
+
+// The hosts of address/prefix: network and broadcast left out up to /30; a /31 is a point-to-point
+// link whose two addresses are both hosts; a /32 is the one address. Host bits in address are ignored.
+ipv4::THostRange cidr_hosts(ipv4::THostAddr address, int prefix);
+
+// RANGE given as one word (FIRST-LAST, CIDR, a single address) or two (FIRST LAST).
+struct TRangeResult
+{
+    std::optional<ipv4::THostRange> range;
+    QString error; // one line when range is empty
+};
+TRangeResult parse_range(const QStringList& words);
+
+// The scan thread walks a range under the signed walk rule, so a node-status scan cannot walk from
+// the lower half of the address space into the upper one: the error line, or empty.
+QString nbstat_range_error(const ipv4::THostRange& range);
+
+// The range a scan without RANGE takes: the window's subnet range; for a /31 or /32, where that comes
+// out reversed, the hosts of the interface's address and mask as a typed CIDR would give them.
+// Empty when no interface carries the local address.
+std::optional<ipv4::THostRange> local_scan_range(const TLocalLan& lan);
 
 } // namespace corvane

@@ -13,29 +13,14 @@
 
 namespace corvane::scan {
 
-// Both ends included, first <= last as plain numbers.
+// The range words and their rules are the window's as well (support/LanRange.h).
 using TAddressRange = corvane::ipv4::THostRange;
-
-// The hosts of address/prefix: network and broadcast left out up to /30; a /31 is a point-to-point
-// link whose two addresses are both hosts; a /32 is the one address. Host bits in address are ignored.
-TAddressRange cidr_hosts(corvane::ipv4::THostAddr address, int prefix);
-
-// RANGE given as one word (FIRST-LAST, CIDR, a single address) or two (FIRST LAST).
-struct TRangeResult
-{
-    std::optional<TAddressRange> range;
-    QString error; // one line when range is empty
-};
-TRangeResult parse_range(const QStringList& words);
-
-// The scan thread walks a range under the signed walk rule, so a node-status scan cannot walk from
-// the lower half of the address space into the upper one: the error line, or empty.
-QString nbstat_range_error(const TAddressRange& range);
-
-// The range a scan without RANGE takes: the window's subnet range; for a /31 or /32, where that comes
-// out reversed, the hosts of the interface's address and mask as a typed CIDR would give them.
-// Empty when no interface carries the local address.
-std::optional<TAddressRange> local_scan_range(const TLocalLan& lan);
+using corvane::cidr_hosts;
+using corvane::local_scan_range;
+using corvane::nbstat_range_error;
+using corvane::parse_non_negative;
+using corvane::parse_range;
+using corvane::TRangeResult;
 
 enum class TCommand { Help, Version, Nbstat, Ping };
 enum class TFormat { Txt, Csv, Json };
