@@ -75,6 +75,11 @@ icmp_sweep::icmp_sweep()
     }
 }
 
+void icmp_sweep::set_rate(std::int32_t per_second)
+{
+    m_interval_us = per_second > 0 ? std::max<std::int64_t>(1, 1000000 / per_second) : 1000;
+}
+
 icmp_sweep::~icmp_sweep()
 {
     if (m_fd >= 0)
@@ -211,7 +216,7 @@ void icmp_sweep::run(std::uint64_t count, const address_fn& address, const void*
                 ++next_send;
                 m_sent.fetch_add(1, std::memory_order_relaxed);
                 // One echo per tick, never two in one: a late tick starts the grid afresh.
-                next_tick = now >= next_tick + 1000 ? now + 1000 : next_tick + 1000;
+                next_tick = now >= next_tick + m_interval_us ? now + m_interval_us : next_tick + m_interval_us;
             }
             continue;
         }

@@ -33,6 +33,9 @@ public:
              const TIpOptionInfo* options, std::uint32_t timeout_ms, const result_fn& result,
              const display_fn& display = {}, const std::atomic<bool>* stop = nullptr);
 
+    // Echoes per second; 0 or less: one per millisecond tick (the default).
+    void set_rate(std::int32_t per_second);
+
     icmp_echo_handle::socket_kind kind() const { return m_kind; }
     std::uint16_t ident() const { return m_ident; }
     // Echoes sent so far (readable from any thread while run() goes on).
@@ -48,6 +51,7 @@ private:
     std::uint16_t m_ident = 0;
     std::string m_failure_text;
     std::atomic<std::uint64_t> m_sent{0};
+    std::int64_t m_interval_us = 1000;
 };
 
 } // namespace corvane::platform
