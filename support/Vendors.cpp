@@ -1,7 +1,10 @@
 #include "support/Vendors.h"
 
+#include "platform/Ipv4.h"
+
 #include <QFile>
 #include <QList>
+#include <QObject>
 
 #include <algorithm>
 #include <cctype>
@@ -245,12 +248,129 @@ std::optional<TMacAddress> neighbour_mac(const QString& ip)
     return neighbour_mac_in(f.readAll(), ip);
 }
 
+struct TNeighbourCache::TWaiting
+{
+    // Cleared, under its mutex, when the context goes: nothing is posted to it after that.
+    struct TGuard
+    {
+        std::mutex mutex;
+        bool alive = true;
+    };
+
+    std::optional<std::uint32_t> address; // network order; none for a flush
+    QObject* context = nullptr;
+    std::shared_ptr<TGuard> guard;
+    QMetaObject::Connection watch;
+    TAnswer answer;
+};
+
+TNeighbourCache::TNeighbourCache(TReader reader, std::chrono::milliseconds interval)
+    : m_reader(std::move(reader))
+    , m_interval(interval)
+    , m_thread([this] { run(); })
+{ }
+
+TNeighbourCache::~TNeighbourCache()
+{
+    {
+        std::lock_guard lock(m_mutex);
+        m_stop = true;
+    }
+    m_wake.notify_one();
+    m_thread.join();
+    for (const TWaiting& w : m_waiting)
+        QObject::disconnect(w.watch);
+}
+
+void TNeighbourCache::request(const QString& ip, QObject* context, TAnswer answer)
+{
+    const std::optional<ipv4::THostAddr> address = ipv4::parse_strict(ip);
+    // Text that is no address finds no entry.
+    enqueue(address ? address->net().value : 0u, context, std::move(answer));
+}
+
+void TNeighbourCache::flush(QObject* context, std::function<void()> done)
+{
+    enqueue(std::nullopt, context, [done = std::move(done)](const std::optional<TMacAddress>&) { done(); });
+}
+
+void TNeighbourCache::enqueue(std::optional<std::uint32_t> address, QObject* context, TAnswer answer)
+{
+    TWaiting w;
+    w.address = address;
+    w.context = context;
+    w.guard = std::make_shared<TWaiting::TGuard>();
+    w.watch = QObject::connect(context, &QObject::destroyed, [guard = w.guard] {
+        std::lock_guard lock(guard->mutex);
+        guard->alive = false;
+    });
+    w.answer = std::move(answer);
+    {
+        std::lock_guard lock(m_mutex);
+        m_waiting.push_back(std::move(w));
+    }
+    m_wake.notify_one();
+}
+
+void TNeighbourCache::run()
+{
+    using clock = std::chrono::steady_clock;
+    std::optional<clock::time_point> lastReading;
+    std::unique_lock lock(m_mutex);
+    for (;;) {
+        m_wake.wait(lock, [this] { return m_stop || !m_waiting.empty(); });
+        if (m_stop)
+            return;
+        const bool reads = std::any_of(m_waiting.begin(), m_waiting.end(), [](const TWaiting& w) { return bool(w.address); });
+        if (reads && lastReading && clock::now() < *lastReading + m_interval) {
+            // Requests that come meanwhile share the reading.
+            m_wake.wait_until(lock, *lastReading + m_interval, [this] { return m_stop; });
+            continue;
+        }
+        std::vector<TWaiting> batch = std::exchange(m_waiting, {});
+        if (reads) {
+            lastReading = clock::now();
+            lock.unlock();
+            const std::optional<std::vector<platform::neigh_entry>> table = m_reader();
+            lock.lock();
+            if (table)
+                for (const platform::neigh_entry& e : *table)
+                    if (e.state == platform::neigh_state::resolved && e.lladdr && *e.lladdr != TMacAddress {})
+                        m_known[e.address] = *e.lladdr;
+        }
+        std::vector<std::optional<TMacAddress>> macs;
+        macs.reserve(batch.size());
+        for (const TWaiting& w : batch) {
+            const auto known = w.address ? m_known.find(*w.address) : m_known.end();
+            macs.push_back(known != m_known.end() ? std::optional(known->second) : std::nullopt);
+        }
+        lock.unlock();
+        for (std::size_t i = 0; i < batch.size(); ++i) {
+            TWaiting& w = batch[i];
+            {
+                std::lock_guard alive(w.guard->mutex);
+                if (w.guard->alive)
+                    QMetaObject::invokeMethod(
+                        w.context, [answer = std::move(w.answer), mac = macs[i]] { answer(mac); }, Qt::QueuedConnection);
+            }
+            QObject::disconnect(w.watch);
+        }
+        lock.lock();
+    }
+}
+
+bool reports_zero_mac(const nb_status_result* result)
+{
+    const std::optional<TMacAddress> mac = reported_mac(result);
+    return mac && *mac == TMacAddress {};
+}
+
 TVendorSource vendor_source(const nb_status_result* result, const QString& ip,
                             const std::function<std::optional<TMacAddress>(const QString&)>& neighbours)
 {
     TVendorSource source;
     source.mac = reported_mac(result);
-    if (source.mac && *source.mac == TMacAddress{}) {
+    if (reports_zero_mac(result)) {
         source.neighbour = neighbours ? neighbours(ip) : std::nullopt;
         source.mac = source.neighbour;
     }

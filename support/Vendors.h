@@ -4,18 +4,25 @@
 // Widget-free; shared by the window and corvane-scan.
 
 #include "netbios/netBios_types.h"
+#include "platform/Neighbour.h"
 
 #include <QByteArray>
 #include <QHash>
 #include <QString>
 
 #include <array>
+#include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <thread>
+#include <unordered_map>
+#include <vector>
+
+class QObject;
 
 namespace corvane {
 
@@ -74,8 +81,48 @@ private:
 
 // The complete entry for ip (dotted) in a /proc/net/arp text; none when absent, incomplete or zero.
 std::optional<TMacAddress> neighbour_mac_in(const QByteArray& procNetArp, const QString& ip);
-// The same from this network namespace's neighbour table. Only on-link hosts have entries.
+// The same from this network namespace's neighbour table, read whole for this one address: fine for
+// one host, not for every answer of a scan (TNeighbourCache is). Only on-link hosts have entries.
 std::optional<TMacAddress> neighbour_mac(const QString& ip);
+
+// The adapter addresses the kernel's neighbour table holds for hosts, read on a thread of the cache's
+// own. Once the table is crowded the kernel drops entries not refreshed for 5 s, so a host is asked
+// for right after it answered, and what a reading found stays known for the cache's life. Readings
+// are taken only while requests wait, at most one per interval, and one answers every request made
+// before it began. Thread-safe. It reads the namespace of the thread that made it.
+class TNeighbourCache
+{
+public:
+    using TReader = std::function<std::optional<std::vector<platform::neigh_entry>>()>;
+    using TAnswer = std::function<void(const std::optional<TMacAddress>&)>;
+
+    explicit TNeighbourCache(TReader reader = platform::read_neighbours,
+                             std::chrono::milliseconds interval = std::chrono::milliseconds(200));
+    ~TNeighbourCache(); // waits for a reading in progress; requests still waiting get no answer
+    TNeighbourCache(const TNeighbourCache&) = delete;
+    TNeighbourCache& operator=(const TNeighbourCache&) = delete;
+
+    // answer(the address of ip, none when the table has no resolved entry with one) runs on context's
+    // thread after the first reading that began after this call; never once context is gone.
+    void request(const QString& ip, QObject* context, TAnswer answer);
+    // done() runs on context's thread once every request made before this call has been answered;
+    // after their answers when they go to the same thread.
+    void flush(QObject* context, std::function<void()> done);
+
+private:
+    struct TWaiting;
+    void enqueue(std::optional<std::uint32_t> address, QObject* context, TAnswer answer);
+    void run();
+
+    TReader m_reader;
+    std::chrono::milliseconds m_interval;
+    std::mutex m_mutex;
+    std::condition_variable m_wake;
+    std::vector<TWaiting> m_waiting;
+    std::unordered_map<std::uint32_t, TMacAddress> m_known; // network order -> address
+    bool m_stop = false;
+    std::thread m_thread;
+};
 
 // The address a host's vendor is looked up by: the reported one, or for an all-zero report (Samba
 // sends zeros) the neighbour table's entry for the host, which neighbour then holds.
@@ -86,5 +133,7 @@ struct TVendorSource
 };
 TVendorSource vendor_source(const nb_status_result* result, const QString& ip,
                             const std::function<std::optional<TMacAddress>(const QString&)>& neighbours = neighbour_mac);
+// True for an all-zero report: the vendor then comes from the neighbour table (TNeighbourCache).
+bool reports_zero_mac(const nb_status_result* result);
 
 } // namespace corvane

@@ -274,14 +274,24 @@ void TScanRunner::startNbstat()
     m_scan->UsePort137 = m_options.port137;
     m_scan->FreeResults = false;
     m_scan->Bandwidth = m_options.bandwidth;
-    m_scan->OnReceive = [this](TNBTscanThread*, const QString& ip, nb_status_result* result) {
-        // Now, while the exchange has just filled the neighbour table.
-        const corvane::TVendorSource source = corvane::vendor_source(result, ip);
-        m_hosts.push_back({ip, TResultPtr(result), {}, source.neighbour});
-        m_vendorMacs.push_back(source.mac);
+    // Hosts that report a zero adapter address (Samba) are looked up in the neighbour table, read on
+    // the cache's thread; the cache lives as long as the scan's events.
+    const auto neighbours = std::make_shared<corvane::TNeighbourCache>();
+    m_scan->OnReceive = [this, neighbours](TNBTscanThread*, const QString& ip, nb_status_result* result) {
+        const std::size_t i = m_hosts.size();
+        const bool zero = corvane::reports_zero_mac(result);
+        m_hosts.push_back({ip, TResultPtr(result), {}, {}});
+        m_vendorMacs.push_back(zero ? std::nullopt : corvane::reported_mac(result));
+        // Now, while the exchange has just refreshed the host's entry.
+        if (zero)
+            neighbours->request(ip, this, [this, i](const std::optional<corvane::TMacAddress>& mac) {
+                m_hosts[i].neighbour = mac;
+                m_vendorMacs[i] = mac;
+            });
     };
     m_scan->OnError = [this](TNBTscanThread*, const QString& line) { errorLine(line); };
-    m_scan->OnTerminate = [this](TNBTscanThread*) { nbstatDone(); };
+    // The output waits for the addresses still being read.
+    m_scan->OnTerminate = [this, neighbours](TNBTscanThread*) { neighbours->flush(this, [this] { nbstatDone(); }); };
     m_vendors.load();
     m_progress->start();
     m_scan->Resume();

@@ -1,9 +1,14 @@
-// The IEEE registry reader on small files written here, the neighbour-table parser, and which
-// address a host's vendor is looked up by.
+// The IEEE registry reader on small files written here, the neighbour-table parser, the neighbour
+// cache over a table the test sets, and which address a host's vendor is looked up by.
 #include "support/Vendors.h"
 
+#include <QElapsedTimer>
 #include <QTemporaryDir>
 #include <QtTest>
+
+#include <arpa/inet.h>
+
+#include <atomic>
 
 using namespace corvane;
 
@@ -41,6 +46,49 @@ const QByteArray kMam = "Registry,Assignment,Organization Name,Organization Addr
 const QByteArray kOui36 = "Registry,Assignment,Organization Name,Organization Address\n"
                           "MA-S,70B3D5123,Small Block,x\n"
                           "MA-S,70B3D5124,Bad\"Quote,x\n";
+
+// A neighbour table the test sets, and how often the cache read it.
+struct TFakeTable
+{
+    std::mutex mutex;
+    std::vector<platform::neigh_entry> entries;
+    std::atomic<int> readings {0};
+    int delayMs = 0;
+
+    void set(const char* ip, platform::neigh_state state, std::optional<TMacAddress> lladdr)
+    {
+        std::lock_guard lock(mutex);
+        entries.push_back({::inet_addr(ip), 2, state, lladdr});
+    }
+    void clear()
+    {
+        std::lock_guard lock(mutex);
+        entries.clear();
+    }
+    TNeighbourCache::TReader reader()
+    {
+        return [this] {
+            ++readings;
+            QThread::msleep(static_cast<unsigned long>(delayMs));
+            std::lock_guard lock(mutex);
+            return std::optional(entries);
+        };
+    }
+};
+
+QString text_of(const std::optional<TMacAddress>& m)
+{
+    return m ? mac_address_text(*m) : QStringLiteral("none");
+}
+
+// Asks the cache and spins the event loop until the answer comes.
+QString ask(TNeighbourCache& cache, const QString& ip)
+{
+    QObject context;
+    std::optional<QString> answer;
+    cache.request(ip, &context, [&answer](const std::optional<TMacAddress>& m) { answer = text_of(m); });
+    return QTest::qWaitFor([&answer] { return answer.has_value(); }, 5000) ? *answer : QStringLiteral("no answer");
+}
 
 } // namespace
 
@@ -137,6 +185,132 @@ private Q_SLOTS:
                                "10.77.0.13       0x1         0x2         00:00:00:00:00:00     *        eth0\n";
         const std::optional<TMacAddress> m = neighbour_mac_in(arp, ip);
         QCOMPARE(m ? mac_address_text(*m) : QString(), expected);
+    }
+
+    // The kernel's entry states as the cache takes them; one reading answers a burst of requests.
+    void neighbourCacheAnswers_data()
+    {
+        QTest::addColumn<QString>("ip");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("resolved") << "10.77.0.11" << "52.54.00.AB.CD.EF";
+        QTest::newRow("pending") << "10.77.0.12" << "none";
+        QTest::newRow("resolved with zeros") << "10.77.0.13" << "none";
+        QTest::newRow("without ARP") << "10.77.0.14" << "none";
+        QTest::newRow("failed") << "10.77.0.15" << "none";
+        QTest::newRow("absent") << "10.77.0.99" << "none";
+        QTest::newRow("prefix of a known address") << "10.77.0.1" << "none";
+        QTest::newRow("not an address") << "10.77.0.311" << "none";
+    }
+
+    void neighbourCacheAnswers()
+    {
+        QFETCH(QString, ip);
+        QFETCH(QString, expected);
+        TFakeTable table;
+        table.set("10.77.0.11", platform::neigh_state::resolved, mac("52.54.00.AB.CD.EF"));
+        table.set("10.77.0.12", platform::neigh_state::incomplete, std::nullopt);
+        table.set("10.77.0.13", platform::neigh_state::resolved, TMacAddress {});
+        table.set("10.77.0.14", platform::neigh_state::other, mac("01.00.5E.00.00.01"));
+        table.set("10.77.0.15", platform::neigh_state::failed, std::nullopt);
+        TNeighbourCache cache(table.reader(), std::chrono::milliseconds(500));
+        QObject context;
+        QStringList answers;
+        bool flushed = false;
+        const int burst = 50;
+        for (int i = 0; i < burst; ++i)
+            cache.request(ip, &context, [&answers](const std::optional<TMacAddress>& m) { answers << text_of(m); });
+        cache.flush(&context, [&] { flushed = true; });
+        QTRY_VERIFY_WITH_TIMEOUT(flushed, 5000);
+        QCOMPARE(answers, QStringList(burst, expected));
+        // The first request may start a reading at once; all the others wait for the next one.
+        QVERIFY2(table.readings <= 2, qPrintable(QString::number(table.readings)));
+    }
+
+    void neighbourCacheReadsAtMostOncePerInterval()
+    {
+        TFakeTable table;
+        table.set("10.77.0.11", platform::neigh_state::resolved, mac("52.54.00.AB.CD.EF"));
+        const auto interval = std::chrono::milliseconds(50);
+        TNeighbourCache cache(table.reader(), interval);
+        QTest::qWait(3 * int(interval.count()));
+        QCOMPARE(table.readings.load(), 0); // nobody asked
+
+        QObject context;
+        int answered = 0;
+        int requests = 0;
+        bool flushed = false;
+        QElapsedTimer clock;
+        clock.start();
+        while (clock.elapsed() < 600) {
+            cache.request("10.77.0.11", &context, [&answered](const std::optional<TMacAddress>& m) { answered += m.has_value(); });
+            ++requests;
+            QTest::qWait(2);
+        }
+        cache.flush(&context, [&] { flushed = true; });
+        QTRY_VERIFY_WITH_TIMEOUT(flushed, 5000);
+        const qint64 span = clock.elapsed();
+        QCOMPARE(answered, requests);
+        // Readings begin at least an interval apart, whatever the load.
+        QVERIFY(table.readings >= 1);
+        QVERIFY2(table.readings <= span / interval.count() + 1,
+                 qPrintable(QStringLiteral("%1 readings in %2 ms").arg(table.readings).arg(span)));
+        const int after = table.readings;
+        QTest::qWait(3 * int(interval.count()));
+        QCOMPARE(table.readings.load(), after);
+    }
+
+    // Each answer comes from a reading taken after its request; what was read stays known when the
+    // kernel drops the entry later.
+    void neighbourCacheKeepsWhatItRead()
+    {
+        TFakeTable table;
+        TNeighbourCache cache(table.reader(), std::chrono::milliseconds(10));
+        const struct
+        {
+            const char* table; // the entry's address in the table, or nullptr for none
+            const char* expected;
+        } steps[] = {{nullptr, "none"},
+                     {"52.54.00.AB.CD.EF", "52.54.00.AB.CD.EF"},
+                     {nullptr, "52.54.00.AB.CD.EF"},
+                     {"52.54.00.12.34.56", "52.54.00.12.34.56"}};
+        int step = 0;
+        for (const auto& s : steps) {
+            table.clear();
+            if (s.table)
+                table.set("10.77.0.11", platform::neigh_state::resolved, mac(s.table));
+            QCOMPARE(ask(cache, "10.77.0.11"), QString::fromLatin1(s.expected));
+            QCOMPARE(table.readings.load(), ++step);
+        }
+    }
+
+    // Requests from any thread are answered on the context's thread; never once the context is gone.
+    void neighbourCacheAnswersOnTheContextsThread()
+    {
+        TFakeTable table;
+        table.delayMs = 50; // the context below goes while the reading runs
+        table.set("10.77.0.11", platform::neigh_state::resolved, mac("52.54.00.AB.CD.EF"));
+        TNeighbourCache cache(table.reader(), std::chrono::milliseconds(10));
+        QObject context;
+        std::atomic<int> wrongThread {0};
+        int answered = 0;
+        bool goneAnswered = false;
+        auto* gone = new QObject;
+        cache.request("10.77.0.11", gone, [&](const std::optional<TMacAddress>&) { goneAnswered = true; });
+        delete gone;
+        std::thread other([&] {
+            for (int i = 0; i < 20; ++i)
+                cache.request("10.77.0.11", &context, [&](const std::optional<TMacAddress>& m) {
+                    wrongThread += QThread::currentThread() != context.thread();
+                    answered += m.has_value();
+                });
+        });
+        other.join();
+        bool flushed = false;
+        cache.flush(&context, [&] { flushed = true; });
+        QTRY_VERIFY_WITH_TIMEOUT(flushed, 5000);
+        QCOMPARE(answered, 20);
+        QCOMPARE(wrongThread.load(), 0);
+        QVERIFY(!goneAnswered);
     }
 
     // Only an all-zero report is replaced by the neighbour table; it is not asked otherwise.
