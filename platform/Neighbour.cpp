@@ -181,6 +181,25 @@ neigh_limits read_neigh_limits()
     return limits;
 }
 
+std::optional<int> read_neigh_entries()
+{
+    // A heading, then one line per CPU; the first column, the table's count, is the same on each.
+    const fd_closer f(::open("/proc/net/stat/arp_cache", O_RDONLY | O_CLOEXEC));
+    if (f.fd < 0)
+        return std::nullopt;
+    char text[512] = {};
+    const ssize_t n = ::read(f.fd, text, sizeof text - 1);
+    const char* line = n > 0 ? std::strchr(text, '\n') : nullptr;
+    if (!line)
+        return std::nullopt;
+    char* end = nullptr;
+    errno = 0;
+    const unsigned long count = std::strtoul(line + 1, &end, 16);
+    if (end == line + 1 || errno != 0 || (*end != ' ' && *end != '\n'))
+        return std::nullopt;
+    return static_cast<int>(count);
+}
+
 std::int64_t resolution_time_ms(int ifindex)
 {
     constexpr std::int64_t linux_default = 3000;

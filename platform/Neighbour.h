@@ -47,6 +47,10 @@ struct neigh_limits
 // /proc/sys/net/ipv4/neigh/default/gc_thresh1 and gc_thresh3, or the kernel's defaults.
 neigh_limits read_neigh_limits();
 
+// How many entries the machine-wide table holds now, every namespace's together: the first column of
+// /proc/net/stat/arp_cache. Only the machine's first namespace has that file: none elsewhere.
+std::optional<int> read_neigh_entries();
+
 // How long an address that no host answers keeps its entry pending on the interface, in
 // milliseconds: the probes it sends (mcast_solicit + app_solicit) times retrans_time_ms, from
 // /proc/sys/net/ipv4/neigh/IFACE/; 3000 on Linux defaults and when the files cannot be read.

@@ -255,6 +255,11 @@ void TestNeighbour::limits()
     QCOMPARE(l.machine_wide, machineWide);
     QCOMPARE(l.gc_thresh1, low);
     QCOMPARE(l.gc_thresh3, cap);
+    // The count of the whole table, where it can be read, includes this namespace's entries.
+    const std::optional<int> all = read_neigh_entries();
+    QCOMPARE(all.has_value(), machineWide);
+    if (all)
+        QVERIFY2(*all >= int(read_neighbours()->size()), qPrintable(QString::number(*all)));
 }
 
 QTEST_GUILESS_MAIN(TestNeighbour)
