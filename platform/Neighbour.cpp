@@ -3,6 +3,7 @@
 
 #include <atomic>
 #include <cerrno>
+#include <cstddef>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -36,6 +37,24 @@ int open_rtnetlink()
     const timeval timeout {1, 0};
     ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
     return fd;
+}
+
+template <class Body>
+struct netlink_request
+{
+    nlmsghdr nh;
+    Body body;
+};
+
+template <class Body>
+netlink_request<Body> request_of(std::uint16_t type, std::uint16_t flags)
+{
+    netlink_request<Body> r {};
+    static_assert(offsetof(netlink_request<Body>, body) == NLMSG_HDRLEN);
+    r.nh.nlmsg_len = NLMSG_LENGTH(sizeof(Body));
+    r.nh.nlmsg_type = type;
+    r.nh.nlmsg_flags = static_cast<std::uint16_t>(NLM_F_REQUEST | flags);
+    return r;
 }
 
 // Sends request and hands take() every reply of its sequence number, up to the end of a dump or the
@@ -126,15 +145,8 @@ std::optional<std::vector<neigh_entry>> read_neighbours()
     const fd_closer fd(open_rtnetlink());
     if (fd.fd < 0)
         return std::nullopt;
-    struct
-    {
-        nlmsghdr nh;
-        ndmsg ndm;
-    } request {};
-    request.nh.nlmsg_len = NLMSG_LENGTH(sizeof(ndmsg));
-    request.nh.nlmsg_type = RTM_GETNEIGH;
-    request.nh.nlmsg_flags = NLM_F_REQUEST | NLM_F_DUMP;
-    request.ndm.ndm_family = AF_INET;
+    auto request = request_of<ndmsg>(RTM_GETNEIGH, NLM_F_DUMP);
+    request.body.ndm_family = AF_INET;
 
     std::vector<neigh_entry> entries;
     std::vector<char> buffer(dump_buffer_bytes);
@@ -227,16 +239,9 @@ struct route_oracle::state
     {
         if (const auto known = linkFlags.find(ifindex); known != linkFlags.end())
             return known->second;
-        struct
-        {
-            nlmsghdr nh;
-            ifinfomsg ifi;
-        } request {};
-        request.nh.nlmsg_len = NLMSG_LENGTH(sizeof(ifinfomsg));
-        request.nh.nlmsg_type = RTM_GETLINK;
-        request.nh.nlmsg_flags = NLM_F_REQUEST;
-        request.ifi.ifi_family = AF_UNSPEC;
-        request.ifi.ifi_index = ifindex;
+        auto request = request_of<ifinfomsg>(RTM_GETLINK, 0);
+        request.body.ifi_family = AF_UNSPEC;
+        request.body.ifi_index = ifindex;
         std::optional<unsigned> flags;
         exchange(fd.fd, &request.nh, buffer, [&flags](const nlmsghdr* nh) {
             if (nh->nlmsg_type == RTM_NEWLINK && nh->nlmsg_len >= NLMSG_LENGTH(sizeof(ifinfomsg)))

@@ -9,8 +9,10 @@
 #include <QtTest>
 
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <net/if.h>
 #include <netinet/in.h>
+#include <sys/file.h>
 #include <sys/socket.h>
 
 using corvane::test::NetnsLab;
@@ -61,6 +63,21 @@ qint64 wait_for_state(const QString& dotted, neigh_state state, qint64 limitMs, 
     } while (clock.elapsed() < limitMs);
     return -1;
 }
+
+// Held shared while a test needs a few entries of room: programs that fill the machine-wide table
+// hold /tmp/corvane-neigh.lock exclusively.
+class TableRoom
+{
+public:
+    TableRoom() : m_fd(::open("/tmp/corvane-neigh.lock", O_RDWR | O_CREAT | O_CLOEXEC, 0666))
+    {
+        if (m_fd.fd >= 0)
+            ::flock(m_fd.fd, LOCK_SH);
+    }
+
+private:
+    fd_closer m_fd;
+};
 
 } // namespace
 
@@ -189,6 +206,7 @@ void TestNeighbour::pendingEntryFailsAfterItsProbes()
     QVERIFY(m_lab->setSysctl("scan", key + "mcast_solicit", QString::number(mcast)));
     QVERIFY(m_lab->setSysctl("scan", key + "app_solicit", QString::number(app)));
     QVERIFY(m_lab->setSysctl("scan", key + "retrans_time_ms", QString::number(retransMs)));
+    const TableRoom room;
     NetnsLab::ScopedEnter in(*m_lab, "scan");
     QVERIFY(in.ok());
     const int eth0 = int(::if_nametoindex("eth0"));
@@ -211,6 +229,7 @@ void TestNeighbour::pendingEntryFailsAfterItsProbes()
 void TestNeighbour::answeredEntryHasItsAddress()
 {
     REQUIRE_LAB();
+    const TableRoom room;
     NetnsLab::ScopedEnter in(*m_lab, "scan");
     QVERIFY(in.ok());
     QVERIFY(poke("10.84.0.11"));
