@@ -296,6 +296,8 @@ void TNeighbourCache::flush(QObject* context, std::function<void()> done)
 
 void TNeighbourCache::enqueue(std::optional<std::uint32_t> address, QObject* context, TAnswer answer)
 {
+    if (!context)
+        return; // no thread to answer on
     TWaiting w;
     w.address = address;
     w.context = context;

@@ -103,7 +103,8 @@ public:
     TNeighbourCache& operator=(const TNeighbourCache&) = delete;
 
     // answer(the address of ip, none when the table has no resolved entry with one) runs on context's
-    // thread after the first reading that began after this call; never once context is gone.
+    // thread after the first reading that began after this call; never once context is gone (nor
+    // for a null one).
     void request(const QString& ip, QObject* context, TAnswer answer);
     // done() runs on context's thread once every request made before this call has been answered;
     // after their answers when they go to the same thread.
