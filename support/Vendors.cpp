@@ -323,7 +323,8 @@ void TNeighbourCache::run()
         m_wake.wait(lock, [this] { return m_stop || !m_waiting.empty(); });
         if (m_stop)
             return;
-        const bool reads = std::any_of(m_waiting.begin(), m_waiting.end(), [](const TWaiting& w) { return bool(w.address); });
+        const bool reads
+            = std::any_of(m_waiting.begin(), m_waiting.end(), [](const TWaiting& w) { return bool(w.address); });
         if (reads && lastReading && clock::now() < *lastReading + m_interval) {
             // Requests that come meanwhile share the reading.
             m_wake.wait_until(lock, *lastReading + m_interval, [this] { return m_stop; });
@@ -353,7 +354,8 @@ void TNeighbourCache::run()
                 std::lock_guard alive(w.guard->mutex);
                 if (w.guard->alive)
                     QMetaObject::invokeMethod(
-                        w.context, [answer = std::move(w.answer), mac = macs[i]] { answer(mac); }, Qt::QueuedConnection);
+                        w.context, [answer = std::move(w.answer), mac = macs[i]] { answer(mac); },
+                        Qt::QueuedConnection);
             }
             QObject::disconnect(w.watch);
         }

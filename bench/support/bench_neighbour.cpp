@@ -107,7 +107,8 @@ int main(int argc, char** argv)
     constexpr int runs = 7;
     {
         route_oracle oracle;
-        const double ns = ns_per_call(runs, 20000, [&oracle](int i) { oracle.route(htonl(0x7F000001u + std::uint32_t(i))); });
+        const double ns
+            = ns_per_call(runs, 20000, [&oracle](int i) { oracle.route(htonl(0x7F000001u + std::uint32_t(i))); });
         std::printf("route_oracle::route, loopback: %.0f ns per destination\n", ns);
     }
 
@@ -115,10 +116,13 @@ int main(int argc, char** argv)
     // deleted the namespace and its entries.
     const fd_closer lock(::open("/tmp/corvane-neigh.lock", O_RDWR | O_CREAT | O_CLOEXEC, 0666));
     NetnsLab lab;
-    if (!lab.addSegment(QStringLiteral("a")) || !lab.addHost(QStringLiteral("scan"), QStringLiteral("a"), QStringLiteral("10.85.0.2/16"))
+    if (!lab.addSegment(QStringLiteral("a"))
+        || !lab.addHost(QStringLiteral("scan"), QStringLiteral("a"), QStringLiteral("10.85.0.2/16"))
         // Each entry pending 5 s, long enough to read a full table a few dozen times.
-        || !lab.setSysctl(QStringLiteral("scan"), QStringLiteral("net.ipv4.neigh.eth0.mcast_solicit"), QStringLiteral("1"))
-        || !lab.setSysctl(QStringLiteral("scan"), QStringLiteral("net.ipv4.neigh.eth0.retrans_time_ms"), QStringLiteral("5000"))) {
+        || !lab.setSysctl(QStringLiteral("scan"), QStringLiteral("net.ipv4.neigh.eth0.mcast_solicit"),
+                          QStringLiteral("1"))
+        || !lab.setSysctl(QStringLiteral("scan"), QStringLiteral("net.ipv4.neigh.eth0.retrans_time_ms"),
+                          QStringLiteral("5000"))) {
         std::printf("cannot build the namespace: %s\n", qPrintable(lab.lastError()));
         return 1;
     }
@@ -134,7 +138,8 @@ int main(int argc, char** argv)
         const double ns = ns_per_call(runs, 65534, [&oracle](int i) { oracle.route(in_lab(i)); });
         std::printf("route_oracle::route, a namespace /16 on link: %.0f ns per destination\n", ns);
     }
-    print_reads("the namespace's table nearly empty", int(read_neighbours().value_or(std::vector<neigh_entry> {}).size()));
+    print_reads("the namespace's table nearly empty",
+                int(read_neighbours().value_or(std::vector<neigh_entry> {}).size()));
 
     if (lock.fd >= 0 && ::flock(lock.fd, LOCK_EX | LOCK_NB) != 0) {
         std::printf("waiting for /tmp/corvane-neigh.lock (another program fills the table)\n");

@@ -252,7 +252,8 @@ private Q_SLOTS:
                 std::lock_guard lock(table.mutex);
                 table.entries.clear();
                 if (entry)
-                    table.entries.push_back({::inet_addr("10.77.0.11"), 2, platform::neigh_state::resolved, mac(entry)});
+                    table.entries.push_back(
+                        {::inet_addr("10.77.0.11"), 2, platform::neigh_state::resolved, mac(entry)});
             }
             const int before = table.readings;
             QCOMPARE(ask(cache, "10.77.0.11"), QStringList {expected});
