@@ -12,25 +12,6 @@ namespace {
 
 constexpr std::int64_t ms_ns = 1'000'000;
 
-// Errors an ICMP message leaves on a socket with IP_RECVERR; a send reports them for an earlier query.
-bool icmp_born(int err)
-{
-    switch (err) {
-    case ECONNREFUSED:
-    case EHOSTUNREACH:
-    case ENETUNREACH:
-    case EHOSTDOWN:
-    case ENONET:
-    case EPROTO:
-    case EMSGSIZE:
-    case EACCES:
-    case ETIMEDOUT:
-        return true;
-    default:
-        return false;
-    }
-}
-
 bool needs_entry(route_kind kind)
 {
     return kind == route_kind::on_link || kind == route_kind::routed;
@@ -47,6 +28,25 @@ pacer_view system_pacer_view()
     view.route = [oracle](std::uint32_t destination) { return oracle->route(destination); };
     view.limits = read_neigh_limits();
     return view;
+}
+
+bool is_icmp_error(int err)
+{
+    switch (err) {
+    case ECONNREFUSED: // port unreachable
+    case EHOSTUNREACH: // host unreachable, filtered, time exceeded; a failed address resolution
+    case ENETUNREACH:
+    case EHOSTDOWN:
+    case ENONET:
+    case ENOPROTOOPT:
+    case EOPNOTSUPP:
+    case EPROTO: // parameter problem
+    case EMSGSIZE:
+    case EACCES:
+        return true;
+    default:
+        return false;
+    }
 }
 
 bool is_room_refusal(int err, route_kind kind)
@@ -124,6 +124,11 @@ void query_pacer::read_if_due(std::int64_t now)
         finish(a, false); // a host is there: it may still answer
     for (std::uint32_t a : failed)
         finish(a, true);
+}
+
+void query_pacer::refresh()
+{
+    read_if_due(m_view.now_ns());
 }
 
 void query_pacer::finish(std::uint32_t address, bool ends_address)
@@ -239,7 +244,7 @@ query_pacer::send_result query_pacer::send_failed(const step& s, int err, bool e
         return send_result::resend;
     };
     // The errno of an earlier query's ICMP error, handed to this send: this one never left.
-    if (err == EINTR || (error_queued && icmp_born(err)))
+    if (err == EINTR || (error_queued && is_icmp_error(err)))
         return hold(0);
     if (is_room_refusal(err, kind)) {
         const std::int64_t held_for = m_held_index ? now - m_held_since_ns : 0;

@@ -97,6 +97,9 @@ public:
     bool next_pass();
     int pass() const { return m_pass; }
 
+    // Readings and expiries while nothing is sent (waiting for late answers).
+    void refresh();
+
     std::uint32_t pending() const { return static_cast<std::uint32_t>(m_pending.size()); }
     std::uint32_t most_pending() const { return m_most_pending; }
     std::int64_t budget() const;
@@ -154,5 +157,8 @@ private:
 
 // Whether a send error means the kernel had no room (neighbour table or send buffer) for the query.
 bool is_room_refusal(int err, route_kind kind);
+// Whether err is what an ICMP error leaves on a socket with IP_RECVERR (a plain receive or send then
+// reports it for an earlier query).
+bool is_icmp_error(int err);
 
 } // namespace corvane::platform
