@@ -97,7 +97,13 @@ TFrm_Corvane::TFrm_Corvane(QWidget* parent) : QMainWindow(parent), m_ui(std::mak
     FormCreate();
 }
 
-TFrm_Corvane::~TFrm_Corvane() = default;
+TFrm_Corvane::~TFrm_Corvane()
+{
+    // The controls go after this class: a field losing its focus or a tab page removed would call
+    // back into a window that is no longer one.
+    for (QObject* child : findChildren<QObject*>())
+        QObject::disconnect(child, nullptr, this, nullptr);
+}
 
 // The form's ping component.
 void TFrm_Corvane::SetupPing()
