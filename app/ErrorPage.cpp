@@ -4,7 +4,8 @@
 #include <QTextBlock>
 #include <QTextCursor>
 
-TErrorPage::TErrorPage(QPlainTextEdit* box) : m_box(box)
+TErrorPage::TErrorPage(QPlainTextEdit* box)
+    : m_box(box)
 {
     // The box drops its oldest line as the log does, so the two stay line for line the same.
     m_box->setMaximumBlockCount(m_log.capacity());

@@ -11,7 +11,9 @@ namespace {
 constexpr int ProgressSteps = 1000;
 } // namespace
 
-TSurveyProgress::TSurveyProgress(QProgressBar* bar, QObject* parent) : QObject(parent), m_bar(bar)
+TSurveyProgress::TSurveyProgress(QProgressBar* bar, QObject* parent)
+    : QObject(parent)
+    , m_bar(bar)
 {
     m_bar->setRange(0, ProgressSteps);
     // The scan thread only counts its queries; this reads the counts a few times a second instead

@@ -79,8 +79,8 @@ std::optional<corvane::ipv4::THostRange> TFrm_Corvane::CheckScanInput(TSurvey su
 {
     if (!ExpandRangeForm(true))
         return std::nullopt;
-    const corvane::TFieldsRange checked =
-        corvane::fields_range(m_ui->Ed_IPstart->text(), m_ui->Ed_IPend->text(), survey);
+    const corvane::TFieldsRange checked
+        = corvane::fields_range(m_ui->Ed_IPstart->text(), m_ui->Ed_IPend->text(), survey);
     if (!checked.range) {
         ShowMessage(QMessageBox::Critical, checked.error);
         return std::nullopt;

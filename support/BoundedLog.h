@@ -13,7 +13,9 @@ class TBoundedLog
 {
 public:
     static constexpr int kDefaultCapacity = 10000;
-    explicit TBoundedLog(int capacity = kDefaultCapacity) : m_capacity(capacity < 1 ? 1 : capacity) {}
+    explicit TBoundedLog(int capacity = kDefaultCapacity)
+        : m_capacity(capacity < 1 ? 1 : capacity)
+    { }
 
     // What append did to the shown lines: a new last line (the oldest line gone when the log was
     // full), or the last line replaced by its repeat count.

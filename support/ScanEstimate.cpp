@@ -75,10 +75,10 @@ QString large_range_question(TSurvey survey, const ipv4::THostRange& range, cons
                              .arg(count_text(e.addresses), ipv4::dotted(range.first), ipv4::dotted(range.last));
     if (survey == TSurvey::Ping)
         return QStringLiteral("Ping ") + what
-             + QStringLiteral("\n\nThis takes up to %1: the sweep pings one address at a time, and each address "
-                              "that does not answer waits for the time-out of %2 ms.")
-                   .arg(duration_text(e.ms))
-                   .arg(timeoutMs);
+            + QStringLiteral("\n\nThis takes up to %1: the sweep pings one address at a time, and each address "
+                             "that does not answer waits for the time-out of %2 ms.")
+                  .arg(duration_text(e.ms))
+                  .arg(timeoutMs);
     QString why;
     if (e.onLink == 0)
         why = QStringLiteral("the scan sends one query per millisecond.");

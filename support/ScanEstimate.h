@@ -27,7 +27,7 @@ struct TScanEstimate
 {
     std::uint64_t addresses = 0;
     std::uint64_t onLink = 0; // of them, inside a subnet of a local interface
-    std::int64_t ms = 0;      // node-status: expected; ping: at most
+    std::int64_t ms = 0; // node-status: expected; ping: at most
 };
 
 // The subnets of the local interfaces that resolve addresses (loopback needs no neighbour entry).

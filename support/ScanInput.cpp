@@ -37,8 +37,9 @@ QString address_text_error(const QString& text)
             while (plain.size() > 1 && plain.front() == u'0')
                 plain.remove(0, 1);
             // inet_aton reads 010 as 8; corvane-scan refuses it, and so does the window.
-            return quoted + QStringLiteral(" has a leading zero in %1: write %2 (a leading zero can mean octal)")
-                                .arg(part, plain);
+            return quoted
+                + QStringLiteral(" has a leading zero in %1: write %2 (a leading zero can mean octal)")
+                      .arg(part, plain);
         }
     }
     for (const QString& part : parts)
@@ -68,8 +69,8 @@ TFieldsRange fields_range(const QString& firstText, const QString& lastText, TSu
     if (last.value < first.value)
         return refuse(kLastField, QStringLiteral("%1 is below %2 %3").arg(dotted(last), kFirstField, dotted(first)));
     const ipv4::THostRange range {first, last};
-    const QString walk = walk_range_error(range, survey == TSurvey::NodeStatus ? QStringLiteral("a node-status scan")
-                                                                                : QStringLiteral("a ping sweep"));
+    const QString walk = walk_range_error(
+        range, survey == TSurvey::NodeStatus ? QStringLiteral("a node-status scan") : QStringLiteral("a ping sweep"));
     if (!walk.isEmpty())
         return refuse(kLastField, walk);
     return {range, {}};
@@ -94,8 +95,9 @@ TTimeout timeout_field(const QString& text)
         return {30, true, {}};
     if (ms < kMinTimeoutMs || ms > kMaxTimeoutMs)
         return {std::nullopt, false,
-                field_error(kTimeoutField, QStringLiteral("%1 ms is outside %2 to %3 ms").arg(text).arg(kMinTimeoutMs)
-                                               .arg(kMaxTimeoutMs))};
+                field_error(
+                    kTimeoutField,
+                    QStringLiteral("%1 ms is outside %2 to %3 ms").arg(text).arg(kMinTimeoutMs).arg(kMaxTimeoutMs))};
     return {ms, false, {}};
 }
 

@@ -46,7 +46,7 @@ struct TTimeout
 {
     std::optional<int> ms;
     bool replaced = false; // the text was no number: 30 is used and written back
-    QString error;         // "Timeout: reason" when ms is empty
+    QString error; // "Timeout: reason" when ms is empty
 };
 TTimeout timeout_field(const QString& text);
 

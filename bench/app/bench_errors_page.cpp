@@ -76,9 +76,8 @@ int main(int argc, char* argv[])
         auto page = std::make_shared<TErrorPage>(&box);
         return [page](int i) { page->add(line(i)); };
     };
-    const auto unbounded = [](QPlainTextEdit& box) -> TAdder {
-        return [&box](int i) { box.appendPlainText(line(i)); };
-    };
+    const auto unbounded
+        = [](QPlainTextEdit& box) -> TAdder { return [&box](int i) { box.appendPlainText(line(i)); }; };
     // Bounded first: its peak stays below what the unbounded box reaches after it.
     for (const bool shown : {false, true}) {
         measure("bounded (10,000 lines, repeats folded)", shown, bounded);
