@@ -1,5 +1,8 @@
 #include "app/Umain.h"
 
+#include "app/ErrorPage.h"
+#include "app/HeaderFit.h"
+#include "app/SurveyProgress.h"
 #include "icmp/Ping.h"
 #include "netbios/nbtscan.h"
 #include "netbios/netBios_procs.h"
@@ -13,7 +16,6 @@
 #include "ui_Umain.h"
 
 #include <QCloseEvent>
-#include <QDesktopServices>
 #include <QDir>
 #include <QFileInfo>
 #include <QFileDialog>
@@ -24,6 +26,7 @@
 #include <QPainter>
 #include <QProgressBar>
 #include <QSaveFile>
+#include <QScopeGuard>
 #include <QScreen>
 #include <QStyle>
 
@@ -35,8 +38,6 @@ const QString TFrm_Corvane::ProductPage = QStringLiteral("https://www.example.co
 
 namespace {
 
-// The bar's resolution: a range may hold more addresses than an int counts.
-constexpr int ProgressSteps = 1000;
 constexpr int VendorMacRole = Qt::UserRole + 1; // the 6 bytes the vendor is looked up by
 constexpr int GoneRole = Qt::UserRole + 2;
 constexpr int NeighbourRole = Qt::UserRole + 3; // the neighbour table's address of a host reporting zeros
@@ -91,11 +92,18 @@ TFrm_Corvane::TFrm_Corvane(QWidget* parent) : QMainWindow(parent), m_ui(std::mak
     SetupLink();
     SetupKeyFilters();
     ConnectControls();
+    SetupGuards();
     PlaceWindow();
     FormCreate();
 }
 
-TFrm_Corvane::~TFrm_Corvane() = default;
+TFrm_Corvane::~TFrm_Corvane()
+{
+    // The controls go after this class: a field losing its focus or a tab page removed would call
+    // back into a window that is no longer one.
+    for (QObject* child : findChildren<QObject*>())
+        QObject::disconnect(child, nullptr, this, nullptr);
+}
 
 // The form's ping component.
 void TFrm_Corvane::SetupPing()
@@ -181,15 +189,11 @@ void TFrm_Corvane::SetupStatusBar()
     // Right of the panels and apart from them: it never changes what they show.
     m_progress = new QProgressBar(this);
     m_progress->setObjectName(QStringLiteral("ProgressBar1"));
-    m_progress->setRange(0, ProgressSteps);
     m_progress->setFixedWidth(300);
     m_progress->setTextVisible(true);
     m_progress->hide();
     m_ui->StatusBar1->addPermanentWidget(m_progress);
-    // The scan thread only counts its queries; this reads the count a few times a second instead
-    // of the thread handing over each one.
-    m_progressTimer.setInterval(200);
-    connect(&m_progressTimer, &QTimer::timeout, this, &TFrm_Corvane::UpdateProgress);
+    m_surveyProgress = new TSurveyProgress(m_progress, this);
 }
 
 void TFrm_Corvane::SetupLink()
@@ -202,6 +206,7 @@ void TFrm_Corvane::SetupLink()
     // Keeps the link's distance to the header's right edge, as laid out at the form's width.
     m_linkRightGap = std::max(8, 834 - (link->x() + link->width()));
     m_ui->PnlHeader->installEventFilter(this);
+    placeLink();
     // The browser is looked up while the mouse is on its way to a click.
     connect(link, &TSubPathLabel::OnMouseEnter, this, &TFrm_Corvane::LookUpBrowser);
 }
@@ -238,9 +243,14 @@ void TFrm_Corvane::ConnectControls()
 
 void TFrm_Corvane::PlaceWindow()
 {
-    resize(834, 642);
-    if (const QScreen* screen = QGuiApplication::primaryScreen())
-        move(screen->availableGeometry().center() - rect().center());
+    const QScreen* screen = QGuiApplication::primaryScreen();
+    if (!screen) {
+        resize(834, 642);
+        return;
+    }
+    // Room for a window manager's title bar and borders, which are not known before the window shows.
+    const QSize frame(8, 36);
+    setGeometry(fit_window(QSize(834, 642), minimumSizeHint(), screen->availableGeometry(), frame));
 }
 
 QLabel* TFrm_Corvane::statusPanel(int index) const
@@ -260,7 +270,7 @@ void TFrm_Corvane::FormClose()
 {
     // From here on a scan's late hand-overs are dropped and a running sweep ends.
     m_closed = true;
-    HideProgress();
+    m_surveyProgress->stopAll();
     winsock_cleanup();
     ClearResults();
     QCoreApplication::processEvents();
@@ -297,12 +307,23 @@ void TFrm_Corvane::closeEvent(QCloseEvent* event)
 
 void TFrm_Corvane::placeLink()
 {
-    QWidget* link = m_ui->Lbwww;
-    link->move(m_ui->PnlHeader->width() - m_linkRightGap - link->width(), link->y());
+    QWidget* header = m_ui->PnlHeader;
+    int controlsRight = 0;
+    for (QWidget* control : header->findChildren<QWidget*>(Qt::FindDirectChildrenOnly))
+        if (control != m_ui->Lbwww && !control->isHidden())
+            controlsRight = std::max(controlsRight, control->geometry().right() + 1);
+    header->setMinimumWidth(header_minimum_width(controlsRight, m_ui->Lbwww->width()));
+    // On the controls' row while it fits beside them, else on a row of its own below them.
+    const THeaderPlace place =
+        place_header_link(header->width(), controlsRight, m_ui->Lbwww->size(), m_linkRightGap, 35);
+    m_ui->Lbwww->move(place.link);
+    header->setFixedHeight(place.height);
 }
 
-int TFrm_Corvane::Ed_IPstartKeyPress(int key)
+int TFrm_Corvane::Ed_IPstartKeyPress(int key, bool rangeForms)
 {
+    if (rangeForms && (key == '/' || key == '-'))
+        return key;
     if (key >= 'a' && key <= 'z')
         key -= 'a' - 'A';
     switch (key) {
@@ -324,6 +345,9 @@ namespace {
 int key_code(const QKeyEvent* key)
 {
     if (key->key() == Qt::Key_Tab || key->key() == Qt::Key_Backtab)
+        return -1;
+    // Enter starts Scan from an address field.
+    if (key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter)
         return -1;
     if (key->modifiers() & Qt::ControlModifier) {
         if (key->key() >= Qt::Key_A && key->key() <= Qt::Key_Z)
@@ -353,7 +377,7 @@ bool TFrm_Corvane::eventFilter(QObject* watched, QEvent* event)
     }
     if (event->type() == QEvent::KeyPress) {
         const int code = key_code(static_cast<QKeyEvent*>(event));
-        if (code >= 0 && Ed_IPstartKeyPress(code) == 0)
+        if (code >= 0 && Ed_IPstartKeyPress(code, watched == m_ui->Ed_IPstart) == 0)
             return true;
     }
     return QMainWindow::eventFilter(watched, event);
@@ -393,10 +417,19 @@ void TFrm_Corvane::But_Host2IPClick()
 
 void TFrm_Corvane::But_ScanClick()
 {
+    using corvane::TSurvey;
+    const std::optional<TSurvey> survey = ShowingSurvey();
+    // Scan is disabled while the page's own survey runs; a call that comes all the same starts nothing.
+    if (survey && SurveyRunning(*survey))
+        return;
+    // A refused range changes nothing: the lists and the Errors page keep what they show.
+    std::optional<corvane::ipv4::THostRange> range;
+    if (survey && !(range = CheckScanInput(*survey)))
+        return;
     try {
         StopRequested = false;
         LastNbtIP.clear();
-        m_ui->Lst_err->clear();
+        m_errorPage->clear();
         m_pingReason->clear();
         m_pingReason->setToolTip(QString());
         QWidget* page = m_ui->PageCtrlRes->currentWidget();
@@ -408,8 +441,8 @@ void TFrm_Corvane::But_ScanClick()
             // The window guards the hand-overs: once it is gone they are dropped.
             auto thread = std::make_unique<TNBTscanThread>(this);
             m_ScanThread = thread.get();
-            thread->StartIP = m_ui->Ed_IPstart->text();
-            thread->EndIP = m_ui->Ed_IPend->text();
+            thread->StartIP = corvane::ipv4::dotted(range->first);
+            thread->EndIP = corvane::ipv4::dotted(range->last);
             thread->UsePort137 = m_ui->Chk_p137->isChecked();
             thread->FreeResults = false;
             thread->OnReceive = [this](TNBTscanThread* Sender, const QString& IP, nb_status_result* Result) {
@@ -420,14 +453,16 @@ void TFrm_Corvane::But_ScanClick()
             thread->FreeOnTerminate = true;
             m_startedScans.removeAll(nullptr);
             m_startedScans.append(thread.get());
-            const std::uint64_t count = thread->AddressCount();
-            ShowProgress(count, true, [scan = QPointer<TNBTscanThread>(thread.get())] {
-                return scan ? std::uint64_t{scan->QueriesSent()} : 0;
-            });
+            const QPointer<TNBTscanThread> scan(thread.get());
+            m_surveyProgress->start(TSurvey::NodeStatus,
+                                    {thread->AddressCount(), true,
+                                     [scan] { return scan ? std::uint64_t {scan->QueriesSent()} : 0; },
+                                     [scan] { return scan ? std::uint64_t {scan->WaitingForResolution()} : 0; }});
             thread.release()->Resume();
+            UpdateScanButton();
         } else if (page == m_ui->Tab_Ping) {
             m_ui->LstVw_Ping->clear();
-            PingRange(m_ui->Ed_IPstart->text(), m_ui->Ed_IPend->text());
+            PingRange(corvane::ipv4::dotted(range->first), corvane::ipv4::dotted(range->last));
         }
     } catch (...) {
         ShowMessage(QMessageBox::Critical, QStringLiteral("Error ocured on scanning"));
@@ -437,7 +472,7 @@ void TFrm_Corvane::But_ScanClick()
 void TFrm_Corvane::But_StopClick()
 {
     StopRequested = true;
-    HideProgress();
+    m_surveyProgress->stopAll();
     if (m_ScanThread && m_ScanThread->isRunning())
         m_ScanThread->Terminate();
 }
@@ -445,38 +480,44 @@ void TFrm_Corvane::But_StopClick()
 void TFrm_Corvane::PingRange(const QString& firstText, const QString& lastText)
 {
     using namespace corvane::ipv4;
-    const TNetAddr firstNet = inet_addr_value(firstText);
-    const TNetAddr lastNet = inet_addr_value(lastText);
-
-    bool isNumber = false;
-    const int timeout = m_ui->Ed_timeout->text().toInt(&isNumber);
-    if (isNumber) {
-        m_Ping1->SetTimeout(timeout);
-    } else {
-        m_Ping1->SetTimeout(30);
-        m_ui->Ed_timeout->setText(QStringLiteral("30"));
-    }
-
-    const THostAddr first = firstNet.host();
-    const THostAddr last = lastNet.host();
-    if (!walkable(first, last) || firstNet.value == 0 || lastNet.value == 0)
+    using corvane::TSurvey;
+    const corvane::TFieldsRange checked = corvane::fields_range(firstText, lastText, TSurvey::Ping);
+    const corvane::TTimeout timeout = corvane::timeout_field(m_ui->Ed_timeout->text());
+    if (!checked.range || !timeout.ms) {
+        ShowMessage(QMessageBox::Critical, checked.range ? timeout.error : checked.error);
         return;
+    }
+    if (timeout.replaced)
+        m_ui->Ed_timeout->setText(QStringLiteral("30"));
+    m_Ping1->SetTimeout(*timeout.ms);
+    const THostAddr first = checked.range->first;
+    const THostAddr last = checked.range->last;
 
     m_pingReasons.clear();
     m_pingDone = 0;
-    ShowProgress(walk_length(first, last), false, [this] { return m_pingDone; });
+    ++m_sweeps;
+    m_surveyProgress->start(TSurvey::Ping, {walk_length(first, last), false, [this] { return m_pingDone; }, {}});
+    UpdateScanButton();
+    // Also when an error ends the sweep: no bar or disabled Scan is left behind.
+    const auto endSweep = [this] {
+        if (--m_sweeps == 0)
+            m_surveyProgress->stop(TSurvey::Ping);
+        UpdateScanButton();
+    };
+    auto ended = qScopeGuard(endSweep);
     for (THostAddr current = first; walkable(current, last); ++current.value) {
         m_Ping1->SetAddress(dotted(current));
         m_Ping1->Ping();
         ++m_pingDone;
-        UpdateProgress();
+        m_surveyProgress->update();
         if (StopRequested || m_closed)
             break;
         // Ends after the last address, so a range ending at 127.255.255.255 does not wrap on.
         if (current == last)
             break;
     }
-    HideProgress();
+    ended.dismiss();
+    endSweep();
     if (m_closed)
         return;
     ShowMessage(QMessageBox::Information, QStringLiteral("Ping finished."));
@@ -505,7 +546,7 @@ void TFrm_Corvane::Ping1Display(QObject*, TICMP*, const QString& Msg)
     if (m_closed || m_pingReasons.contains(Msg))
         return;
     m_pingReasons.insert(Msg);
-    m_ui->Lst_err->appendPlainText(Msg);
+    m_errorPage->add(Msg);
     m_pingReason->setText(Msg);
     m_pingReason->setToolTip(Msg);
 }
@@ -575,41 +616,11 @@ void TFrm_Corvane::PaceRepaint(QWidget* list, QTimer& timer)
     timer.start();
 }
 
-void TFrm_Corvane::ShowProgress(std::uint64_t total, bool drains, std::function<std::uint64_t()> done)
-{
-    m_progressTotal = total;
-    m_progressDrains = drains;
-    m_progressDone = std::move(done);
-    UpdateProgress();
-    m_progress->show();
-    m_progressTimer.start();
-}
-
-void TFrm_Corvane::UpdateProgress()
-{
-    if (!m_progressDone)
-        return;
-    const std::uint64_t total = m_progressTotal;
-    const std::uint64_t done = std::min(m_progressDone(), total);
-    m_progress->setValue(total == 0 ? ProgressSteps : int(done * ProgressSteps / total));
-    if (m_progressDrains && done == total)
-        m_progress->setFormat(QStringLiteral("%1 queried, waiting for late answers").arg(total));
-    else
-        m_progress->setFormat(QStringLiteral("%1 of %2").arg(done).arg(total));
-}
-
-void TFrm_Corvane::HideProgress()
-{
-    m_progressTimer.stop();
-    m_progressDone = nullptr;
-    m_progress->hide();
-}
-
 void TFrm_Corvane::NetBiosScanError(TNBTscanThread*, const QString& Text)
 {
     if (m_closed)
         return;
-    m_ui->Lst_err->appendPlainText(Text);
+    m_errorPage->add(Text);
 }
 
 void TFrm_Corvane::NetBiosScanDone(TNBTscanThread* Sender)
@@ -617,7 +628,8 @@ void TFrm_Corvane::NetBiosScanDone(TNBTscanThread* Sender)
     // Stop reaches only a thread that still runs.
     if (Sender == m_ScanThread) {
         m_ScanThread = nullptr;
-        HideProgress();
+        m_surveyProgress->stop(corvane::TSurvey::NodeStatus);
+        UpdateScanButton();
     }
     if (m_closed)
         return;
@@ -763,7 +775,9 @@ void TFrm_Corvane::Opensharedfolders()
         return;
     const QString parameter = SharedFoldersParameter(selected.first()->text(1));
     const QUrl url = SharedFoldersUrl(parameter);
-    m_desktop->openShare(parameter, url);
+    m_desktop->openShare(this, parameter, url, [this, url](const TLaunch& launch) {
+        ReportLaunchFailure(url.isEmpty() ? QStringLiteral("the shared folders") : url.toString(), launch);
+    });
 }
 
 void TFrm_Corvane::LbwwwClick()
@@ -802,11 +816,19 @@ void TFrm_Corvane::BrowserFound(const QString& exec)
     m_browserLookup = false;
     m_browserExec = exec;
     const QStringList urls = std::exchange(m_browserPending, {});
-    for (const QString& url : urls)
-        corvane::platform::launch_browser(exec, url, [this](const QString& program, const QStringList& args) {
-            m_desktop->launchBrowser(program, args);
-            return true;
-        });
+    for (const QString& url : urls) {
+        TLaunch launch;
+        const bool started = corvane::platform::launch_browser(
+            exec, url, [this, &launch](const QString& program, const QStringList& args) {
+                launch = m_desktop->launchBrowser(program, args);
+                return launch.ok;
+            });
+        if (exec.isEmpty())
+            launch = {false, QStringLiteral("no web browser is set (the desktop names no text/html handler)")};
+        else if (!started && launch.ok)
+            launch = {false, QStringLiteral("the web browser's command line cannot be read: ") + exec};
+        ReportLaunchFailure(url, launch);
+    }
 }
 
 void TFrm_Corvane::setDesktop(TDesktop* desktop)
@@ -841,10 +863,23 @@ QString TDesktop::chooseFile(QFileDialog& dialog)
     return dialog.exec() == QDialog::Accepted ? dialog.selectedFiles().value(0) : QString();
 }
 
-void TDesktop::openShare(const QString&, const QUrl& url)
+bool TDesktop::question(QWidget* parent, const QString& text)
 {
-    if (!url.isEmpty())
-        QDesktopServices::openUrl(url);
+    QMessageBox box(QMessageBox::Question, QStringLiteral("Question"), text, QMessageBox::Yes | QMessageBox::No,
+                    parent);
+    box.setDefaultButton(QMessageBox::No);
+    return box.exec() == QMessageBox::Yes;
+}
+
+void TDesktop::openShare(QWidget* parent, const QString&, const QUrl& url, TLaunchDone done)
+{
+    if (url.isEmpty()) {
+        done({false, QStringLiteral("the host gave no computer name")});
+        return;
+    }
+    // xdg-open, which the desktop services use as well, says when no program opens smb:// addresses;
+    // it ends at once then, and in a few seconds at most when a file manager took the address.
+    start_watched(parent, QStringLiteral("xdg-open"), {url.toString()}, 5000, std::move(done));
 }
 
 QString TDesktop::browserExec()
@@ -852,7 +887,7 @@ QString TDesktop::browserExec()
     return corvane::platform::default_browser_exec();
 }
 
-void TDesktop::launchBrowser(const QString& program, const QStringList& args)
+TLaunch TDesktop::launchBrowser(const QString& program, const QStringList& args)
 {
-    corvane::platform::start_detached(program, args);
+    return start_detached_reporting(program, args);
 }

@@ -13,21 +13,26 @@
 #include <QTreeWidgetItem>
 #include <QUrl>
 
+#include "app/Launch.h"
 #include "netbios/nbtscan.h"
 #include "netbios/netBios_procs.h"
+#include "support/ScanInput.h"
 #include "support/Vendors.h"
 
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <vector>
 
 class QFileDialog;
 class QLabel;
 class QProgressBar;
 class QObject;
+class TErrorPage;
 class TICMP;
 class TPing;
+class TSurveyProgress;
 
 namespace Ui {
 class TFrm_Corvane;
@@ -40,13 +45,17 @@ class TDesktop
 public:
     virtual ~TDesktop() = default;
     virtual void message(QWidget* parent, QMessageBox::Icon icon, const QString& text);
+    // A question with Yes and No, No the default; true for Yes.
+    virtual bool question(QWidget* parent, const QString& text);
     // Gets the save or open dialog as set up; returns the chosen file name, empty when cancelled.
     virtual QString chooseFile(QFileDialog& dialog);
     // The file browser's parameter text and the smb:// address opened for it (empty: nothing to open).
-    virtual void openShare(const QString& parameter, const QUrl& url);
+    // done hears on parent's thread, at once or a few seconds later, whether the file manager took
+    // it; never once parent is gone.
+    virtual void openShare(QWidget* parent, const QString& parameter, const QUrl& url, TLaunchDone done);
     // The default browser's Exec value, or empty. Runs on a pool thread: it may take seconds.
     virtual QString browserExec();
-    virtual void launchBrowser(const QString& program, const QStringList& args);
+    virtual TLaunch launchBrowser(const QString& program, const QStringList& args);
 };
 
 // A row of LstVw_Res: it owns the result it shows, so a row removed in any way gives it back.
@@ -82,11 +91,14 @@ public:
     QLabel* statusPanel(int index) const;
     // Shown in the status bar while a scan or a sweep runs.
     QProgressBar* progressBar() const { return m_progress; }
+    // The lines of the Errors page.
+    const TErrorPage& errorPage() const { return *m_errorPage; }
     TPing* Ping1() const { return m_Ping1; }
     static const QString ProductPage;
 
-    // Allowed character codes of the address fields; 0 means refused.
-    static int Ed_IPstartKeyPress(int key);
+    // Allowed character codes of the address fields; 0 means refused. rangeForms: the first field,
+    // which also takes corvane-scan's range forms (ADDRESS/PREFIX, FIRST-LAST).
+    static int Ed_IPstartKeyPress(int key, bool rangeForms = false);
 
     void SetLocalIPRange();
     void ClearResults();
@@ -146,10 +158,16 @@ private:
     void ShowMessage(QMessageBox::Icon icon, const QString& text);
     void placeLink();
     void PaceRepaint(QWidget* list, QTimer& timer);
-    // done is polled a few times a second; drains: the scan then waits for late answers.
-    void ShowProgress(std::uint64_t total, bool drains, std::function<std::uint64_t()> done);
-    void UpdateProgress();
-    void HideProgress();
+    // Scan's guards: the survey of the page showing, whether it runs, Scan enabled only when not.
+    std::optional<corvane::TSurvey> ShowingSurvey() const;
+    bool SurveyRunning(corvane::TSurvey survey) const;
+    void UpdateScanButton();
+    void SetupGuards();
+    // A range form in the first field spread over both fields; false (with the box) when it is no range.
+    bool ExpandRangeForm(bool report);
+    // The range to survey, asked about when large; nothing (the box shown or No answered) to refuse.
+    std::optional<corvane::ipv4::THostRange> CheckScanInput(corvane::TSurvey survey);
+    void ReportLaunchFailure(const QString& what, const TLaunch& launch);
     void ShowVendor(QTreeWidgetItem* row, const corvane::TVendorTable& vendors);
     void ShowVendors();
     void ClearComparison();
@@ -178,11 +196,10 @@ private:
     QTimer m_pingRepaint;
     QSet<QString> m_pingReasons; // display texts of the echo engine shown in this sweep
     QProgressBar* m_progress = nullptr;
-    QTimer m_progressTimer;
-    std::function<std::uint64_t()> m_progressDone;
-    std::uint64_t m_progressTotal = 0;
-    bool m_progressDrains = false;
+    TSurveyProgress* m_surveyProgress = nullptr;
+    std::unique_ptr<TErrorPage> m_errorPage;
     std::uint64_t m_pingDone = 0;
+    int m_sweeps = 0; // ping sweeps running (a sweep runs inside the Scan click)
     // The browser lookup's thread; it is waited for before the desktop it asks goes away.
     QThreadPool m_lookupPool;
     // Last, so that it goes first: its reading thread ends before the rest of the window does.

@@ -26,16 +26,22 @@ TLanRange lan_range(std::uint32_t localIp, std::span<const TLanInterface> interf
     return {};
 }
 
-TLocalLan local_lan()
+std::vector<TLanInterface> local_interfaces()
 {
-    TLocalLan lan;
-    lan.address = get_local_ip();
     std::int32_t count = 0;
     interface_list entries;
     get_interface_list(count, entries);
     std::vector<TLanInterface> list;
     for (std::int32_t i = 0; i < count && i < std::int32_t(entries.size()); ++i)
         list.push_back({entries[std::size_t(i)].address, entries[std::size_t(i)].netmask});
+    return list;
+}
+
+TLocalLan local_lan()
+{
+    TLocalLan lan;
+    lan.address = get_local_ip();
+    const std::vector<TLanInterface> list = local_interfaces();
     lan.range = lan_range(lan.address, list);
     for (const TLanInterface& entry : list) {
         if (entry.address == lan.address) {
@@ -136,13 +142,17 @@ TRangeResult parse_range(const QStringList& words)
     return pair(word, word);
 }
 
-QString nbstat_range_error(const ipv4::THostRange& range)
+QString walk_range_error(const ipv4::THostRange& range, const QString& survey)
 {
     if (!corvane::ipv4::walkable(range.first, range.last))
-        return QStringLiteral("the range %1-%2 crosses 128.0.0.0, which a node-status scan cannot walk; "
-                              "scan each side on its own")
-            .arg(dotted(range.first), dotted(range.last));
+        return QStringLiteral("the range %1-%2 crosses 128.0.0.0, which %3 cannot walk; scan each side on its own")
+            .arg(dotted(range.first), dotted(range.last), survey);
     return {};
+}
+
+QString nbstat_range_error(const ipv4::THostRange& range)
+{
+    return walk_range_error(range, QStringLiteral("a node-status scan"));
 }
 
 std::optional<ipv4::THostRange> local_scan_range(const TLocalLan& lan)

@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <optional>
 #include <span>
+#include <vector>
 
 namespace corvane {
 
@@ -43,6 +44,8 @@ struct TLocalLan
 
 // From get_local_ip and get_interface_list, in the system's interface order.
 TLocalLan local_lan();
+// get_interface_list's entries, in the system's order.
+std::vector<TLanInterface> local_interfaces();
 
 // Address ranges as a user types them, in the window's fields and on corvane-scan's command line.
 
@@ -61,8 +64,10 @@ struct TRangeResult
 };
 TRangeResult parse_range(const QStringList& words);
 
-// The scan thread walks a range under the signed walk rule, so a node-status scan cannot walk from
-// the lower half of the address space into the upper one: the error line, or empty.
+// The scan thread and the window's sweep walk a range under the signed walk rule, so neither can walk
+// from the lower half of the address space into the upper one: the error line, or empty. survey
+// names the walk in the line ("a node-status scan").
+QString walk_range_error(const ipv4::THostRange& range, const QString& survey);
 QString nbstat_range_error(const ipv4::THostRange& range);
 
 // The range a scan without RANGE takes: the window's subnet range; for a /31 or /32, where that comes

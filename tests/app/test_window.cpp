@@ -10,6 +10,7 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QProgressBar>
+#include <QScreen>
 #include <QTabWidget>
 #include <QTest>
 #include <QTreeWidget>
@@ -75,7 +76,10 @@ private Q_SLOTS:
         QVERIFY(w.windowTitle().startsWith(QStringLiteral("Corvane v1.1 Beta (Local IP: ")));
         QVERIFY(w.windowTitle().endsWith(u')'));
         QCOMPARE(w.findChild<QLineEdit*>("Ed_IP")->text(), w.windowTitle().section(u' ', 5).chopped(1));
-        QCOMPARE(w.size(), QSize(834, 642));
+        // The form's size, or the screen's room less a frame where the screen is smaller (the
+        // offscreen screen is 800 wide).
+        const QSize room = QGuiApplication::primaryScreen()->availableGeometry().size() - QSize(8, 36);
+        QCOMPARE(w.size(), QSize(834, 642).boundedTo(room));
         QVERIFY(!w.windowIcon().isNull());
         // The installed icon's sizes, not an icon painted in code.
         QCOMPARE(w.windowIcon().availableSizes(), (QList<QSize>{{48, 48}, {128, 128}, {256, 256}}));
@@ -130,6 +134,8 @@ private Q_SLOTS:
         auto* res = w.findChild<QWidget*>("LstVw_Res");
         auto* info = w.findChild<QWidget*>("Lst_HostInfo");
         auto* link = w.findChild<QWidget*>("Lbwww");
+        w.resize(900, 642); // room for the link beside the buttons
+        QTRY_COMPARE(w.width(), 900);
         const QSize before = res->size();
         const int infoHeight = info->height();
         const int linkGap = link->parentWidget()->width() - link->geometry().right();
@@ -146,16 +152,17 @@ private Q_SLOTS:
         QTest::addColumn<QString>("text");
         QTest::addColumn<int>("modifiers");
         QTest::addColumn<QString>("expected");
+        QTest::addColumn<QString>("expectedFirst"); // Ed_IPstart also takes the range forms
         const int none = Qt::NoModifier;
-        QTest::newRow("digit") << int(Qt::Key_7) << "7" << none << "17";
-        QTest::newRow("full stop") << int(Qt::Key_Period) << "." << none << "1.";
-        QTest::newRow("backspace") << int(Qt::Key_Backspace) << "\b" << none << "";
-        QTest::newRow("letter") << int(Qt::Key_A) << "a" << none << "1";
-        QTest::newRow("capital") << int(Qt::Key_A) << "A" << int(Qt::ShiftModifier) << "1";
-        QTest::newRow("blank") << int(Qt::Key_Space) << " " << none << "1";
-        QTest::newRow("hyphen") << int(Qt::Key_Minus) << "-" << none << "1";
-        QTest::newRow("slash") << int(Qt::Key_Slash) << "/" << none << "1";
-        QTest::newRow("colon") << int(Qt::Key_Colon) << ":" << none << "1";
+        QTest::newRow("digit") << int(Qt::Key_7) << "7" << none << "17" << "17";
+        QTest::newRow("full stop") << int(Qt::Key_Period) << "." << none << "1." << "1.";
+        QTest::newRow("backspace") << int(Qt::Key_Backspace) << "\b" << none << "" << "";
+        QTest::newRow("letter") << int(Qt::Key_A) << "a" << none << "1" << "1";
+        QTest::newRow("capital") << int(Qt::Key_A) << "A" << int(Qt::ShiftModifier) << "1" << "1";
+        QTest::newRow("blank") << int(Qt::Key_Space) << " " << none << "1" << "1";
+        QTest::newRow("hyphen") << int(Qt::Key_Minus) << "-" << none << "1" << "1-";
+        QTest::newRow("slash") << int(Qt::Key_Slash) << "/" << none << "1" << "1/";
+        QTest::newRow("colon") << int(Qt::Key_Colon) << ":" << none << "1" << "1";
     }
 
     void key_filter()
@@ -164,6 +171,7 @@ private Q_SLOTS:
         QFETCH(QString, text);
         QFETCH(int, modifiers);
         QFETCH(QString, expected);
+        QFETCH(QString, expectedFirst);
         TFrm_Corvane w;
         w.show();
         for (const char* name : {"Ed_IPstart", "Ed_IPend", "Ed_IP"}) {
@@ -172,7 +180,7 @@ private Q_SLOTS:
             field->setFocus();
             QKeyEvent press(QEvent::KeyPress, key, Qt::KeyboardModifiers(modifiers), text);
             QApplication::sendEvent(field, &press);
-            QCOMPARE(field->text(), expected);
+            QCOMPARE(field->text(), QByteArray(name) == "Ed_IPstart" ? expectedFirst : expected);
         }
         // The time-out and host fields take every key.
         auto* timeout = w.findChild<QLineEdit*>("Ed_timeout");
@@ -186,9 +194,10 @@ private Q_SLOTS:
     {
         QTest::addColumn<int>("code");
         QTest::addColumn<bool>("allowed");
+        QTest::addColumn<bool>("allowedFirst"); // in Ed_IPstart, which also takes '-' and '/'
         for (int c = 0; c < 256; ++c) {
             const bool ok = c == 3 || c == 8 || c == 22 || c == 24 || c == 46 || (c >= 48 && c <= 57);
-            QTest::addRow("%d", c) << c << ok;
+            QTest::addRow("%d", c) << c << ok << (ok || c == '-' || c == '/');
         }
     }
 
@@ -196,7 +205,9 @@ private Q_SLOTS:
     {
         QFETCH(int, code);
         QFETCH(bool, allowed);
+        QFETCH(bool, allowedFirst);
         QCOMPARE(TFrm_Corvane::Ed_IPstartKeyPress(code) != 0, allowed);
+        QCOMPARE(TFrm_Corvane::Ed_IPstartKeyPress(code, true) != 0, allowedFirst);
     }
 
     void paste_not_filtered()
@@ -306,6 +317,28 @@ private Q_SLOTS:
         QTRY_VERIFY(win.desktop.lookups == 1 && !win.w.BrowserLookupRunning());
         QCOMPARE(win.desktop.launched.size(), 0);
         QCOMPARE(win.boxes.size(), 0);
+        // No box, but a line on the Errors page and in the status bar says why.
+        const QString why = QStringLiteral("Cannot open ") + TFrm_Corvane::ProductPage
+                          + QStringLiteral("?fromApp=Corvane&ver=1.1.0.0: no web browser is set (the desktop names "
+                                           "no text/html handler)");
+        QCOMPARE(win.err->toPlainText(), why);
+        QCOMPARE(win.w.findChild<QLabel*>("StatusPingReason")->text(), why);
+    }
+
+    // A browser that cannot be started says so the same way.
+    void link_click_with_failing_browser_says_why()
+    {
+        WindowDriver win;
+        win.desktop.exec = QStringLiteral("/opt/gone/browser %u");
+        win.desktop.browserLaunch = {false, QStringLiteral("/opt/gone/browser is not installed")};
+        auto* link = win.w.findChild<TSubPathLabel*>("Lbwww");
+        const QPoint at(link->width() - 2, link->height() / 2);
+        hover(link, at);
+        QTest::mouseClick(link, Qt::LeftButton, {}, at);
+        QTRY_COMPARE(win.desktop.launched.size(), 1);
+        QVERIFY2(win.err->toPlainText().endsWith(QStringLiteral(": /opt/gone/browser is not installed")),
+                 qPrintable(win.err->toPlainText()));
+        QCOMPARE(win.boxes.size(), 0);
     }
 
     // A lookup that takes a second: the click returns at once, the window goes on handling events
@@ -375,21 +408,21 @@ private Q_SLOTS:
         QCOMPARE(w.statusPanel(1)->text(), QStringLiteral("0"));
     }
 
-    // A range the scan thread does not walk: it ends at once, sending nothing.
-    void scan_of_no_range_reports_zero()
+    // A range that is no range: the box names the field, no scan starts and no "finished" box follows.
+    void scan_of_no_range_is_refused()
     {
         WindowDriver win(false);
         TFrm_Corvane& w = win.w;
         const QStringList& boxes = win.boxes;
-        win.desktop.onBox = [&](QMessageBox::Icon icon, const QString&) { QCOMPARE(icon, QMessageBox::Information); };
+        win.desktop.onBox = [&](QMessageBox::Icon icon, const QString&) { QCOMPARE(icon, QMessageBox::Critical); };
         w.statusPanel(1)->setText(QStringLiteral("7"));
         w.findChild<QLineEdit*>("Ed_IPstart")->setText(QStringLiteral("not an address"));
         win.click("But_Scan");
-        QVERIFY(w.ScanThread() != nullptr);
-        QTRY_COMPARE(boxes, QStringList{QStringLiteral("Scanning finished.\rComputers founded: 0")});
-        QCOMPARE(w.statusPanel(1)->text(), QStringLiteral("0"));
         QVERIFY(w.ScanThread() == nullptr);
-        QTRY_VERIFY(!w.ScanThreadsAlive());
+        QCOMPARE(boxes, QStringList{QStringLiteral("First IP: 'not an address' is not an IPv4 address: an address is "
+                                                   "four numbers from 0 to 255, such as 192.168.1.1")});
+        QCOMPARE(w.statusPanel(1)->text(), QStringLiteral("7"));
+        QVERIFY(!w.ScanThreadsAlive());
     }
 
     // Without the hook the real box shows the two lines, and the panel is set once it is closed.
@@ -410,7 +443,9 @@ private Q_SLOTS:
             box->button(QMessageBox::Ok)->click();
         });
         poll.start(20);
-        w.findChild<QLineEdit*>("Ed_IPstart")->setText(QStringLiteral("x"));
+        // One loopback address that nobody answers (the program has loopback to itself).
+        w.findChild<QLineEdit*>("Ed_IPstart")->setText(QStringLiteral("127.0.0.9"));
+        w.findChild<QLineEdit*>("Ed_IPend")->setText(QStringLiteral("127.0.0.9"));
         QTest::mouseClick(w.findChild<QWidget*>("But_Scan"), Qt::LeftButton);
         QTRY_COMPARE(shown, QStringLiteral("Scanning finished.\nComputers founded: 0"));
         QCOMPARE(panelWhileOpen, QStringLiteral("7"));
@@ -548,5 +583,5 @@ private Q_SLOTS:
     }
 };
 
-CORVANE_GUI_TEST_MAIN(TestWindow)
+CORVANE_GUI_TEST_MAIN(TestWindow, corvane::test::Loopback::Private)
 #include "test_window.moc"

@@ -1,5 +1,5 @@
 // Ping sweeps of the real window from inside a private network namespace: live hosts, hosts that
-// ignore echoes, the range rules, the time-out field, Stop and nested sweeps.
+// ignore echoes, the range rules, the time-out field, Stop and a Scan during a sweep.
 #include "GuiTestMain.h"
 #include "NetnsLab.h"
 #include "TestSupport.h"
@@ -142,29 +142,38 @@ private Q_SLOTS:
         QCOMPARE(win.boxes, QStringList{"Ping finished."});
     }
 
+    // A range the sweep cannot take is refused with the field and the reason; the list, the Errors
+    // page and the panel keep what they showed.
     void nothingSwept_data()
     {
         QTest::addColumn<QString>("first");
         QTest::addColumn<QString>("last");
-        QTest::newRow("reversed") << kQuiet6 << kLive3;
-        QTest::newRow("first 0.0.0.0") << "0.0.0.0" << kLive3;
-        QTest::newRow("last 0.0.0.0") << kLive3 << "0.0.0.0";
-        QTest::newRow("lower half into upper half") << "10.0.0.1" << "200.0.0.1";
+        QTest::addColumn<QString>("error");
+        QTest::newRow("reversed") << kQuiet6 << kLive3 << "Last: 10.78.0.3 is below First IP 10.78.0.6";
+        QTest::newRow("first 0.0.0.0") << "0.0.0.0" << kLive3 << "First IP: a range cannot begin at 0.0.0.0";
+        QTest::newRow("last 0.0.0.0") << kLive3 << "0.0.0.0" << "Last: 0.0.0.0 is below First IP 10.78.0.3";
+        QTest::newRow("lower half into upper half")
+            << "10.0.0.1" << "200.0.0.1"
+            << "Last: the range 10.0.0.1-200.0.0.1 crosses 128.0.0.0, which a ping sweep cannot walk; scan each "
+               "side on its own";
     }
 
     void nothingSwept()
     {
         QFETCH(QString, first);
         QFETCH(QString, last);
+        QFETCH(QString, error);
         Window win;
         win.list->addTopLevelItem(new QTreeWidgetItem(QStringList{"row of an earlier sweep"}));
         win.w.findChild<QPlainTextEdit*>("Lst_err")->setPlainText("old error");
         win.w.statusPanel(1)->setText("5");
         win.sweep(first, last);
-        QCOMPARE(win.list->topLevelItemCount(), 0);
-        QCOMPARE(win.w.findChild<QPlainTextEdit*>("Lst_err")->toPlainText(), QString());
-        QVERIFY(win.boxes.isEmpty());
+        QCOMPARE(win.captions(), QStringList{"row of an earlier sweep"});
+        QCOMPARE(win.w.findChild<QPlainTextEdit*>("Lst_err")->toPlainText(), QStringLiteral("old error"));
+        QCOMPARE(win.boxes, QStringList{error});
+        QCOMPARE(win.icons, QList<QMessageBox::Icon>{QMessageBox::Critical});
         QCOMPARE(win.w.statusPanel(1)->text(), QStringLiteral("5"));
+        QVERIFY(!win.w.progressBar()->isVisible());
     }
 
     void timeoutField_data()
@@ -175,7 +184,7 @@ private Q_SLOTS:
         QTest::newRow("letters") << "abc" << "30" << 30;
         QTest::newRow("empty") << "" << "30" << 30;
         QTest::newRow("number and letters") << "20ms" << "30" << 30;
-        QTest::newRow("zero") << "0" << "0" << 0;
+        QTest::newRow("least") << "1" << "1" << 1;
         QTest::newRow("number") << "45" << "45" << 45;
     }
 
@@ -193,16 +202,38 @@ private Q_SLOTS:
         QCOMPARE(win.boxes, QStringList{"Ping finished."});
     }
 
-    void negativeTimeoutIsAnError()
+    // A time-out outside 1 to 60000 ms is refused before anything is pinged.
+    void timeoutOutOfRangeIsAnError_data()
     {
+        QTest::addColumn<QString>("typed");
+        QTest::newRow("negative") << "-5";
+        QTest::newRow("zero") << "0";
+        QTest::newRow("above a minute") << "60001";
+    }
+
+    void timeoutOutOfRangeIsAnError()
+    {
+        QFETCH(QString, typed);
         Window win;
-        win.timeout->setText("-5");
+        win.timeout->setText(typed);
         win.w.statusPanel(1)->setText("5");
         win.sweep(kLive3, kLive5);
         QCOMPARE(win.list->topLevelItemCount(), 0);
-        QCOMPARE(win.boxes, QStringList{"Error ocured on scanning"});
+        QCOMPARE(win.boxes, QStringList{"Timeout: " + typed + " ms is outside 1 to 60000 ms"});
         QCOMPARE(win.icons, QList<QMessageBox::Icon>{QMessageBox::Critical});
         QCOMPARE(win.w.statusPanel(1)->text(), QStringLiteral("5"));
+        QVERIFY(!win.w.progressBar()->isVisible());
+    }
+
+    // An error of the echo engine ends the sweep with the box; no bar and no disabled Scan stay behind.
+    void engineErrorLeavesNoBar()
+    {
+        Window win;
+        win.w.Ping1()->SetTTL(300); // the engine checks it at the first echo
+        win.sweep(kLive3, kLive5);
+        QCOMPARE(win.boxes, QStringList{"Error ocured on scanning"});
+        QVERIFY(!win.w.progressBar()->isVisible());
+        QVERIFY(win.w.findChild<QWidget*>("But_Scan")->isEnabled());
     }
 
     // Stop clicked while the second address's row is processed: that row stays, the sweep ends.
@@ -221,29 +252,33 @@ private Q_SLOTS:
         QCOMPARE(win.w.statusPanel(1)->text(), QString());
     }
 
-    // A Scan during a sweep runs a whole second sweep inside the first, which then goes on.
-    void nestedSweep()
+    // Scan is disabled while the sweep runs: a click or F5 during it nests no second sweep, and the
+    // first goes on to its end.
+    void noNestedSweep()
     {
         Window win;
         win.timeout->setText("300");
-        bool nested = false;
+        bool tried = false;
         win.afterRow = [&](int rows) {
-            if (rows != 2 || nested)
+            if (rows != 2 || tried)
                 return;
-            nested = true;
+            tried = true;
+            QVERIFY(!win.w.findChild<QWidget*>("But_Scan")->isEnabled());
             win.sweep(kLive5, kLive5);
+            QTest::keyClick(&win.w, Qt::Key_F5);
         };
         win.sweep(kLive3, kQuiet6);
-        QVERIFY(nested);
-        QCOMPARE(win.captions(), (QStringList{kLive5, kLive5, kQuiet6}));
-        QCOMPARE(win.boxes, (QStringList{"Ping finished.", "Ping finished."}));
+        QVERIFY(tried);
+        QCOMPARE(win.captions(), (QStringList{kLive3, kQuiet4, kLive5, kQuiet6}));
+        QCOMPARE(win.boxes, QStringList{"Ping finished."});
+        QVERIFY(win.w.findChild<QWidget*>("But_Scan")->isEnabled());
     }
 
-    // 255.255.255.255 (what an unparsable text gives) is handed to the component but never pinged.
-    void upToUnparsableLast()
+    // 255.255.255.255 is handed to the component but never pinged.
+    void upToBroadcastLast()
     {
         Window win;
-        win.sweep("255.255.255.250", "not an address");
+        win.sweep("255.255.255.250", "255.255.255.255");
         QCOMPARE(win.captions(), (QStringList{"255.255.255.250", "255.255.255.251", "255.255.255.252",
                                               "255.255.255.253", "255.255.255.254"}));
         for (const QString& s : win.statuses())

@@ -197,15 +197,14 @@ private Q_SLOTS:
         QCOMPARE(win.info->toPlainText().split(u'\n').size(), 3);
     }
 
-    // Within one scan the thread passes each address once; the window's own check drops an answer
-    // that repeats the last row's address, as two scans into one list can deliver.
+    // Within one scan the thread passes each address once, and a second Scan clicked while it runs
+    // starts nothing: two scans never deliver into one list, so no host is listed twice.
     void repeatedAnswerDropped_data()
     {
         QTest::addColumn<QString>("secondLast"); // range of the second scan; the first scans .41 alone
         QTest::addColumn<QStringList>("rows");
         QTest::newRow("same host twice in a row") << "127.0.0.41" << QStringList{"127.0.0.41"};
-        QTest::newRow("another host in between")
-            << "127.0.0.42" << QStringList{"127.0.0.41", "127.0.0.42", "127.0.0.41"};
+        QTest::newRow("another host in between") << "127.0.0.42" << QStringList{"127.0.0.41"};
     }
 
     void repeatedAnswerDropped()
@@ -228,7 +227,8 @@ private Q_SLOTS:
         Window win;
         win.scan("127.0.0.41", "127.0.0.41");
         win.scan("127.0.0.41", secondLast);
-        QVERIFY(win.waitDone(2));
+        QVERIFY(win.waitDone(1));
+        QCOMPARE(responder.queryCount(), 1);
         QStringList got;
         for (int i = 0; i < win.res->topLevelItemCount(); ++i)
             got << win.res->topLevelItem(i)->text(0);
@@ -324,7 +324,9 @@ private Q_SLOTS:
         QCOMPARE(panels, QStringList{"Computers founded: 0"});
     }
 
-    // The panel counts the rows once the box is closed: a second scan can add rows meanwhile.
+    // The panel counts the rows once the box is closed: a scan started while it is open (Scan is
+    // enabled again once the first has ended) can add rows meanwhile. A Scan clicked while the first
+    // still runs starts nothing.
     void statusPanelSetAfterBoxCloses()
     {
         NbResponder responder([](const NbResponder::Query& q) {
@@ -348,15 +350,20 @@ private Q_SLOTS:
         QStringList panelDuringBox;
         win.desktop.onBox = [&](QMessageBox::Icon, const QString&) {
             panelDuringBox << w.statusPanel(1)->text();
-            if (boxes.size() == 1) // the box stays open until the late row is in
-                (void)QTest::qWaitFor([&] { return res->topLevelItemCount() == 3; }, 5000);
+            if (boxes.size() != 1)
+                return;
+            // The box stays open until the second scan's late row is in.
+            win.click("But_Scan");
+            (void)QTest::qWaitFor([&] { return res->topLevelItemCount() == 2; }, 5000);
         };
         win.scan("127.0.0.51", "127.0.0.51");
+        QPointer<TNBTscanThread> first = w.ScanThread();
         win.scan("127.0.0.52", "127.0.0.52");
+        QVERIFY(first && w.ScanThread() == first);
         QTRY_VERIFY_WITH_TIMEOUT(boxes.size() == 2 && !w.ScanThreadsAlive(), 10000);
-        QCOMPARE(boxes, (QStringList{done(2), done(3)}));
-        QCOMPARE(panelDuringBox, (QStringList{"0", "3"}));
-        QCOMPARE(w.statusPanel(1)->text(), QStringLiteral("3"));
+        QCOMPARE(boxes, (QStringList{done(1), done(2)}));
+        QCOMPARE(panelDuringBox, (QStringList{"0", "2"}));
+        QCOMPARE(w.statusPanel(1)->text(), QStringLiteral("2"));
     }
 
     // The next Scan gives every kept result back (the sanitizer build sees a double or missing

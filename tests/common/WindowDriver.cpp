@@ -23,9 +23,16 @@ QString DesktopStandIn::chooseFile(QFileDialog& dialog)
     return fileAnswer ? fileAnswer(dialog) : QString();
 }
 
-void DesktopStandIn::openShare(const QString& parameter, const QUrl& url)
+bool DesktopStandIn::question(QWidget*, const QString& text)
+{
+    questions << text;
+    return answerYes;
+}
+
+void DesktopStandIn::openShare(QWidget*, const QString& parameter, const QUrl& url, TLaunchDone done)
 {
     shares.append({parameter, url});
+    done(shareLaunch);
 }
 
 QString DesktopStandIn::browserExec()
@@ -36,9 +43,10 @@ QString DesktopStandIn::browserExec()
     return exec;
 }
 
-void DesktopStandIn::launchBrowser(const QString& program, const QStringList& args)
+TLaunch DesktopStandIn::launchBrowser(const QString& program, const QStringList& args)
 {
     launched << (QStringList {program} + args).join(u'|');
+    return browserLaunch;
 }
 
 WindowDriver::WindowDriver(bool show)
@@ -63,6 +71,17 @@ void WindowDriver::setRange(const QString& first, const QString& last)
 {
     w.findChild<QLineEdit*>("Ed_IPstart")->setText(first);
     w.findChild<QLineEdit*>("Ed_IPend")->setText(last);
+}
+
+void WindowDriver::type(const char* field, const QString& text)
+{
+    auto* edit = w.findChild<QLineEdit*>(field);
+    edit->setFocus(Qt::OtherFocusReason);
+    edit->selectAll();
+    if (text.isEmpty())
+        QTest::keyClick(edit, Qt::Key_Backspace);
+    else
+        QTest::keyClicks(edit, text);
 }
 
 void WindowDriver::click(const char* button)

@@ -17,7 +17,8 @@ class QTreeWidget;
 
 namespace corvane::test {
 
-// Records the boxes (icon and text) and the launches; answers the file dialogs.
+// Records the boxes (icon and text), the questions and the launches; answers the file dialogs and
+// the questions, and says how each launch went.
 class DesktopStandIn : public TDesktop
 {
 public:
@@ -27,18 +28,23 @@ public:
     std::function<void(QMessageBox::Icon, const QString&)> onBox;
     // Answers the save and the open dialog; empty (the default) cancels.
     std::function<QString(const QFileDialog& dialog)> fileAnswer;
+    QStringList questions;
+    bool answerYes = false; // the answer to every question; No is the box's default
     QList<QPair<QString, QUrl>> shares; // parameter text, address
     QStringList launched;               // "program|arg|arg..."
+    TLaunch shareLaunch;                // what opening a share and starting the browser give
+    TLaunch browserLaunch;
     // The browser lookup: what it finds and how long it takes (it runs on a pool thread).
     QString exec;
     int lookupMs = 0;
     std::atomic<int> lookups {0};
 
     void message(QWidget* parent, QMessageBox::Icon icon, const QString& text) override;
+    bool question(QWidget* parent, const QString& text) override;
     QString chooseFile(QFileDialog& dialog) override;
-    void openShare(const QString& parameter, const QUrl& url) override;
+    void openShare(QWidget* parent, const QString& parameter, const QUrl& url, TLaunchDone done) override;
     QString browserExec() override;
-    void launchBrowser(const QString& program, const QStringList& args) override;
+    TLaunch launchBrowser(const QString& program, const QStringList& args) override;
 };
 
 // One window with the stand-in in place. Its end waits for every scan thread it started.
@@ -59,6 +65,8 @@ public:
     QPlainTextEdit* err;
 
     void setRange(const QString& first, const QString& last);
+    // Types text into the named field as a user does: its old text selected, then replaced key by key.
+    void type(const char* field, const QString& text);
     // A real click on the button of that name.
     void click(const char* button);
     void scan(const QString& first, const QString& last)
