@@ -80,6 +80,23 @@ QString csv_field(const QString& text)
     return u'"' + q + u'"';
 }
 
+QString csv_peer_text(const QString& text)
+{
+    static const QString formulaStarts = QStringLiteral("=+-@\t\r");
+    return !text.isEmpty() && formulaStarts.contains(text.front()) ? u'\'' + text : text;
+}
+
+namespace {
+// The list's name columns (computer name, user names, workgroup) are the peers' words.
+QStringList csv_list_fields(const TNetworkListRow& row)
+{
+    QStringList fields(row.begin(), row.end());
+    for (int column : {1, 2, 3})
+        fields[column] = csv_peer_text(fields[column]);
+    return fields;
+}
+} // namespace
+
 QByteArray csv_record(const QStringList& fields)
 {
     QString line;
@@ -101,8 +118,7 @@ QByteArray nbstat_csv(const std::vector<TFoundHost>& hosts, const TComparedWith*
     QByteArray out = csv_record(heading);
     for (std::size_t i = 0; i < hosts.size(); ++i) {
         const TFoundHost& h = hosts[i];
-        const TNetworkListRow row = network_list_row(h);
-        QStringList fields(row.begin(), row.end());
+        QStringList fields = csv_list_fields(network_list_row(h));
         fields << h.vendor << (h.neighbour ? corvane::mac_address_text(*h.neighbour) : QString());
         if (compared)
             fields << corvane::change_word(compared->comparison.hosts.value(qsizetype(i)).change);
@@ -110,7 +126,7 @@ QByteArray nbstat_csv(const std::vector<TFoundHost>& hosts, const TComparedWith*
     }
     if (compared)
         for (const TNetworkListRow& row : compared->comparison.gone)
-            out += csv_record(QStringList(row.begin(), row.end()) << QString() << QString()
+            out += csv_record(csv_list_fields(row) << QString() << QString()
                                                                    << corvane::change_word(corvane::TChange::Gone));
     return out;
 }

@@ -51,6 +51,9 @@ QByteArray nbstat_json(const std::vector<TFoundHost>& hosts, const TComparedWith
 
 // One RFC 4180 field: quoted when it holds a comma, a double quote, CR or LF; quotes doubled.
 QString csv_field(const QString& text);
+// A cell whose text a peer chose: one that a spreadsheet would take for a formula (it starts with =,
+// +, -, @, TAB or CR) gets a leading apostrophe, so it is shown as text, never run.
+QString csv_peer_text(const QString& text);
 // Fields joined by commas, ended by CR LF, UTF-8.
 QByteArray csv_record(const QStringList& fields);
 

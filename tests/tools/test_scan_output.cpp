@@ -63,6 +63,29 @@ private Q_SLOTS:
         QCOMPARE(csv_field(text), field);
     }
 
+    // Text a peer sent, as a spreadsheet would read the cell.
+    void csvPeerText_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("cell");
+        QTest::newRow("formula") << "=HYPERLINK(1)" << "'=HYPERLINK(1)";
+        QTest::newRow("plus") << "+1" << "'+1";
+        QTest::newRow("minus") << "-PC" << "'-PC";
+        QTest::newRow("at") << "@SUM(A1)" << "'@SUM(A1)";
+        QTest::newRow("tab") << "\tX" << "'\tX";
+        QTest::newRow("carriage return") << "\rX" << "'\rX";
+        QTest::newRow("inside is plain") << "PC=1" << "PC=1";
+        QTest::newRow("apostrophe already") << "'=1" << "'=1";
+        QTest::newRow("empty") << "" << "";
+    }
+
+    void csvPeerText()
+    {
+        QFETCH(QString, text);
+        QFETCH(QString, cell);
+        QCOMPARE(csv_peer_text(text), cell);
+    }
+
     void csvRecordEndsWithCrLf() { QCOMPARE(csv_record({"a", "b,c", ""}), QByteArray("a,\"b,c\",\r\n")); }
 
     void txtNamesFollowTheList()
