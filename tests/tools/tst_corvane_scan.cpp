@@ -398,6 +398,31 @@ private Q_SLOTS:
         QCOMPARE(host["user_names"].toString(), QStringLiteral("@USER"));
     }
 
+    // A name ending in OEM 0xFF (a no-break space) and blanks before it: the list just written, read
+    // back against a new scan of the same host, is the same.
+    void savedListReadsBackExactly()
+    {
+        CORVANE_REQUIRE_ROOT();
+        NbResponder peer([](const NbResponder::Query& q) {
+            std::vector<NbResponder::Datagram> d;
+            if (q.to == dotted_host_order("127.0.0.7"))
+                d.push_back({node_status_answer(q.transactionId(),
+                                                {{"PC5\xFF", 0x00, U}, {"JO  \xFF", 0x03, U}, {"WG\xFF", 0x00, G}})});
+            return d;
+        });
+        QVERIFY2(peer.startWaiting(), qPrintable(peer.lastError()));
+        const ProgramRun first = runScan({"nbstat", "127.0.0.7"});
+        QCOMPARE(first.code, 0);
+        QVERIFY2(first.out.contains(QString::fromUtf8("PC5\u00a0 ").toUtf8()), first.out.constData());
+        QTemporaryDir dir;
+        QVERIFY(writeFile(dir, "saved.txt", first.out));
+        const QString saved = dir.filePath(QStringLiteral("saved.txt"));
+        const ProgramRun again = runScan({"nbstat", "--compare", saved, "127.0.0.7"});
+        QCOMPARE(again.code, 0);
+        QCOMPARE(again.err, QByteArray());
+        QCOMPARE(again.out, first.out + "\r\nCompared with " + saved.toUtf8() + ": 0 new, 0 changed, 1 same, 0 gone\r\n");
+    }
+
     // Against the window's own file of an earlier survey: .9's users changed, .5 is new, .7 is gone.
     void compareWithEarlierList()
     {
