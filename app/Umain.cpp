@@ -665,7 +665,6 @@ void TFrm_Corvane::Savenetworklist()
     dialog.setAcceptMode(QFileDialog::AcceptSave);
     dialog.setDefaultSuffix(QStringLiteral("txt"));
     dialog.setNameFilters({QStringLiteral("TXT (*.txt)"), QStringLiteral("All (*)")});
-    dialog.setOption(QFileDialog::DontConfirmOverwrite);
     const QString fileName = m_desktop->chooseFile(dialog);
     if (fileName.isEmpty())
         return;

@@ -1,5 +1,6 @@
 #include "GuiTestMain.h"
 #include "WindowDriver.h"
+#include "TestSupport.h"
 #include "app/SubPathLabel.h"
 
 #include <QAbstractButton>
@@ -428,7 +429,7 @@ private Q_SLOTS:
                 QCOMPARE(dialog.acceptMode(), QFileDialog::AcceptSave);
                 QCOMPARE(dialog.defaultSuffix(), QStringLiteral("txt"));
                 QCOMPARE(dialog.nameFilters(), (QStringList{QStringLiteral("TXT (*.txt)"), QStringLiteral("All (*)")}));
-                QVERIFY(dialog.testOption(QFileDialog::DontConfirmOverwrite));
+                QVERIFY(!dialog.testOption(QFileDialog::DontConfirmOverwrite)); // it asks before replacing
             }();
             return QString(); // cancelled
         };
@@ -455,6 +456,39 @@ private Q_SLOTS:
         QVERIFY(saved.open(QIODevice::ReadOnly));
         QCOMPARE(saved.readAll(), QByteArray("IP               CompName         UserName         WorkGroup        "
                                              "MacAddress         FileService    MasterBrowser \r\n"));
+    }
+
+    // The real dialog, given the name of a file that exists, asks first; No keeps the file.
+    void save_asks_before_replacing_data()
+    {
+        QTest::addColumn<int>("answer");
+        QTest::addColumn<bool>("replaced");
+        QTest::newRow("yes") << int(QMessageBox::Yes) << true;
+        QTest::newRow("no") << int(QMessageBox::No) << false;
+    }
+
+    void save_asks_before_replacing()
+    {
+        QFETCH(int, answer);
+        QFETCH(bool, replaced);
+        QTemporaryDir dir;
+        const QByteArray old = "kept unless the user agrees\r\n";
+        const QString name = corvane::test::writeFile(dir, QStringLiteral("hosts.txt"), old);
+        QVERIFY(!name.isEmpty());
+        WindowDriver win;
+        corvane::test::RealDialog dialog;
+        dialog.name = name;
+        dialog.answer = QMessageBox::StandardButton(answer);
+        win.desktop.driveDialog = std::ref(dialog);
+        win.w.findChild<QAction*>("Savenetworklist1")->trigger();
+        QCOMPARE(dialog.questions.size(), 1);
+        QVERIFY2(dialog.questions[0].contains(QStringLiteral("already exists")), qPrintable(dialog.questions[0]));
+        QFile saved(name);
+        QVERIFY(saved.open(QIODevice::ReadOnly));
+        const QByteArray now = saved.readAll();
+        QCOMPARE(now != old, replaced);
+        QCOMPARE(now.startsWith("IP "), replaced);
+        QCOMPARE(win.boxes.size(), 0);
     }
 
     // The parent of the chosen name is a regular file: nothing can be created there.

@@ -1,6 +1,10 @@
 #include "WindowDriver.h"
 
+#include <QApplication>
 #include <QFileDialog>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTimer>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPointer>
@@ -20,7 +24,40 @@ void DesktopStandIn::message(QWidget*, QMessageBox::Icon icon, const QString& te
 
 QString DesktopStandIn::chooseFile(QFileDialog& dialog)
 {
+    if (driveDialog) {
+        driveDialog(dialog);
+        return TDesktop::chooseFile(dialog);
+    }
     return fileAnswer ? fileAnswer(dialog) : QString();
+}
+
+void RealDialog::operator()(QFileDialog& dialog)
+{
+    // The steps run from a timer inside the dialog's own loop (and the question box's).
+    auto* timer = new QTimer(&dialog);
+    timer->setInterval(20);
+    QObject::connect(timer, &QTimer::timeout, &dialog, [this, &dialog, typed = false]() mutable {
+        QWidget* modal = QApplication::activeModalWidget();
+        if (auto* box = qobject_cast<QMessageBox*>(modal)) {
+            questions << box->text();
+            box->button(answer)->click();
+            return;
+        }
+        if (modal != &dialog)
+            return;
+        if (typed) { // the question was answered No: the dialog is still open
+            dialog.reject();
+            return;
+        }
+        typed = true;
+        if (!filter.isEmpty())
+            dialog.selectNameFilter(filter);
+        auto* field = dialog.findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+        field->setText(name);
+        // Queued: the question box's loop runs inside the key press, and this timer must go on.
+        QMetaObject::invokeMethod(field, [field] { QTest::keyClick(field, Qt::Key_Return); }, Qt::QueuedConnection);
+    });
+    timer->start();
 }
 
 void DesktopStandIn::openShare(const QString& parameter, const QUrl& url)

@@ -27,6 +27,8 @@ public:
     std::function<void(QMessageBox::Icon, const QString&)> onBox;
     // Answers the save and the open dialog; empty (the default) cancels.
     std::function<QString(const QFileDialog& dialog)> fileAnswer;
+    // When set, the real dialog runs instead, driven by this (see RealDialog).
+    std::function<void(QFileDialog& dialog)> driveDialog;
     QList<QPair<QString, QUrl>> shares; // parameter text, address
     QStringList launched;               // "program|arg|arg..."
     // The browser lookup: what it finds and how long it takes (it runs on a pool thread).
@@ -39,6 +41,18 @@ public:
     void openShare(const QString& parameter, const QUrl& url) override;
     QString browserExec() override;
     void launchBrowser(const QString& program, const QStringList& args) override;
+};
+
+// Works the real file dialog as a user would: picks the filter (when given), types the name into
+// its file-name field and presses Enter; a question it asks (replace the file?) is noted and
+// answered; a No leaves the dialog open, which is then cancelled.
+struct RealDialog
+{
+    QString name;
+    QString filter;
+    QMessageBox::StandardButton answer = QMessageBox::Yes;
+    QStringList questions;
+    void operator()(QFileDialog& dialog);
 };
 
 // One window with the stand-in in place. Its end waits for every scan thread it started.
