@@ -40,6 +40,7 @@ constexpr int ProgressSteps = 1000;
 constexpr int VendorMacRole = Qt::UserRole + 1; // the 6 bytes the vendor is looked up by
 constexpr int GoneRole = Qt::UserRole + 2;
 constexpr int NeighbourRole = Qt::UserRole + 3; // the neighbour table's address of a host reporting zeros
+constexpr int GoneFileRole = Qt::UserRole + 4;  // a gone row: the name of the list it came from
 
 // The columns of the saved network list among those of LstVw_Res.
 constexpr int kListColumns[7] = {TFrm_Corvane::ColIP,       TFrm_Corvane::ColCompName,   TFrm_Corvane::ColUserName,
@@ -636,6 +637,11 @@ void TFrm_Corvane::LstVw_ResSelectItem(QTreeWidgetItem* row, bool selected)
 {
     if (!selected || !row)
         return;
+    if (RowGone(row)) { // no answer, so no name table: the box says so rather than keep another host's
+        m_ui->Lst_HostInfo->setPlainText(
+            corvane::gone_host_note(row->text(ColIP), row->data(0, GoneFileRole).toString()));
+        return;
+    }
     const std::optional<QStringList> lines = HostInfoLines(RowResult(row));
     if (!lines)
         return;
@@ -748,6 +754,7 @@ void TFrm_Corvane::Comparewithsavedlist()
             columns[kListColumns[c]] = gone[c];
         auto* row = new QTreeWidgetItem(columns);
         row->setData(0, GoneRole, true);
+        row->setData(0, GoneFileRole, shownName);
         for (int col = 0; col < list->columnCount(); ++col)
             row->setForeground(col, grey);
         row->setToolTip(ColIP, QStringLiteral("Gone: in %1, no answer now").arg(shownName));

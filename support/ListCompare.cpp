@@ -266,6 +266,11 @@ QString field_changes_text(const QList<TFieldChange>& fields)
     return parts.join(QStringLiteral(", "));
 }
 
+QString gone_host_note(const QString& ip, const QString& fileName)
+{
+    return QStringLiteral("No name table: %1 did not answer this scan; it is in %2").arg(ip, fileName);
+}
+
 QStringList comparison_report(const TListComparison& comparison, const QList<TNetworkListRow>& now,
                               const QString& fileName)
 {

@@ -502,6 +502,14 @@ private Q_SLOTS:
                                     "Gone: in old.txt, no answer now"}));
         QVERIFY(!win.res->topLevelItem(0)->icon(0).isNull() && !win.res->topLevelItem(1)->icon(0).isNull());
         QVERIFY(TFrm_Corvane::RowGone(win.res->topLevelItem(2)) && !TFrm_Corvane::RowGone(win.res->topLevelItem(1)));
+        // A gone host has no name table: the box drops the host shown before and says why.
+        win.select(0);
+        QCOMPARE(win.info->toPlainText().split(u'\n').size(), 2);
+        win.select(2);
+        QCOMPARE(win.info->toPlainText(),
+                 QStringLiteral("No name table: 127.0.0.13 did not answer this scan; it is in old.txt"));
+        win.select(1);
+        QCOMPARE(win.info->toPlainText().split(u'\n').size(), 2);
 
         win.desktop.fileAnswer = [&](const QFileDialog&) { return dir.filePath("saved.txt"); };
         win.w.findChild<QAction*>("Savenetworklist1")->trigger();
