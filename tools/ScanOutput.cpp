@@ -16,7 +16,7 @@ QJsonObject name_object(const nb_name_entry& entry)
 {
     const bool unique = is_unique_name(entry.flags[0]);
     QJsonObject o;
-    o[QLatin1String("name")] = OemNameToAnsi(nb_entry_display_name(entry));
+    o[QLatin1String("name")] = OemNameToAnsi(nb_entry_name(entry));
     o[QLatin1String("suffix")] = QString::asprintf("%02X", entry.suffix);
     o[QLatin1String("group")] = !unique;
     o[QLatin1String("service")] = QString::fromLatin1(suffix_service_name(entry.suffix, unique));
