@@ -16,7 +16,7 @@
 #include <QTabWidget>
 #include <QTest>
 #include <QTimer>
-#include <QTreeWidget>
+#include <QTreeView>
 
 #include <algorithm>
 #include <cstdio>
@@ -82,11 +82,10 @@ ScanRun scan_once(const QString& first, const QString& last, int expected)
         loop.exec();
     run.seconds = clock.nsecsElapsed() / 1e9;
     turn.stop();
-    QTreeWidget* res = win.res;
-    run.rows = res->topLevelItemCount();
+    run.rows = win.rows();
     QSet<QString> ips;
     for (int i = 0; i < run.rows; ++i)
-        ips.insert(res->topLevelItem(i)->text(0));
+        ips.insert(win.cell(i, 0));
     run.distinct = int(ips.size());
     run.longestGapMs = longest / 1e6;
     if (run.rows != expected)
@@ -194,7 +193,7 @@ void bench_sweep()
         t.start();
         win.click("But_Scan");
         const double ms = t.nsecsElapsed() / 1e6;
-        const int rows = win.w.findChild<QTreeWidget*>("LstVw_Ping")->topLevelItemCount();
+        const int rows = win.w.findChild<QTreeView*>("LstVw_Ping")->model()->rowCount();
         std::printf("  run %d: %d rows in %.0f ms\n", run + 1, rows, ms);
         totals.push_back(ms);
     }

@@ -13,7 +13,7 @@
 #include <QProgressBar>
 #include <QTabWidget>
 #include <QTest>
-#include <QTreeWidget>
+#include <QTreeView>
 #include <QAction>
 #include <QDir>
 #include <QFileDialog>
@@ -71,8 +71,8 @@ private Q_SLOTS:
         const QStringList titles{"Netbios Node Status", "Ping", "IP <-> Host", "Errors"};
         for (int i = 0; i < 4; ++i)
             QCOMPARE(tabs->tabText(i), titles[i]);
-        QCOMPARE(w.findChild<QTreeWidget*>("LstVw_Res")->topLevelItemCount(), 0);
-        QCOMPARE(w.findChild<QTreeWidget*>("LstVw_Ping")->topLevelItemCount(), 0);
+        QCOMPARE(w.findChild<QTreeView*>("LstVw_Res")->model()->rowCount(), 0);
+        QCOMPARE(w.findChild<QTreeView*>("LstVw_Ping")->model()->rowCount(), 0);
         QVERIFY(w.windowTitle().startsWith(QStringLiteral("Corvane v1.1 Beta (Local IP: ")));
         QVERIFY(w.windowTitle().endsWith(u')'));
         QCOMPARE(w.findChild<QLineEdit*>("Ed_IP")->text(), w.windowTitle().section(u' ', 5).chopped(1));
@@ -136,9 +136,11 @@ private Q_SLOTS:
         const int linkGap = link->parentWidget()->width() - link->geometry().right();
         w.resize(1100, 800);
         QTRY_VERIFY(res->width() > before.width() && res->height() > before.height());
-        QCOMPARE(info->height(), infoHeight);
+        // The name-table box shares the list's splitter and grows with the window too, less.
+        QVERIFY(info->height() > infoHeight);
+        QVERIFY(info->height() - infoHeight < res->height() - before.height());
         QCOMPARE(link->parentWidget()->width() - link->geometry().right(), linkGap);
-        QVERIFY(info->geometry().bottom() > res->geometry().bottom());
+        QVERIFY(info->mapTo(&w, QPoint(0, info->height())).y() > res->mapTo(&w, QPoint(0, res->height())).y());
     }
 
     void key_filter_data()
@@ -428,7 +430,8 @@ private Q_SLOTS:
             [&] {
                 QCOMPARE(dialog.acceptMode(), QFileDialog::AcceptSave);
                 QCOMPARE(dialog.defaultSuffix(), QStringLiteral("txt"));
-                QCOMPARE(dialog.nameFilters(), (QStringList{QStringLiteral("TXT (*.txt)"), QStringLiteral("All (*)")}));
+                QCOMPARE(dialog.nameFilters(), (QStringList{QStringLiteral("TXT (*.txt)"), QStringLiteral("CSV (*.csv)"),
+                                                            QStringLiteral("JSON (*.json)"), QStringLiteral("All (*)")}));
                 QVERIFY(!dialog.testOption(QFileDialog::DontConfirmOverwrite)); // it asks before replacing
             }();
             return QString(); // cancelled
@@ -523,16 +526,22 @@ private Q_SLOTS:
     void menu_items_in_order()
     {
         TFrm_Corvane w;
-        auto* list = w.findChild<QTreeWidget*>("LstVw_Res");
+        auto* list = w.findChild<QTreeView*>("LstVw_Res");
         QCOMPARE(list->contextMenuPolicy(), Qt::ActionsContextMenu);
         QStringList texts;
         for (QAction* a : list->actions()) {
             QVERIFY(a->isEnabled());
             texts << a->text();
         }
+        // The existing items first, in their order; then Copy.
         QCOMPARE(texts, (QStringList{QStringLiteral("Open shared folders"), QStringLiteral("Save network list.."),
-                                     QStringLiteral("Compare with saved list...")}));
-        QVERIFY(w.findChild<QTreeWidget*>("LstVw_Ping")->actions().isEmpty());
+                                     QStringLiteral("Compare with saved list..."), QStringLiteral("Copy")}));
+        auto* ping = w.findChild<QTreeView*>("LstVw_Ping");
+        QCOMPARE(ping->contextMenuPolicy(), Qt::ActionsContextMenu);
+        texts.clear();
+        for (QAction* a : ping->actions())
+            texts << a->text();
+        QCOMPARE(texts, (QStringList{QStringLiteral("Save ping list.."), QStringLiteral("Copy")}));
     }
 
     void ping_component_settings()

@@ -16,7 +16,7 @@
 #include <QProgressBar>
 #include <QTabWidget>
 #include <QTest>
-#include <QTreeWidget>
+#include <QTreeView>
 
 #include <cstdio>
 #include <cstring>
@@ -36,7 +36,7 @@ const QString kTimedOut = QStringLiteral("Cannot ping, status=11010");
 // The driver on the Ping page.
 struct Window : corvane::test::WindowDriver
 {
-    QTreeWidget* list = w.findChild<QTreeWidget*>("LstVw_Ping");
+    QTreeView* list = w.findChild<QTreeView*>("LstVw_Ping");
     QLineEdit* timeout = w.findChild<QLineEdit*>("Ed_timeout");
     // Runs after each row is added, from the window's own event processing.
     std::function<void(int rows)> afterRow;
@@ -45,7 +45,7 @@ struct Window : corvane::test::WindowDriver
     {
         w.findChild<QTabWidget*>("PageCtrlRes")->setCurrentIndex(1);
         QObject::connect(list->model(), &QAbstractItemModel::rowsInserted, &w, [this] {
-            const int rows = list->topLevelItemCount();
+            const int rows = list->model()->rowCount();
             QMetaObject::invokeMethod(&w, [this, rows] { if (afterRow) afterRow(rows); }, Qt::QueuedConnection);
         });
         w.show();
@@ -53,6 +53,8 @@ struct Window : corvane::test::WindowDriver
     void sweep(const QString& first, const QString& last) { scan(first, last); }
     QStringList captions() const { return corvane::test::columnTexts(list, 0); }
     QStringList statuses() const { return corvane::test::columnTexts(list, 1); }
+    QString cell(int row, int column) const { return list->model()->index(row, column).data().toString(); }
+    int count() const { return list->model()->rowCount(); }
 };
 
 } // namespace
@@ -95,7 +97,9 @@ private Q_SLOTS:
         Window win;
         win.timeout->setText("500");
         win.w.findChild<QPlainTextEdit*>("Lst_err")->setPlainText("old error");
-        win.list->addTopLevelItem(new QTreeWidgetItem(QStringList{"row of an earlier sweep"}));
+        corvane::TPingRow earlier;
+        earlier.texts.caption = QStringLiteral("row of an earlier sweep");
+        win.w.results().pings().append(earlier);
         win.w.statusPanel(1)->setText("5");
         // The bar while each row comes in: the addresses done before it; the panels as they were.
         QCoreApplication::processEvents(); // the earlier row's notice, not one of this sweep
@@ -115,14 +119,13 @@ private Q_SLOTS:
         QCOMPARE(win.captions(), (QStringList{kLive3, kQuiet4, kLive5, kQuiet6}));
         QCOMPARE(win.statuses(), (QStringList{"Received", kTimedOut, "Received", kTimedOut}));
         for (int i : {0, 2}) {
-            const QTreeWidgetItem* row = win.list->topLevelItem(i);
-            QCOMPARE(row->text(2), QStringLiteral("56"));
+            QCOMPARE(win.cell(i, 2), QStringLiteral("56"));
             bool number = false;
-            QVERIFY(row->text(3).toUInt(&number) < 500 && number);
+            QVERIFY(win.cell(i, 3).toUInt(&number) < 500 && number);
         }
         for (int i : {1, 3}) {
-            QCOMPARE(win.list->topLevelItem(i)->text(2), QString());
-            QCOMPARE(win.list->topLevelItem(i)->text(3), QString());
+            QCOMPARE(win.cell(i, 2), QString());
+            QCOMPARE(win.cell(i, 3), QString());
         }
         QCOMPARE(win.boxes, QStringList{"Ping finished."});
         QCOMPARE(win.icons, QList<QMessageBox::Icon>{QMessageBox::Information});
@@ -157,11 +160,13 @@ private Q_SLOTS:
         QFETCH(QString, first);
         QFETCH(QString, last);
         Window win;
-        win.list->addTopLevelItem(new QTreeWidgetItem(QStringList{"row of an earlier sweep"}));
+        corvane::TPingRow earlier;
+        earlier.texts.caption = QStringLiteral("row of an earlier sweep");
+        win.w.results().pings().append(earlier);
         win.w.findChild<QPlainTextEdit*>("Lst_err")->setPlainText("old error");
         win.w.statusPanel(1)->setText("5");
         win.sweep(first, last);
-        QCOMPARE(win.list->topLevelItemCount(), 0);
+        QCOMPARE(win.count(), 0);
         QCOMPARE(win.w.findChild<QPlainTextEdit*>("Lst_err")->toPlainText(), QString());
         QVERIFY(win.boxes.isEmpty());
         QCOMPARE(win.w.statusPanel(1)->text(), QStringLiteral("5"));
@@ -199,7 +204,7 @@ private Q_SLOTS:
         win.timeout->setText("-5");
         win.w.statusPanel(1)->setText("5");
         win.sweep(kLive3, kLive5);
-        QCOMPARE(win.list->topLevelItemCount(), 0);
+        QCOMPARE(win.count(), 0);
         QCOMPARE(win.boxes, QStringList{"Error ocured on scanning"});
         QCOMPARE(win.icons, QList<QMessageBox::Icon>{QMessageBox::Critical});
         QCOMPARE(win.w.statusPanel(1)->text(), QStringLiteral("5"));
@@ -327,7 +332,7 @@ static int unprivilegedSweeps(int, char* argv[])
     for (int sweep = 0; sweep < 2; ++sweep) {
         win.boxes.clear();
         win.sweep(QString::fromLatin1(argv[2]), QString::fromLatin1(argv[3]));
-        for (int i = 0; i < win.list->topLevelItemCount(); ++i)
+        for (int i = 0; i < win.count(); ++i)
             std::printf("%s|%s\n", qPrintable(win.captions()[i]), qPrintable(win.statuses()[i]));
         std::printf("errors|%s\n", qPrintable(win.w.findChild<QPlainTextEdit*>("Lst_err")->toPlainText()));
         std::printf("status|%s\n", qPrintable(win.w.findChild<QLabel*>("StatusPingReason")->text()));

@@ -23,7 +23,7 @@
 #include <QTest>
 
 #include <cstdio>
-#include <QTreeWidget>
+#include <QTreeView>
 
 #include <algorithm>
 #include <map>
@@ -123,7 +123,7 @@ private Q_SLOTS:
         QCOMPARE(peer.responder.queryCount(), 7);
         // Repaints are gathered during the scan; the list must not stay frozen afterwards.
         QTRY_VERIFY(win.res->updatesEnabled());
-        QVERIFY(paintsText(win.res->viewport(), win.res->visualItemRect(win.res->topLevelItem(0))));
+        QVERIFY(paintsText(win.res->viewport(), win.res->visualRect(win.res->model()->index(0, 0))));
     }
 
     // Keyboard only: first address, Tab, last address, Tab, Space on Scan. Tab selects the next
@@ -157,7 +157,7 @@ private Q_SLOTS:
         for (const NbResponder::Query& q : peer.responder.queries())
             asked << host_order_dotted(q.to);
         QCOMPARE(asked, (QStringList{"127.0.0.51", "127.0.0.52", "127.0.0.53"}));
-        QCOMPARE(win.res->topLevelItemCount(), 2);
+        QCOMPARE(win.rows(), 2);
     }
 
     void hostInformationBox()
@@ -173,7 +173,7 @@ private Q_SLOTS:
         win.scan("127.0.0.21", "127.0.0.23");
         QVERIFY(win.info->toPlainText().isEmpty()); // emptied by Scan
         QVERIFY(win.waitDone());
-        QCOMPARE(win.res->topLevelItemCount(), 3);
+        QCOMPARE(win.rows(), 3);
 
         // The line texts themselves are the result-text tests' business; here: which lines, in order.
         const QString heading = HostInfoHeading();
@@ -229,10 +229,7 @@ private Q_SLOTS:
         win.scan("127.0.0.41", "127.0.0.41");
         win.scan("127.0.0.41", secondLast);
         QVERIFY(win.waitDone(2));
-        QStringList got;
-        for (int i = 0; i < win.res->topLevelItemCount(); ++i)
-            got << win.res->topLevelItem(i)->text(0);
-        QCOMPARE(got, rows);
+        QCOMPARE(columnTexts(win.res, 0), rows);
         QCOMPARE(win.w.statusPanel(1)->text(), QString::number(rows.size()));
     }
 
@@ -262,13 +259,13 @@ private Q_SLOTS:
         QVERIFY2(responder.start(), qPrintable(responder.lastError()));
         Window win;
         win.scan("127.0.1.1", "127.0.40.254"); // about ten seconds of queries
-        QTRY_VERIFY_WITH_TIMEOUT(win.res->topLevelItemCount() >= 30, 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(win.rows() >= 30, 10000);
         QVERIFY(win.w.ScanThread() != nullptr);
         QVERIFY(win.w.progressBar()->isVisible());
         win.click("But_Stop");
         QVERIFY(!win.w.progressBar()->isVisible());
         QVERIFY(win.waitDone(1, 5000));
-        const int rows = win.res->topLevelItemCount();
+        const int rows = win.rows();
         QVERIFY2(rows < 10000, qPrintable(QString::number(rows)));
         QVERIFY(responder.queryCount() < 10000);
         QCOMPARE(win.boxes, QStringList{done(rows)});
@@ -343,13 +340,12 @@ private Q_SLOTS:
         QVERIFY2(responder.start(), qPrintable(responder.lastError()));
         WindowDriver win(false);
         TFrm_Corvane& w = win.w;
-        QTreeWidget* res = win.res;
         const QStringList& boxes = win.boxes;
         QStringList panelDuringBox;
         win.desktop.onBox = [&](QMessageBox::Icon, const QString&) {
             panelDuringBox << w.statusPanel(1)->text();
             if (boxes.size() == 1) // the box stays open until the late row is in
-                (void)QTest::qWaitFor([&] { return res->topLevelItemCount() == 3; }, 5000);
+                (void)QTest::qWaitFor([&] { return win.rows() == 3; }, 5000);
         };
         win.scan("127.0.0.51", "127.0.0.51");
         win.scan("127.0.0.52", "127.0.0.52");
@@ -370,15 +366,16 @@ private Q_SLOTS:
         Window win;
         win.scan("127.0.0.61", "127.0.0.64");
         QVERIFY(win.waitDone());
-        QCOMPARE(win.res->topLevelItemCount(), 4);
+        QCOMPARE(win.rows(), 4);
         win.select(1);
         QVERIFY(!win.info->toPlainText().isEmpty());
         for (int i = 0; i < 4; ++i)
-            QVERIFY(TFrm_Corvane::RowResult(win.res->topLevelItem(i)) != nullptr);
-        delete win.res->takeTopLevelItem(3); // a row removed by other means gives its result back too
-        QCOMPARE(win.res->topLevelItemCount(), 3);
+            QVERIFY(win.host(i)->result() != nullptr);
+        // A row removed by other means gives its result back too.
+        QVERIFY(win.w.results().hosts().removeRows(3, 1));
+        QCOMPARE(win.rows(), 3);
         win.scan("127.0.0.70", "127.0.0.70");
-        QCOMPARE(win.res->topLevelItemCount(), 0);
+        QCOMPARE(win.rows(), 0);
         QVERIFY(win.info->toPlainText().isEmpty());
         QVERIFY(win.waitDone(2));
         QCOMPARE(win.boxes.last(), done(0));
@@ -475,11 +472,12 @@ private Q_SLOTS:
         Window win;
         win.scan("127.0.0.11", "127.0.0.12");
         QVERIFY(win.waitDone());
-        QTRY_COMPARE(win.res->topLevelItem(0)->text(TFrm_Corvane::ColVendor), QStringLiteral("Maker A"));
-        QCOMPARE(win.res->headerItem()->text(TFrm_Corvane::ColVendor), QStringLiteral("Vendor"));
-        QCOMPARE(win.res->topLevelItem(1)->text(TFrm_Corvane::ColVendor), QString());
+        QTRY_COMPARE(win.cell(0, TFrm_Corvane::ColVendor), QStringLiteral("Maker A"));
+        QCOMPARE(win.res->model()->headerData(TFrm_Corvane::ColVendor, Qt::Horizontal).toString(),
+                 QStringLiteral("Vendor"));
+        QCOMPARE(win.cell(1, TFrm_Corvane::ColVendor), QString());
         // The whole name; the address is the reported one, not a neighbour's.
-        QCOMPARE(win.res->topLevelItem(0)->toolTip(TFrm_Corvane::ColVendor), QStringLiteral("Maker A"));
+        QCOMPARE(win.tip(0, TFrm_Corvane::ColVendor), QStringLiteral("Maker A"));
 
         QString chosen = dir.filePath("bad.txt");
         win.desktop.fileAnswer = [&](const QFileDialog& dialog) {
@@ -497,11 +495,12 @@ private Q_SLOTS:
                                                 "127.0.0.13|GONE||WG|||False|False"}));
         QStringList tips;
         for (int i = 0; i < 3; ++i)
-            tips << win.res->topLevelItem(i)->toolTip(0);
+            tips << win.tip(i, 0);
         QCOMPARE(tips, (QStringList{"Changed since old.txt: UserName: OLD -> (none)", "New: not in old.txt",
                                     "Gone: in old.txt, no answer now"}));
-        QVERIFY(!win.res->topLevelItem(0)->icon(0).isNull() && !win.res->topLevelItem(1)->icon(0).isNull());
-        QVERIFY(TFrm_Corvane::RowGone(win.res->topLevelItem(2)) && !TFrm_Corvane::RowGone(win.res->topLevelItem(1)));
+        QCOMPARE(win.markShown(0), QStringLiteral("changed"));
+        QCOMPARE(win.markShown(1), QStringLiteral("new"));
+        QVERIFY(win.host(2)->gone() && !win.host(1)->gone());
         // A gone host has no name table: the box drops the host shown before and says why.
         win.select(0);
         QCOMPARE(win.info->toPlainText().split(u'\n').size(), 2);
@@ -519,8 +518,8 @@ private Q_SLOTS:
 
         win.scan("127.0.0.11", "127.0.0.12");
         QVERIFY(win.waitDone(3)); // the second box was the bad file's
-        QCOMPARE(win.res->topLevelItemCount(), 2);
-        QVERIFY(win.res->topLevelItem(0)->icon(0).isNull() && win.res->topLevelItem(0)->toolTip(0).isEmpty());
+        QCOMPARE(win.rows(), 2);
+        QVERIFY(win.markShown(0).isEmpty() && win.tip(0, 0).isEmpty());
     }
 
     // A folder that cannot be written (a read-only bind mount: root ignores permission bits) keeps
@@ -551,14 +550,14 @@ private Q_SLOTS:
         win.desktop.fileAnswer = [&](const QFileDialog&) { return name; };
         win.scan("127.0.0.11", "127.0.0.11");
         QVERIFY(win.waitDone());
-        QCOMPARE(win.res->topLevelItemCount(), 1);
+        QCOMPARE(win.rows(), 1);
         win.w.findChild<QAction*>("Savenetworklist1")->trigger();
         QCOMPARE(win.boxes, (QStringList{done(1), QStringLiteral("Cannot create file ") + name}));
         QFile f(name);
         QVERIFY(f.open(QIODevice::ReadOnly));
         QCOMPARE(f.readAll(), old);
         QCOMPARE(QDir(dir.path()).entryList(QDir::NoDotAndDotDot | QDir::AllEntries), QStringList{"network.txt"});
-        QCOMPARE(win.res->topLevelItemCount(), 1);
+        QCOMPARE(win.rows(), 1);
     }
 
     void sharedFoldersOfSelectedHost_data()
@@ -583,10 +582,10 @@ private Q_SLOTS:
         const QList<QPair<QString, QUrl>>& opened = win.desktop.shares;
         win.scan("127.0.0.11", "127.0.0.12");
         QVERIFY(win.waitDone());
-        QCOMPARE(win.res->topLevelItemCount(), 2);
-        const int row = win.res->topLevelItem(0)->text(0) == address ? 0 : 1;
-        QCOMPARE(win.res->topLevelItem(row)->text(0), address);
-        const QRect r = win.res->visualItemRect(win.res->topLevelItem(row));
+        QCOMPARE(win.rows(), 2);
+        const int row = win.cell(0, 0) == address ? 0 : 1;
+        QCOMPARE(win.cell(row, 0), address);
+        const QRect r = win.res->visualRect(win.res->model()->index(row, 0));
         // A double click's first press selects the row.
         QTest::mouseClick(win.res->viewport(), Qt::LeftButton, {}, r.center());
         QTest::mouseDClick(win.res->viewport(), Qt::LeftButton, {}, r.center());
@@ -610,17 +609,17 @@ private Q_SLOTS:
         auto w = std::make_unique<TFrm_Corvane>();
         w->setDesktop(&desktop);
         w->show();
-        auto* res = w->findChild<QTreeWidget*>("LstVw_Res");
+        const QAbstractItemModel* res = w->findChild<QTreeView*>("LstVw_Res")->model();
         w->findChild<QLineEdit*>("Ed_IPstart")->setText("127.0.1.1");
         w->findChild<QLineEdit*>("Ed_IPend")->setText("127.0.40.254");
         QTest::mouseClick(w->findChild<QWidget*>("But_Scan"), Qt::LeftButton);
         QPointer<TNBTscanThread> scan = w->ScanThread();
-        QTRY_VERIFY_WITH_TIMEOUT(res->topLevelItemCount() >= 5, 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(res->rowCount() >= 5, 10000);
         QVERIFY(w->close());
-        QCOMPARE(res->topLevelItemCount(), 0);
+        QCOMPARE(res->rowCount(), 0);
         const std::int64_t answeredAtClose = responder.answersSent();
         QTRY_VERIFY_WITH_TIMEOUT(responder.answersSent() > answeredAtClose + 20, 5000);
-        QCOMPARE(res->topLevelItemCount(), 0);
+        QCOMPARE(res->rowCount(), 0);
         QVERIFY(scan);
         QVERIFY(scan->isRunning());
         w.reset();

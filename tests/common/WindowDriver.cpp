@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QFileDialog>
+#include <QImage>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTimer>
@@ -10,7 +11,7 @@
 #include <QPointer>
 #include <QTest>
 #include <QThread>
-#include <QTreeWidget>
+#include <QTreeView>
 
 namespace corvane::test {
 
@@ -79,7 +80,7 @@ void DesktopStandIn::launchBrowser(const QString& program, const QStringList& ar
 }
 
 WindowDriver::WindowDriver(bool show)
-    : res(w.findChild<QTreeWidget*>("LstVw_Res")), info(w.findChild<QPlainTextEdit*>("Lst_HostInfo")),
+    : res(w.findChild<QTreeView*>("LstVw_Res")), info(w.findChild<QPlainTextEdit*>("Lst_HostInfo")),
       err(w.findChild<QPlainTextEdit*>("Lst_err"))
 {
     w.setDesktop(&desktop);
@@ -115,25 +116,58 @@ bool WindowDriver::waitDone(int scans, int ms)
 
 void WindowDriver::select(int row)
 {
-    const QRect r = res->visualItemRect(res->topLevelItem(row));
+    const QRect r = res->visualRect(res->model()->index(row, 0));
     QTest::mouseClick(res->viewport(), Qt::LeftButton, {}, r.center());
 }
 
-QStringList columnTexts(const QTreeWidget* list, int column)
+int WindowDriver::rows() const
+{
+    return res->model()->rowCount();
+}
+
+QString WindowDriver::cell(int row, int column) const
+{
+    return res->model()->index(row, column).data().toString();
+}
+
+QString WindowDriver::tip(int row, int column) const
+{
+    return res->model()->index(row, column).data(Qt::ToolTipRole).toString();
+}
+
+QString WindowDriver::markShown(int row)
+{
+    res->scrollTo(res->model()->index(row, 0));
+    QRect r = res->visualRect(res->model()->index(row, 0));
+    r.setWidth(std::min(r.width(), 24)); // where the mark goes, left of the address
+    const QImage image = res->viewport()->grab(r).toImage();
+    int green = 0;
+    int amber = 0;
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x) {
+            const QColor c = image.pixelColor(x, y);
+            green += c.green() > 120 && c.red() < 90 && c.blue() < 120;
+            amber += c.red() > 180 && c.green() > 100 && c.green() < 170 && c.blue() < 60;
+        }
+    return green > 10 ? QStringLiteral("new") : amber > 10 ? QStringLiteral("changed") : QString();
+}
+
+QStringList columnTexts(const QAbstractItemView* list, int column)
 {
     QStringList texts;
-    for (int i = 0; i < list->topLevelItemCount(); ++i)
-        texts << list->topLevelItem(i)->text(column);
+    for (int i = 0; i < list->model()->rowCount(); ++i)
+        texts << list->model()->index(i, column).data().toString();
     return texts;
 }
 
-QStringList allRows(const QTreeWidget* list)
+QStringList allRows(const QAbstractItemView* list)
 {
     QStringList rows;
-    for (int i = 0; i < list->topLevelItemCount(); ++i) {
+    const QAbstractItemModel* m = list->model();
+    for (int i = 0; i < m->rowCount(); ++i) {
         QStringList columns;
-        for (int c = 0; c < list->topLevelItem(i)->columnCount(); ++c)
-            columns << list->topLevelItem(i)->text(c);
+        for (int c = 0; c < m->columnCount(); ++c)
+            columns << m->index(i, c).data().toString();
         rows << columns.join(u'|');
     }
     return rows;
