@@ -9,6 +9,7 @@
 #include <QMouseEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QTabWidget>
@@ -521,6 +522,61 @@ private Q_SLOTS:
         win.w.findChild<QAction*>("Opensharedfolders1")->trigger();
         QTest::mouseDClick(win.res->viewport(), Qt::LeftButton, {}, QPoint(20, 20));
         QCOMPARE(win.desktop.shares.size(), 0);
+    }
+
+    // The keyboard opens the focused control's pop-up menu: the lists' own, and a field's edit menu.
+    void keyboard_opens_popup_menu_data()
+    {
+        QTest::addColumn<int>("page");
+        QTest::addColumn<QString>("control");
+        QTest::addColumn<int>("key");
+        QTest::addColumn<int>("modifiers");
+        QTest::addColumn<QStringList>("items"); // empty: a menu of the control's own
+        const QStringList hosts {"Open shared folders", "Save network list..", "Compare with saved list...", "Copy"};
+        QTest::newRow("Shift+F10 on the host list") << 0 << "LstVw_Res" << int(Qt::Key_F10) << int(Qt::ShiftModifier)
+                                                    << hosts;
+        QTest::newRow("Menu key on the host list") << 0 << "LstVw_Res" << int(Qt::Key_Menu) << int(Qt::NoModifier)
+                                                   << hosts;
+        QTest::newRow("Shift+F10 on the ping list") << 1 << "LstVw_Ping" << int(Qt::Key_F10) << int(Qt::ShiftModifier)
+                                                    << QStringList {"Save ping list..", "Copy"};
+        QTest::newRow("Shift+F10 in the filter field")
+            << 0 << "Ed_Filter" << int(Qt::Key_F10) << int(Qt::ShiftModifier) << QStringList {};
+    }
+
+    void keyboard_opens_popup_menu()
+    {
+        QFETCH(int, page);
+        QFETCH(QString, control);
+        QFETCH(int, key);
+        QFETCH(int, modifiers);
+        QFETCH(QStringList, items);
+        WindowDriver win;
+        win.w.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&win.w));
+        win.w.findChild<QTabWidget*>("PageCtrlRes")->setCurrentIndex(page);
+        QWidget* target = win.w.findChild<QWidget*>(control);
+        target->setFocus(Qt::OtherFocusReason);
+        QStringList shown;
+        int menus = 0;
+        QTimer close;
+        QObject::connect(&close, &QTimer::timeout, [&] {
+            if (auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget())) {
+                ++menus;
+                for (const QAction* a : menu->actions())
+                    if (!a->isSeparator())
+                        shown << a->text();
+                menu->close();
+            }
+        });
+        close.start(20);
+        QTest::keyClick(target, Qt::Key(key), Qt::KeyboardModifiers(modifiers));
+        QTRY_COMPARE(menus, 1);
+        if (items.isEmpty()) // the field's own edit menu
+            QVERIFY2(shown.join(u'|').remove(u'&').contains(QStringLiteral("Select All")), qPrintable(shown.join(u'|')));
+        else
+            QCOMPARE(shown, items);
+        QTest::qWait(50);
+        QCOMPARE(menus, 1); // one key, one menu
     }
 
     void menu_items_in_order()

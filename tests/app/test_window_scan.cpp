@@ -7,6 +7,16 @@
 #include "support/ResultText.h"
 
 #include <QAction>
+#include <QClipboard>
+#include <QComboBox>
+#include <QGuiApplication>
+#include <QHeaderView>
+#include <QHelpEvent>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QTextBlock>
+#include <QToolTip>
 #include <QApplication>
 #include <QDir>
 #include <QFile>
@@ -26,6 +36,7 @@
 #include <QTreeView>
 
 #include <algorithm>
+#include <cmath>
 #include <map>
 #include <mutex>
 
@@ -80,6 +91,34 @@ bool paintsText(QWidget* widget, const QRect& rect)
             if (image.pixel(x, y) != image.pixel(0, 0))
                 return true;
     return false;
+}
+
+double luminance(QRgb c)
+{
+    const auto channel = [](int v) {
+        const double s = v / 255.0;
+        return s <= 0.03928 ? s / 12.92 : std::pow((s + 0.055) / 1.055, 2.4);
+    };
+    return 0.2126 * channel(qRed(c)) + 0.7152 * channel(qGreen(c)) + 0.0722 * channel(qBlue(c));
+}
+
+// The contrast ratio between a cell's most common colour (its background) and the pixel furthest
+// from it (its text), and that background.
+std::pair<double, QRgb> textContrast(const QImage& image)
+{
+    std::map<QRgb, int> counts;
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x)
+            ++counts[image.pixel(x, y)];
+    const QRgb background
+        = std::max_element(counts.begin(), counts.end(), [](auto a, auto b) { return a.second < b.second; })->first;
+    const double lb = luminance(background);
+    double best = 1.0;
+    for (const auto& [colour, n] : counts) {
+        const double l = luminance(colour);
+        best = std::max(best, (std::max(l, lb) + 0.05) / (std::min(l, lb) + 0.05));
+    }
+    return {best, background};
 }
 
 QString done(int n)
@@ -510,6 +549,19 @@ private Q_SLOTS:
         win.select(1);
         QCOMPARE(win.info->toPlainText().split(u'\n').size(), 2);
 
+        // The filter: only the gone hosts, then a text in any column.
+        auto* show = win.w.findChild<QComboBox*>("Cmb_Show");
+        QVERIFY(show->isEnabled());
+        show->setCurrentIndex(show->findText(QStringLiteral("Gone")));
+        QCOMPARE(columnTexts(win.res, 0), QStringList{"127.0.0.13"});
+        show->setCurrentIndex(show->findText(QStringLiteral("New, changed and gone")));
+        QCOMPARE(win.rows(), 3);
+        show->setCurrentIndex(0);
+        QTest::keyClicks(win.w.findChild<QLineEdit*>("Ed_Filter"), QStringLiteral("maker"));
+        QCOMPARE(columnTexts(win.res, 0), QStringList{"127.0.0.11"});
+        win.w.findChild<QLineEdit*>("Ed_Filter")->clear();
+        QCOMPARE(win.rows(), 3);
+
         win.desktop.fileAnswer = [&](const QFileDialog&) { return dir.filePath("saved.txt"); };
         win.w.findChild<QAction*>("Savenetworklist1")->trigger();
         QFile saved(dir.filePath("saved.txt"));
@@ -520,6 +572,183 @@ private Q_SLOTS:
         QVERIFY(win.waitDone(3)); // the second box was the bad file's
         QCOMPARE(win.rows(), 2);
         QVERIFY(win.markShown(0).isEmpty() && win.tip(0, 0).isEmpty());
+        QVERIFY(!show->isEnabled());
+    }
+
+    // Headings clicked as a user does: by address as numbers, reversed, arrival order again, by
+    // name; Ctrl+A and Ctrl+C copy the rows as shown. Columns fit their contents after the survey, a
+    // cut name shows whole in its tool tip, and the name-table box opens at its heading.
+    void headingClickSortsAndCopies()
+    {
+        QTemporaryDir registry;
+        QVERIFY(!writeFile(registry, "oui.csv", "MA-L,001122,Very Long Vendor Name Incorporated,x\n").isEmpty());
+        const QByteArray oldRegistry = qgetenv("CORVANE_IEEE_DATA");
+        qputenv("CORVANE_IEEE_DATA", QFile::encodeName(registry.path()));
+        const auto restore = qScopeGuard([&] { qputenv("CORVANE_IEEE_DATA", oldRegistry); });
+        Peer peer;
+        peer.plan["127.0.0.9"].names = {{"beta", 0x00, U}};
+        peer.plan["127.0.0.9"].delayMs = 100;
+        peer.plan["127.0.0.10"].names = {{"Alpha", 0x00, U}};
+        peer.plan["127.0.0.10"].delayMs = 200;
+        for (int i = 0; i < 12; ++i) // more names than the box shows at once
+            peer.plan["127.0.0.11"].names << NbName{QStringLiteral("GAMMA%1").arg(i).toLatin1(), 0x00, U};
+        QVERIFY2(peer.responder.start(), qPrintable(peer.responder.lastError()));
+        Window win;
+        win.w.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&win.w));
+        win.scan("127.0.0.9", "127.0.0.11");
+        QVERIFY(win.waitDone());
+        QCOMPARE(columnTexts(win.res, 0), (QStringList{"127.0.0.11", "127.0.0.9", "127.0.0.10"}));
+
+        QHeaderView* header = win.res->header();
+        const auto clickHeading = [&](int column) {
+            QTest::mouseClick(header->viewport(), Qt::LeftButton, {},
+                              QPoint(header->sectionViewportPosition(column) + 6, header->height() / 2));
+        };
+        clickHeading(TFrm_Corvane::ColIP);
+        QCOMPARE(columnTexts(win.res, 0), (QStringList{"127.0.0.9", "127.0.0.10", "127.0.0.11"}));
+        QVERIFY(header->isSortIndicatorShown());
+        QCOMPARE(header->sortIndicatorSection(), int(TFrm_Corvane::ColIP));
+        clickHeading(TFrm_Corvane::ColIP);
+        QCOMPARE(columnTexts(win.res, 0), (QStringList{"127.0.0.11", "127.0.0.10", "127.0.0.9"}));
+        clickHeading(TFrm_Corvane::ColIP);
+        QCOMPARE(columnTexts(win.res, 0), (QStringList{"127.0.0.11", "127.0.0.9", "127.0.0.10"}));
+        clickHeading(TFrm_Corvane::ColCompName);
+        QCOMPARE(columnTexts(win.res, 1), (QStringList{"Alpha", "beta", "GAMMA0"}));
+
+        win.res->setFocus();
+        QTest::keyClick(win.res, Qt::Key_A, Qt::ControlModifier);
+        QTest::keyClick(win.res, Qt::Key_C, Qt::ControlModifier);
+        const QString vendor = QStringLiteral("\t00.11.22.AA.BB.CC\tVery Long Vendor Name Incorporated\tFalse\tFalse\n");
+        QCOMPARE(QGuiApplication::clipboard()->text(),
+                 QStringLiteral("IP\tCompName\tUserName\tWorkGroup\tMAC\tVendor\tFileService\tMasterBrowser\n")
+                     + "127.0.0.10\tAlpha\t\t" + vendor + "127.0.0.9\tbeta\t\t" + vendor + "127.0.0.11\tGAMMA0\t\t"
+                     + vendor);
+
+        // The vendor's column grew to the name; a name cut by a narrow column is whole in its tip.
+        QVERIFY(win.res->columnWidth(TFrm_Corvane::ColVendor)
+                > win.res->fontMetrics().horizontalAdvance(QStringLiteral("Very Long Vendor Name Incorporated")));
+        win.res->setColumnWidth(TFrm_Corvane::ColCompName, 12);
+        const QRect cut = win.res->visualRect(win.res->model()->index(2, TFrm_Corvane::ColCompName));
+        QHelpEvent help(QEvent::ToolTip, cut.center(), win.res->viewport()->mapToGlobal(cut.center()));
+        QCoreApplication::sendEvent(win.res->viewport(), &help);
+        QTRY_COMPARE(QToolTip::text(), QStringLiteral("GAMMA0"));
+
+        win.select(2);
+        QCOMPARE(win.info->toPlainText().split(u'\n').size(), 13);
+        QVERIFY(win.info->cursorForPosition(QPoint(4, 4)).block().text().startsWith(QStringLiteral("Name ")));
+    }
+
+    // "Save network list.." through the real dialog: the suffix typed or the filter chosen picks
+    // corvane-scan's csv or json, with vendors and compare marks, in the order shown.
+    void exportThroughTheDialog_data()
+    {
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<QString>("filter");
+        QTest::addColumn<QString>("written");
+        QTest::newRow("csv by its suffix") << "hosts.csv" << "" << "hosts.csv";
+        QTest::newRow("json by the filter") << "hosts" << "JSON (*.json)" << "hosts.json";
+    }
+
+    void exportThroughTheDialog()
+    {
+        QFETCH(QString, typed);
+        QFETCH(QString, filter);
+        QFETCH(QString, written);
+        QTemporaryDir dir;
+        QVERIFY(!writeFile(dir, "oui.csv", "MA-L,001122,Maker A,x\n").isEmpty());
+        const QByteArray oldRegistry = qgetenv("CORVANE_IEEE_DATA");
+        qputenv("CORVANE_IEEE_DATA", QFile::encodeName(dir.path()));
+        const auto restore = qScopeGuard([&] { qputenv("CORVANE_IEEE_DATA", oldRegistry); });
+        const QString old = writeFile(dir, "old.txt", NetworkListFile({{"127.0.0.11", "PC1", "OLD", "", "", "False", "False"},
+                                                                        {"127.0.0.13", "GONE", "", "WG", "", "False", "False"}}));
+        Peer peer;
+        peer.plan["127.0.0.11"].names = {{"PC1", 0x00, U}};
+        peer.plan["127.0.0.12"].names = {{"=HYPERLINK(1)", 0x00, U}};
+        peer.plan["127.0.0.12"].mac = {0x0A, 0x0B, 0x0C, 0x0D, 0x0E, 0x0F};
+        QVERIFY2(peer.responder.start(), qPrintable(peer.responder.lastError()));
+        Window win;
+        win.scan("127.0.0.11", "127.0.0.12");
+        QVERIFY(win.waitDone());
+        QTRY_COMPARE(win.cell(win.cell(0, 0) == "127.0.0.11" ? 0 : 1, TFrm_Corvane::ColVendor), QStringLiteral("Maker A"));
+        win.desktop.fileAnswer = [&](const QFileDialog&) { return old; };
+        win.w.findChild<QAction*>("Comparewithsavedlist1")->trigger();
+        win.res->sortByColumn(TFrm_Corvane::ColIP, Qt::DescendingOrder);
+
+        RealDialog dialog;
+        dialog.name = dir.filePath(typed);
+        dialog.filter = filter;
+        win.desktop.driveDialog = std::ref(dialog);
+        win.w.findChild<QAction*>("Savenetworklist1")->trigger();
+        QCOMPARE(win.boxes.size(), 1);
+        QFile f(dir.filePath(written));
+        QVERIFY2(f.open(QIODevice::ReadOnly), qPrintable(f.fileName()));
+        const QByteArray bytes = f.readAll();
+        if (written.endsWith(QLatin1String(".csv"))) {
+            QCOMPARE(bytes, QByteArray("IP,CompName,UserName,WorkGroup,MacAddress,FileService,MasterBrowser,Vendor,"
+                                       "NeighbourMac,Change\r\n"
+                                       "127.0.0.13,GONE,,WG,,False,False,,,gone\r\n"
+                                       "127.0.0.12,'=HYPERLINK(1),,,0A.0B.0C.0D.0E.0F,False,False,,,new\r\n"
+                                       "127.0.0.11,PC1,,,00.11.22.AA.BB.CC,False,False,Maker A,,changed\r\n"));
+            return;
+        }
+        QJsonParseError error {};
+        const QJsonArray hosts = QJsonDocument::fromJson(bytes, &error).array();
+        QCOMPARE(error.error, QJsonParseError::NoError);
+        QStringList shown;
+        for (const QJsonValue& h : hosts)
+            shown << h["address"].toString() + u' ' + h["change"].toString() + u' ' + h["computer_name"].toString()
+                         + u' ' + h["vendor"].toString();
+        QCOMPARE(shown, (QStringList{"127.0.0.13 gone GONE ", "127.0.0.12 new =HYPERLINK(1) ",
+                                     "127.0.0.11 changed PC1 Maker A"}));
+        QCOMPARE(hosts[2]["names"].toArray().size(), 1);
+    }
+
+    // The marks in a light and in a dark palette: a new or changed row's text stands out from its
+    // tinted background, a gone row's greyed text still shows.
+    void marksLegibleInPalette_data()
+    {
+        QTest::addColumn<bool>("dark");
+        QTest::newRow("light") << false;
+        QTest::newRow("dark") << true;
+    }
+
+    void marksLegibleInPalette()
+    {
+        QFETCH(bool, dark);
+        QTemporaryDir dir;
+        const QString old = writeFile(dir, "old.txt", NetworkListFile({{"127.0.0.11", "PCONE", "OLD", "", "", "False", "False"},
+                                                                        {"127.0.0.13", "PCGONE", "", "", "", "False", "False"}}));
+        Peer peer;
+        peer.plan["127.0.0.11"].names = {{"PCONE", 0x00, U}};
+        peer.plan["127.0.0.12"].names = {{"PCNEW", 0x00, U}};
+        QVERIFY2(peer.responder.start(), qPrintable(peer.responder.lastError()));
+        Window win;
+        QPalette palette = win.res->style()->standardPalette();
+        if (dark) { // as a dark desktop theme sets it
+            for (const auto& [role, colour] : {std::pair{QPalette::Base, QColor(0x2a, 0x2a, 0x2a)},
+                                               std::pair{QPalette::Text, QColor(0xe6, 0xe6, 0xe6)},
+                                               std::pair{QPalette::Window, QColor(0x35, 0x35, 0x35)},
+                                               std::pair{QPalette::WindowText, QColor(0xe6, 0xe6, 0xe6)}})
+                palette.setColor(role, colour);
+            palette.setColor(QPalette::Disabled, QPalette::Text, QColor(0x80, 0x80, 0x80));
+        }
+        win.res->setPalette(palette);
+        win.scan("127.0.0.11", "127.0.0.12");
+        QVERIFY(win.waitDone());
+        win.res->sortByColumn(TFrm_Corvane::ColIP, Qt::AscendingOrder);
+        win.desktop.fileAnswer = [&](const QFileDialog&) { return old; };
+        win.w.findChild<QAction*>("Comparewithsavedlist1")->trigger();
+        win.res->clearSelection();
+        QCOMPARE(columnTexts(win.res, 1), (QStringList{"PCONE", "PCNEW", "PCGONE"}));
+        const QList<double> least {4.5, 4.5, 1.5}; // changed, new, gone
+        for (int row = 0; row < 3; ++row) {
+            const QRect cell = win.res->visualRect(win.res->model()->index(row, TFrm_Corvane::ColCompName));
+            const auto [ratio, background] = textContrast(win.res->viewport()->grab(cell).toImage());
+            QVERIFY2(ratio >= least[row], qPrintable(QStringLiteral("row %1: %2").arg(row).arg(ratio)));
+            if (row < 2) // the mark itself shows: not the plain base colour
+                QVERIFY(background != palette.color(QPalette::Base).rgb());
+        }
     }
 
     // A folder that cannot be written (a read-only bind mount: root ignores permission bits) keeps

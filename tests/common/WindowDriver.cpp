@@ -1,6 +1,7 @@
 #include "WindowDriver.h"
 
 #include <QApplication>
+#include <QComboBox>
 #include <QFileDialog>
 #include <QImage>
 #include <QMessageBox>
@@ -51,8 +52,13 @@ void RealDialog::operator()(QFileDialog& dialog)
             return;
         }
         typed = true;
-        if (!filter.isEmpty())
-            dialog.selectNameFilter(filter);
+        if (!filter.isEmpty()) { // picked in the dialog's file-type box, as a user picks it
+            auto* types = dialog.findChild<QComboBox*>(QStringLiteral("fileTypeCombo"));
+            const int at = types->findText(filter);
+            types->setCurrentIndex(at);
+            Q_EMIT types->activated(at);
+            Q_EMIT types->textActivated(filter);
+        }
         auto* field = dialog.findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
         field->setText(name);
         // Queued: the question box's loop runs inside the key press, and this timer must go on.
