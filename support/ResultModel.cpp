@@ -188,12 +188,12 @@ TResultSortModel::TResultSortModel(QObject* parent) : QSortFilterProxyModel(pare
 
 bool TResultSortModel::lessThan(const QModelIndex& left, const QModelIndex& right) const
 {
-    // Equal keys in arrival order, whatever order was shown before.
+    // Equal keys in arrival order, whatever order was shown before and in either direction.
     if (QSortFilterProxyModel::lessThan(left, right))
         return true;
     if (QSortFilterProxyModel::lessThan(right, left))
         return false;
-    return left.row() < right.row();
+    return sortOrder() == Qt::AscendingOrder ? left.row() < right.row() : left.row() > right.row();
 }
 
 // --- THostFilterModel

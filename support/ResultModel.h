@@ -79,7 +79,8 @@ private:
     std::vector<TPingRow> m_rows;
 };
 
-// Sorts by SortRole: addresses as numbers, texts case-insensitively, equal keys in arrival order.
+// Sorts by SortRole: addresses as numbers, texts case-insensitively, equal keys in arrival order
+// (reversing the order keeps them so).
 // The order holds while rows arrive; sorting by column -1 restores the arrival order.
 class TResultSortModel : public QSortFilterProxyModel
 {

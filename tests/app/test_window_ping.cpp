@@ -9,7 +9,15 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QAction>
 #include <QCheckBox>
+#include <QClipboard>
+#include <QFileDialog>
+#include <QGuiApplication>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QTemporaryDir>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
@@ -134,6 +142,50 @@ private Q_SLOTS:
         QCOMPARE(win.timeout->text(), QStringLiteral("500"));
         QCOMPARE(win.w.Ping1()->Timeout(), 500);
         QTRY_VERIFY(win.list->updatesEnabled()); // repaints gathered during the sweep, not stopped
+    }
+
+    // The ping page's pop-up menu saves what the sweep found as corvane-scan ping writes it, in the
+    // order shown (here by status, then address), and copies the selected rows.
+    void saveAndCopyPingList_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::newRow("txt") << "pings.txt";
+        QTest::newRow("json") << "pings.json";
+    }
+
+    void saveAndCopyPingList()
+    {
+        QFETCH(QString, name);
+        Window win;
+        win.timeout->setText("300");
+        win.sweep(kLive3, kLive5);
+        QCOMPARE(win.count(), 3);
+        win.list->sortByColumn(1, Qt::DescendingOrder); // "Received" before "Cannot ping"
+        QTemporaryDir dir;
+        win.desktop.fileAnswer = [&](const QFileDialog&) { return dir.filePath(name); };
+        win.w.findChild<QAction*>("Savepinglist1")->trigger();
+        QFile f(dir.filePath(name));
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        const QByteArray bytes = f.readAll();
+        if (name.endsWith(QLatin1String(".txt"))) {
+            const QList<QByteArray> lines = bytes.split('\n');
+            QCOMPARE(lines.size(), 5); // heading, three rows, nothing after the last LF
+            QCOMPARE(lines[0], QByteArray("IP               Status                    Data size Time"));
+            QVERIFY2(lines[1].startsWith("10.78.0.3        Received                  56        "), lines[1].constData());
+            QVERIFY2(lines[2].startsWith("10.78.0.5        Received                  56        "), lines[2].constData());
+            QCOMPARE(lines[3], QByteArray("10.78.0.4        Cannot ping, status=11010"));
+        } else {
+            QStringList rows;
+            for (const QJsonValue& v : QJsonDocument::fromJson(bytes).array())
+                rows << v["address"].toString() + u' ' + (v["received"].toBool() ? "received" : "no reply");
+            QCOMPARE(rows, (QStringList{"10.78.0.3 received", "10.78.0.5 received", "10.78.0.4 no reply"}));
+        }
+        win.list->setFocus();
+        win.list->selectionModel()->select(win.list->model()->index(2, 0),
+                                           QItemSelectionModel::Select | QItemSelectionModel::Rows);
+        win.w.findChild<QAction*>("Copypinglist1")->trigger();
+        QCOMPARE(QGuiApplication::clipboard()->text(),
+                 QStringLiteral("IP\tStatus\tData size\tTime\n10.78.0.4\t") + kTimedOut + QStringLiteral("\t\t\n"));
     }
 
     void firstEqualsLast()

@@ -81,6 +81,9 @@ private Q_SLOTS:
         QTest::newRow("workgroup, ties in arrival order")
             << int(HostWorkGroup) << int(Qt::AscendingOrder)
             << QStringList {"127.1.1.2", "127.1.0.10", "127.1.0.9", "127.0.255.1", "10.0.0.1"};
+        QTest::newRow("workgroup reversed, ties still in arrival order")
+            << int(HostWorkGroup) << int(Qt::DescendingOrder)
+            << QStringList {"127.1.0.10", "127.1.0.9", "127.0.255.1", "10.0.0.1", "127.1.1.2"};
         QTest::newRow("empty user names first")
             << int(HostUserName) << int(Qt::AscendingOrder)
             << QStringList {"127.1.1.2", "127.0.255.1", "10.0.0.1", "127.1.0.10", "127.1.0.9"};
