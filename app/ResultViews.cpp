@@ -30,7 +30,7 @@ using namespace corvane;
 namespace {
 
 // Widest a column grows to fit its contents, in characters; a longer text is cut, with a tool tip.
-constexpr int kFitChars = 40;
+constexpr int kFitChars = 24;
 
 QColor mixed(const QColor& base, const QColor& hue, double share)
 {
@@ -373,11 +373,15 @@ void TResultViews::showNameTable(const THostRow* host)
 
 void TResultViews::fitColumns(QTreeView* list)
 {
+    if (list->model()->rowCount() == 0) // nothing to fit: the widths set up stay
+        return;
     const QFontMetrics fm(list->font());
-    const int widest = fm.horizontalAdvance(QString(kFitChars, u'0'));
+    const int gap = 2 * fm.averageCharWidth(); // between one column's text and the next
+    const int widest = fm.horizontalAdvance(QString(kFitChars, u'0')) + gap;
     QHeaderView* header = list->header();
     for (int c = 0; c + 1 < header->count(); ++c) {
-        const int contents = std::min(static_cast<const QAbstractItemView*>(list)->sizeHintForColumn(c), widest);
+        const int contents
+            = std::min(static_cast<const QAbstractItemView*>(list)->sizeHintForColumn(c) + gap, widest);
         list->setColumnWidth(c, std::max(contents, header->sectionSizeHint(c)));
     }
 }

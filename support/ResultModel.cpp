@@ -62,10 +62,10 @@ void THostTableModel::append(THostRow row)
 
 void THostTableModel::clear()
 {
-    beginResetModel();
-    m_rows.clear(); // the rows give their results back
+    // Rows removed, not a reset: the views keep their column widths and sort order.
+    if (!m_rows.empty())
+        removeRows(0, rowCount()); // the rows give their results back
     m_comparedWith.clear();
-    endResetModel();
 }
 
 int THostTableModel::answered() const
@@ -172,9 +172,11 @@ void TPingTableModel::append(TPingRow row)
 
 void TPingTableModel::clear()
 {
-    beginResetModel();
+    if (m_rows.empty())
+        return;
+    beginRemoveRows({}, 0, rowCount() - 1);
     m_rows.clear();
-    endResetModel();
+    endRemoveRows();
 }
 
 // --- TResultSortModel

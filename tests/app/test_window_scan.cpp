@@ -581,7 +581,7 @@ private Q_SLOTS:
     void headingClickSortsAndCopies()
     {
         QTemporaryDir registry;
-        QVERIFY(!writeFile(registry, "oui.csv", "MA-L,001122,Very Long Vendor Name Incorporated,x\n").isEmpty());
+        QVERIFY(!writeFile(registry, "oui.csv", "MA-L,001122,Vendor Name Incorporated,x\n").isEmpty());
         const QByteArray oldRegistry = qgetenv("CORVANE_IEEE_DATA");
         qputenv("CORVANE_IEEE_DATA", QFile::encodeName(registry.path()));
         const auto restore = qScopeGuard([&] { qputenv("CORVANE_IEEE_DATA", oldRegistry); });
@@ -619,7 +619,7 @@ private Q_SLOTS:
         win.res->setFocus();
         QTest::keyClick(win.res, Qt::Key_A, Qt::ControlModifier);
         QTest::keyClick(win.res, Qt::Key_C, Qt::ControlModifier);
-        const QString vendor = QStringLiteral("\t00.11.22.AA.BB.CC\tVery Long Vendor Name Incorporated\tFalse\tFalse\n");
+        const QString vendor = QStringLiteral("\t00.11.22.AA.BB.CC\tVendor Name Incorporated\tFalse\tFalse\n");
         QCOMPARE(QGuiApplication::clipboard()->text(),
                  QStringLiteral("IP\tCompName\tUserName\tWorkGroup\tMAC\tVendor\tFileService\tMasterBrowser\n")
                      + "127.0.0.10\tAlpha\t\t" + vendor + "127.0.0.9\tbeta\t\t" + vendor + "127.0.0.11\tGAMMA0\t\t"
@@ -627,7 +627,7 @@ private Q_SLOTS:
 
         // The vendor's column grew to the name; a name cut by a narrow column is whole in its tip.
         QVERIFY(win.res->columnWidth(TFrm_Corvane::ColVendor)
-                > win.res->fontMetrics().horizontalAdvance(QStringLiteral("Very Long Vendor Name Incorporated")));
+                > win.res->fontMetrics().horizontalAdvance(QStringLiteral("Vendor Name Incorporated")));
         win.res->setColumnWidth(TFrm_Corvane::ColCompName, 12);
         const QRect cut = win.res->visualRect(win.res->model()->index(2, TFrm_Corvane::ColCompName));
         QHelpEvent help(QEvent::ToolTip, cut.center(), win.res->viewport()->mapToGlobal(cut.center()));
