@@ -126,8 +126,8 @@ void setup_list(QTreeView* list, QAbstractItemModel* model, const std::vector<in
     header->setSortIndicator(-1, Qt::AscendingOrder);
     list->setSortingEnabled(true);
     const QFontMetrics fm(list->font());
-    const int padding = 2 * list->style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, list)
-                      + 2 * fm.averageCharWidth();
+    const int padding
+        = 2 * list->style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, list) + 2 * fm.averageCharWidth();
     for (int c = 0; c < int(chars.size()); ++c) {
         const int text = std::max(fm.horizontalAdvance(QString(chars[std::size_t(c)], u'0')),
                                   fm.horizontalAdvance(model->headerData(c, Qt::Horizontal).toString()));
@@ -136,7 +136,7 @@ void setup_list(QTreeView* list, QAbstractItemModel* model, const std::vector<in
 }
 
 // The rows of a view's model in its order, as rows of the source model under it.
-template <class Row, class Get>
+template<class Row, class Get>
 QList<const Row*> rows_of(const QAbstractProxyModel& proxy, const QTreeView* selectedIn, Get get)
 {
     QList<const Row*> rows;
@@ -157,7 +157,10 @@ QString suffix_of_filter(const QString& filter)
 } // namespace
 
 TResultViews::TResultViews(const TControls& controls, std::function<TDesktop&()> desktop, QWidget* window)
-    : QObject(window), m_c(controls), m_desktop(std::move(desktop)), m_window(window)
+    : QObject(window)
+    , m_c(controls)
+    , m_desktop(std::move(desktop))
+    , m_window(window)
 {
     setupHostList();
     setupPingList();
@@ -294,8 +297,8 @@ QString TResultViews::chooseListFile(const QString& title)
     dialog.setAcceptMode(QFileDialog::AcceptSave);
     dialog.setWindowTitle(title);
     dialog.setDefaultSuffix(QStringLiteral("txt"));
-    dialog.setNameFilters({QStringLiteral("TXT (*.txt)"), QStringLiteral("CSV (*.csv)"), QStringLiteral("JSON (*.json)"),
-                           QStringLiteral("All (*)")});
+    dialog.setNameFilters({QStringLiteral("TXT (*.txt)"), QStringLiteral("CSV (*.csv)"),
+                           QStringLiteral("JSON (*.json)"), QStringLiteral("All (*)")});
     // A name typed without a suffix gets the chosen format's.
     connect(&dialog, &QFileDialog::filterSelected, &dialog,
             [&dialog](const QString& filter) { dialog.setDefaultSuffix(suffix_of_filter(filter)); });
@@ -380,8 +383,7 @@ void TResultViews::fitColumns(QTreeView* list)
     const int widest = fm.horizontalAdvance(QString(kFitChars, u'0')) + gap;
     QHeaderView* header = list->header();
     for (int c = 0; c + 1 < header->count(); ++c) {
-        const int contents
-            = std::min(static_cast<const QAbstractItemView*>(list)->sizeHintForColumn(c) + gap, widest);
+        const int contents = std::min(static_cast<const QAbstractItemView*>(list)->sizeHintForColumn(c) + gap, widest);
         list->setColumnWidth(c, std::max(contents, header->sectionSizeHint(c)));
     }
 }

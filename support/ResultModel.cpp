@@ -181,7 +181,8 @@ void TPingTableModel::clear()
 
 // --- TResultSortModel
 
-TResultSortModel::TResultSortModel(QObject* parent) : QSortFilterProxyModel(parent)
+TResultSortModel::TResultSortModel(QObject* parent)
+    : QSortFilterProxyModel(parent)
 {
     setSortRole(SortRole);
     setSortCaseSensitivity(Qt::CaseInsensitive);

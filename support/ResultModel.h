@@ -17,7 +17,7 @@ namespace corvane {
 // Besides the display text and the tool tip.
 enum TResultRole {
     SortRole = Qt::UserRole + 1, // what a column sorts by (host_sort_key, ping_sort_key)
-    MarkRole,                    // the compare mark as int(TChange); none before a comparison
+    MarkRole, // the compare mark as int(TChange); none before a comparison
 };
 
 class THostTableModel : public QAbstractTableModel

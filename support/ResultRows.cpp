@@ -87,25 +87,29 @@ QString trim_right(QString line)
 
 QString host_heading(int column)
 {
-    static const char* const headings[HostColumnCount] = {"IP",  "CompName", "UserName",    "WorkGroup",
-                                                          "MAC", "Vendor",   "FileService", "MasterBrowser"};
+    static const char* const headings[HostColumnCount]
+        = {"IP", "CompName", "UserName", "WorkGroup", "MAC", "Vendor", "FileService", "MasterBrowser"};
     return column >= 0 && column < HostColumnCount ? QLatin1String(headings[column]) : QString();
 }
 
 THostRow::THostRow(QString ip, TResultPtr result, QString vendor, std::optional<TMacAddress> neighbour)
-    : vendor(std::move(vendor)), neighbour(neighbour), m_result(std::move(result))
+    : vendor(std::move(vendor))
+    , neighbour(neighbour)
+    , m_result(std::move(result))
 {
     const TNameTableSummary summary = SummarizeNameTable(m_result.get());
     const QStringList texts = NetBiosRowTexts(summary);
     m_list[0] = std::move(ip);
     for (int i = 0; i < 6; ++i)
         m_list[std::size_t(i + 1)] = texts.value(i);
-    m_exact = {OemNameToAnsi(summary.computer_name), OemNameToAnsi(summary.user_names),
-               OemNameToAnsi(summary.workgroup)};
+    m_exact
+        = {OemNameToAnsi(summary.computer_name), OemNameToAnsi(summary.user_names), OemNameToAnsi(summary.workgroup)};
     m_address = address_key(m_list[0]);
 }
 
-THostRow::THostRow(const TNetworkListRow& listed) : change(TChange::Gone), m_list(listed)
+THostRow::THostRow(const TNetworkListRow& listed)
+    : change(TChange::Gone)
+    , m_list(listed)
 {
     m_exact = {listed[1], listed[2], listed[3]};
     m_address = address_key(m_list[0]);
@@ -227,9 +231,15 @@ QByteArray csv_record(const QStringList& fields)
 
 QByteArray host_list_csv(const QList<const THostRow*>& rows, bool compared)
 {
-    QStringList heading {QStringLiteral("IP"),          QStringLiteral("CompName"),    QStringLiteral("UserName"),
-                         QStringLiteral("WorkGroup"),   QStringLiteral("MacAddress"),  QStringLiteral("FileService"),
-                         QStringLiteral("MasterBrowser"), QStringLiteral("Vendor"), QStringLiteral("NeighbourMac")};
+    QStringList heading {QStringLiteral("IP"),
+                         QStringLiteral("CompName"),
+                         QStringLiteral("UserName"),
+                         QStringLiteral("WorkGroup"),
+                         QStringLiteral("MacAddress"),
+                         QStringLiteral("FileService"),
+                         QStringLiteral("MasterBrowser"),
+                         QStringLiteral("Vendor"),
+                         QStringLiteral("NeighbourMac")};
     if (compared)
         heading << QStringLiteral("Change");
     QByteArray out = csv_record(heading);
@@ -309,7 +319,8 @@ QVariant ping_sort_key(const TPingRow& row, int column)
 QByteArray ping_txt_heading()
 {
     TPingRow heading;
-    heading.texts = {ping_heading(PingIP), ping_heading(PingStatus), ping_heading(PingDataSize), ping_heading(PingTime)};
+    heading.texts
+        = {ping_heading(PingIP), ping_heading(PingStatus), ping_heading(PingDataSize), ping_heading(PingTime)};
     return ping_txt_line(heading);
 }
 
@@ -323,7 +334,8 @@ QByteArray ping_txt_line(const TPingRow& row)
 
 QByteArray ping_csv_heading()
 {
-    return csv_record({ping_heading(PingIP), ping_heading(PingStatus), ping_heading(PingDataSize), ping_heading(PingTime)});
+    return csv_record(
+        {ping_heading(PingIP), ping_heading(PingStatus), ping_heading(PingDataSize), ping_heading(PingTime)});
 }
 
 QByteArray ping_csv_line(const TPingRow& row)

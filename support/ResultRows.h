@@ -22,8 +22,17 @@
 namespace corvane {
 
 // The columns of the node-status list, in the window's order.
-enum THostColumn { HostIP, HostCompName, HostUserName, HostWorkGroup, HostMAC, HostVendor, HostFileService,
-                   HostMasterBrowser, HostColumnCount };
+enum THostColumn {
+    HostIP,
+    HostCompName,
+    HostUserName,
+    HostWorkGroup,
+    HostMAC,
+    HostVendor,
+    HostFileService,
+    HostMasterBrowser,
+    HostColumnCount
+};
 QString host_heading(int column); // "IP", "CompName", ..., "MAC", "Vendor", ...
 
 // One host of a survey: one that answered, with the result it owns, or one of an earlier list that
@@ -51,7 +60,7 @@ public:
 
     // Both may be filled in after the row was made: the registry and the neighbour table are read
     // apart from the scan.
-    QString vendor;                       // empty when unknown
+    QString vendor; // empty when unknown
     std::optional<TMacAddress> neighbour; // the neighbour table's address of a host that reports zeros
     // The compare mark, once the survey was compared with an earlier list.
     std::optional<TChange> change;

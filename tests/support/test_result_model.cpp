@@ -66,8 +66,8 @@ private Q_SLOTS:
         QTest::addColumn<int>("column");
         QTest::addColumn<int>("order");
         QTest::addColumn<QStringList>("addresses"); // column 0 as shown
-        QTest::newRow("arrival") << -1 << int(Qt::AscendingOrder) << QStringList {"127.1.0.10", "127.1.0.9", "127.1.1.2",
-                                                                                   "127.0.255.1", "10.0.0.1"};
+        QTest::newRow("arrival") << -1 << int(Qt::AscendingOrder)
+                                 << QStringList {"127.1.0.10", "127.1.0.9", "127.1.1.2", "127.0.255.1", "10.0.0.1"};
         QTest::newRow("address across octets")
             << int(HostIP) << int(Qt::AscendingOrder)
             << QStringList {"10.0.0.1", "127.0.255.1", "127.1.0.9", "127.1.0.10", "127.1.1.2"};
@@ -118,13 +118,12 @@ private Q_SLOTS:
         QTest::addColumn<QString>("text");
         QTest::addColumn<QList<int>>("marks"); // empty: every mark
         QTest::addColumn<QStringList>("addresses");
-        QTest::newRow("nothing") << "" << QList<int> {}
-                                 << QStringList {"127.1.0.10", "127.1.0.9", "127.1.1.2", "127.0.255.1", "10.0.0.1",
-                                                 "127.3.0.1"};
+        QTest::newRow("nothing") << "" << QList<int> {} << QStringList {"127.1.0.10",  "127.1.0.9", "127.1.1.2",
+                                                                        "127.0.255.1", "10.0.0.1",  "127.3.0.1"};
         QTest::newRow("a name without case") << "ALPHA" << QList<int> {} << QStringList {"127.1.0.9", "127.1.1.2"};
         QTest::newRow("part of an address") << "127.1.0" << QList<int> {} << QStringList {"127.1.0.10", "127.1.0.9"};
-        QTest::newRow("the vendor") << "maker" << QList<int> {} << QStringList {"127.1.0.10", "127.1.0.9", "127.1.1.2",
-                                                                               "127.0.255.1", "10.0.0.1"};
+        QTest::newRow("the vendor") << "maker" << QList<int> {}
+                                    << QStringList {"127.1.0.10", "127.1.0.9", "127.1.1.2", "127.0.255.1", "10.0.0.1"};
         QTest::newRow("new") << "" << QList<int> {int(TChange::New)} << QStringList {"127.0.255.1", "10.0.0.1"};
         QTest::newRow("changed") << "" << QList<int> {int(TChange::Changed)} << QStringList {"127.1.0.9"};
         QTest::newRow("gone") << "" << QList<int> {int(TChange::Gone)} << QStringList {"127.3.0.1"};
@@ -177,8 +176,9 @@ private Q_SLOTS:
         QStringList tips;
         for (int r = 0; r < 3; ++r)
             tips << s.hosts.index(r, HostIP).data(Qt::ToolTipRole).toString();
-        QCOMPARE(tips, (QStringList {"Changed since old.txt: UserName: MARY -> JOHN", "New: not in old.txt",
-                                     "Gone: in old.txt, no answer now"}));
+        QCOMPARE(tips,
+                 (QStringList {"Changed since old.txt: UserName: MARY -> JOHN", "New: not in old.txt",
+                               "Gone: in old.txt, no answer now"}));
         QVERIFY(s.hosts.host(2).gone() && !s.hosts.host(2).result());
         // Twice: the earlier comparison's gone row is not kept.
         s.hosts.compareWith({}, QStringLiteral("empty.txt"));
@@ -237,13 +237,20 @@ private Q_SLOTS:
         QTest::addColumn<QString>("name");
         QTest::addColumn<QString>("filter");
         QTest::addColumn<int>("format");
-        QTest::newRow("txt") << "hosts.txt" << "CSV (*.csv)" << int(TListFormat::Txt);
-        QTest::newRow("csv") << "hosts.csv" << "TXT (*.txt)" << int(TListFormat::Csv);
-        QTest::newRow("JSON capitals") << "HOSTS.JSON" << "All (*)" << int(TListFormat::Json);
-        QTest::newRow("no suffix, csv filter") << "hosts" << "CSV (*.csv)" << int(TListFormat::Csv);
-        QTest::newRow("other suffix, json filter") << "hosts.list" << "JSON (*.json)" << int(TListFormat::Json);
-        QTest::newRow("other suffix, all") << "hosts.list" << "All (*)" << int(TListFormat::Txt);
-        QTest::newRow("csv in a folder name") << "/tmp/x.csv/hosts" << "TXT (*.txt)" << int(TListFormat::Txt);
+        QTest::newRow("txt") << "hosts.txt"
+                             << "CSV (*.csv)" << int(TListFormat::Txt);
+        QTest::newRow("csv") << "hosts.csv"
+                             << "TXT (*.txt)" << int(TListFormat::Csv);
+        QTest::newRow("JSON capitals") << "HOSTS.JSON"
+                                       << "All (*)" << int(TListFormat::Json);
+        QTest::newRow("no suffix, csv filter") << "hosts"
+                                               << "CSV (*.csv)" << int(TListFormat::Csv);
+        QTest::newRow("other suffix, json filter") << "hosts.list"
+                                                   << "JSON (*.json)" << int(TListFormat::Json);
+        QTest::newRow("other suffix, all") << "hosts.list"
+                                           << "All (*)" << int(TListFormat::Txt);
+        QTest::newRow("csv in a folder name") << "/tmp/x.csv/hosts"
+                                              << "TXT (*.txt)" << int(TListFormat::Txt);
     }
 
     void formatOfName()
