@@ -421,6 +421,7 @@ void TFrm_Corvane::PingRange(const QString& firstText, const QString& lastText)
     HideProgress();
     if (m_closed)
         return;
+    m_results->fitColumns(m_ui->LstVw_Ping);
     ShowMessage(QMessageBox::Information, QStringLiteral("Ping finished."));
     m_panel1->setText(QString());
 }
