@@ -4,11 +4,6 @@ namespace corvane {
 
 // --- THostTableModel
 
-int THostTableModel::rowCount(const QModelIndex& parent) const
-{
-    return parent.isValid() ? 0 : int(m_rows.size());
-}
-
 int THostTableModel::columnCount(const QModelIndex& parent) const
 {
     return parent.isValid() ? 0 : HostColumnCount;
@@ -42,29 +37,9 @@ QVariant THostTableModel::headerData(int section, Qt::Orientation orientation, i
     return host_heading(section);
 }
 
-bool THostTableModel::removeRows(int row, int count, const QModelIndex& parent)
-{
-    if (parent.isValid() || row < 0 || count <= 0 || row + count > rowCount())
-        return false;
-    beginRemoveRows({}, row, row + count - 1);
-    m_rows.erase(m_rows.begin() + row, m_rows.begin() + row + count);
-    endRemoveRows();
-    return true;
-}
-
-void THostTableModel::append(THostRow row)
-{
-    const int at = rowCount();
-    beginInsertRows({}, at, at);
-    m_rows.push_back(std::move(row));
-    endInsertRows();
-}
-
 void THostTableModel::clear()
 {
-    // Rows removed, not a reset: the views keep their column widths and sort order.
-    if (!m_rows.empty())
-        removeRows(0, rowCount()); // the rows give their results back
+    TRowTableModel::clear(); // the rows give their results back
     m_comparedWith.clear();
 }
 
@@ -134,11 +109,6 @@ void THostTableModel::clearComparison()
 
 // --- TPingTableModel
 
-int TPingTableModel::rowCount(const QModelIndex& parent) const
-{
-    return parent.isValid() ? 0 : int(m_rows.size());
-}
-
 int TPingTableModel::columnCount(const QModelIndex& parent) const
 {
     return parent.isValid() ? 0 : PingColumnCount;
@@ -160,23 +130,6 @@ QVariant TPingTableModel::headerData(int section, Qt::Orientation orientation, i
     if (orientation != Qt::Horizontal || role != Qt::DisplayRole)
         return {};
     return ping_heading(section);
-}
-
-void TPingTableModel::append(TPingRow row)
-{
-    const int at = rowCount();
-    beginInsertRows({}, at, at);
-    m_rows.push_back(std::move(row));
-    endInsertRows();
-}
-
-void TPingTableModel::clear()
-{
-    if (m_rows.empty())
-        return;
-    beginRemoveRows({}, 0, rowCount() - 1);
-    m_rows.clear();
-    endRemoveRows();
 }
 
 // --- TResultSortModel

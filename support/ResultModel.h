@@ -20,21 +20,49 @@ enum TResultRole {
     MarkRole, // the compare mark as int(TChange); none before a comparison
 };
 
-class THostTableModel : public QAbstractTableModel
+// Rows owned in the order they arrived, one per line of a table.
+template<class Row> class TRowTableModel : public QAbstractTableModel
 {
-    Q_OBJECT
-
 public:
     using QAbstractTableModel::QAbstractTableModel;
 
-    int rowCount(const QModelIndex& parent = {}) const override;
+    int rowCount(const QModelIndex& parent = {}) const override { return parent.isValid() ? 0 : int(m_rows.size()); }
+    // Removed rows are released (a host's result with it).
+    bool removeRows(int row, int count, const QModelIndex& parent = {}) override
+    {
+        if (parent.isValid() || row < 0 || count <= 0 || row + count > rowCount())
+            return false;
+        beginRemoveRows({}, row, row + count - 1);
+        m_rows.erase(m_rows.begin() + row, m_rows.begin() + row + count);
+        endRemoveRows();
+        return true;
+    }
+    void append(Row row)
+    {
+        beginInsertRows({}, rowCount(), rowCount());
+        m_rows.push_back(std::move(row));
+        endInsertRows();
+    }
+    // Rows removed, not a reset: the views keep their column widths and sort order.
+    void clear()
+    {
+        if (!m_rows.empty())
+            removeRows(0, rowCount());
+    }
+
+protected:
+    std::vector<Row> m_rows;
+};
+
+class THostTableModel : public TRowTableModel<THostRow>
+{
+public:
+    using TRowTableModel::TRowTableModel;
+
     int columnCount(const QModelIndex& parent = {}) const override;
     QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
     QVariant headerData(int section, Qt::Orientation orientation, int role = Qt::DisplayRole) const override;
-    // Removed rows give their results back.
-    bool removeRows(int row, int count, const QModelIndex& parent = {}) override;
 
-    void append(THostRow row);
     void clear();
     const THostRow& host(int row) const { return m_rows[std::size_t(row)]; }
     int answered() const; // rows that are not gone
@@ -55,28 +83,19 @@ public:
 private:
     void columnsChanged(int first, int last);
 
-    std::vector<THostRow> m_rows;
     QString m_comparedWith;
 };
 
-class TPingTableModel : public QAbstractTableModel
+class TPingTableModel : public TRowTableModel<TPingRow>
 {
-    Q_OBJECT
-
 public:
-    using QAbstractTableModel::QAbstractTableModel;
+    using TRowTableModel::TRowTableModel;
 
-    int rowCount(const QModelIndex& parent = {}) const override;
     int columnCount(const QModelIndex& parent = {}) const override;
     QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
     QVariant headerData(int section, Qt::Orientation orientation, int role = Qt::DisplayRole) const override;
 
-    void append(TPingRow row);
-    void clear();
     const TPingRow& ping(int row) const { return m_rows[std::size_t(row)]; }
-
-private:
-    std::vector<TPingRow> m_rows;
 };
 
 // Sorts by SortRole: addresses as numbers, texts case-insensitively, equal keys in arrival order

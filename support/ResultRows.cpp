@@ -29,12 +29,22 @@ QString copy_cell(QString text)
     return text;
 }
 
-QString copy_line(const QStringList& cells)
+// Headings, then one line a row, columns joined by TABs.
+template<class Row>
+QString copy_text(const QList<const Row*>& rows, int columns, QString (*heading)(int), QString (*text)(const Row&, int))
 {
-    QStringList shown;
-    for (const QString& c : cells)
-        shown << copy_cell(c);
-    return shown.join(u'\t') + u'\n';
+    const auto line = [columns](auto cell) {
+        QStringList cells;
+        for (int c = 0; c < columns; ++c)
+            cells << copy_cell(cell(c));
+        QString joined = cells.join(u'\t');
+        joined += u'\n';
+        return joined;
+    };
+    QString out = line(heading);
+    for (const Row* r : rows)
+        out += line([&](int c) { return text(*r, c); });
+    return out;
 }
 
 QJsonObject name_object(const nb_name_entry& entry)
@@ -267,17 +277,7 @@ QByteArray host_list_json(const QList<const THostRow*>& rows, bool compared)
 
 QString host_list_copy(const QList<const THostRow*>& rows)
 {
-    QStringList cells;
-    for (int c = 0; c < HostColumnCount; ++c)
-        cells << host_heading(c);
-    QString text = copy_line(cells);
-    for (const THostRow* r : rows) {
-        cells.clear();
-        for (int c = 0; c < HostColumnCount; ++c)
-            cells << host_text(*r, c);
-        text += copy_line(cells);
-    }
-    return text;
+    return copy_text(rows, HostColumnCount, host_heading, host_text);
 }
 
 QString ping_heading(int column)
@@ -386,17 +386,7 @@ QByteArray ping_list_json(const QList<const TPingRow*>& rows)
 
 QString ping_list_copy(const QList<const TPingRow*>& rows)
 {
-    QStringList cells;
-    for (int c = 0; c < PingColumnCount; ++c)
-        cells << ping_heading(c);
-    QString text = copy_line(cells);
-    for (const TPingRow* r : rows) {
-        cells.clear();
-        for (int c = 0; c < PingColumnCount; ++c)
-            cells << ping_text(*r, c);
-        text += copy_line(cells);
-    }
-    return text;
+    return copy_text(rows, PingColumnCount, ping_heading, ping_text);
 }
 
 TListFormat list_format_for(const QString& fileName, const QString& nameFilter)

@@ -93,6 +93,19 @@ bool paintsText(QWidget* widget, const QRect& rect)
     return false;
 }
 
+// A vendor registry of the test's own (oui.csv), read by the windows made while it lives.
+struct Registry
+{
+    QTemporaryDir dir;
+    const QByteArray before = qgetenv("CORVANE_IEEE_DATA");
+    explicit Registry(const QByteArray& ouiCsv)
+    {
+        writeFile(dir, QStringLiteral("oui.csv"), ouiCsv);
+        qputenv("CORVANE_IEEE_DATA", QFile::encodeName(dir.path()));
+    }
+    ~Registry() { qputenv("CORVANE_IEEE_DATA", before); }
+};
+
 double luminance(QRgb c)
 {
     const auto channel = [](int v) {
@@ -580,11 +593,7 @@ private Q_SLOTS:
     // cut name shows whole in its tool tip, and the name-table box opens at its heading.
     void headingClickSortsAndCopies()
     {
-        QTemporaryDir registry;
-        QVERIFY(!writeFile(registry, "oui.csv", "MA-L,001122,Vendor Name Incorporated,x\n").isEmpty());
-        const QByteArray oldRegistry = qgetenv("CORVANE_IEEE_DATA");
-        qputenv("CORVANE_IEEE_DATA", QFile::encodeName(registry.path()));
-        const auto restore = qScopeGuard([&] { qputenv("CORVANE_IEEE_DATA", oldRegistry); });
+        const Registry registry("MA-L,001122,Vendor Name Incorporated,x\n");
         Peer peer;
         peer.plan["127.0.0.9"].names = {{"beta", 0x00, U}};
         peer.plan["127.0.0.9"].delayMs = 100;
@@ -655,11 +664,8 @@ private Q_SLOTS:
         QFETCH(QString, typed);
         QFETCH(QString, filter);
         QFETCH(QString, written);
+        const Registry registry("MA-L,001122,Maker A,x\n");
         QTemporaryDir dir;
-        QVERIFY(!writeFile(dir, "oui.csv", "MA-L,001122,Maker A,x\n").isEmpty());
-        const QByteArray oldRegistry = qgetenv("CORVANE_IEEE_DATA");
-        qputenv("CORVANE_IEEE_DATA", QFile::encodeName(dir.path()));
-        const auto restore = qScopeGuard([&] { qputenv("CORVANE_IEEE_DATA", oldRegistry); });
         const QString old = writeFile(dir, "old.txt", NetworkListFile({{"127.0.0.11", "PC1", "OLD", "", "", "False", "False"},
                                                                         {"127.0.0.13", "GONE", "", "WG", "", "False", "False"}}));
         Peer peer;
