@@ -2,6 +2,7 @@
 
 #include "app/ErrorPage.h"
 #include "app/HeaderFit.h"
+#include "app/ResultViews.h"
 #include "app/SurveyProgress.h"
 #include "icmp/Ping.h"
 #include "netbios/nbtscan.h"
@@ -15,60 +16,22 @@
 #include "support/ResultText.h"
 #include "ui_Umain.h"
 
+#include <QApplication>
 #include <QCloseEvent>
 #include <QDir>
 #include <QFileInfo>
 #include <QFileDialog>
 #include <QFontDatabase>
-#include <QHeaderView>
-#include <QItemSelectionModel>
 #include <QKeyEvent>
-#include <QPainter>
 #include <QProgressBar>
-#include <QSaveFile>
 #include <QScopeGuard>
 #include <QScreen>
-#include <QStyle>
 
 #include <algorithm>
 #include <utility>
 
 
 const QString TFrm_Corvane::ProductPage = QStringLiteral("https://www.example.com/tools/corvane/");
-
-namespace {
-
-constexpr int VendorMacRole = Qt::UserRole + 1; // the 6 bytes the vendor is looked up by
-constexpr int GoneRole = Qt::UserRole + 2;
-constexpr int NeighbourRole = Qt::UserRole + 3; // the neighbour table's address of a host reporting zeros
-
-// The columns of the saved network list among those of LstVw_Res.
-constexpr int kListColumns[7] = {TFrm_Corvane::ColIP,       TFrm_Corvane::ColCompName,   TFrm_Corvane::ColUserName,
-                                 TFrm_Corvane::ColWorkGroup, TFrm_Corvane::ColMAC,       TFrm_Corvane::ColFileService,
-                                 TFrm_Corvane::ColMasterBrowser};
-
-TNetworkListRow network_list_row(const QTreeWidgetItem* item)
-{
-    TNetworkListRow row;
-    for (std::size_t c = 0; c < row.size(); ++c)
-        row[c] = item->text(kListColumns[c]);
-    return row;
-}
-
-QIcon change_mark(const QColor& colour)
-{
-    QPixmap pixmap(12, 12);
-    pixmap.fill(Qt::transparent);
-    QPainter p(&pixmap);
-    p.setRenderHint(QPainter::Antialiasing);
-    p.setPen(Qt::NoPen);
-    p.setBrush(colour);
-    p.drawEllipse(1, 1, 10, 10);
-    p.end();
-    return QIcon(pixmap);
-}
-
-} // namespace
 
 QIcon corvane_main_icon()
 {
@@ -86,7 +49,7 @@ TFrm_Corvane::TFrm_Corvane(QWidget* parent) : QMainWindow(parent), m_ui(std::mak
     m_lookupPool.setMaxThreadCount(1);
     SetupPing();
     SetupRepaintPacing();
-    SetupListColumns();
+    SetupResultViews();
     SetupMenus();
     SetupStatusBar();
     SetupLink();
@@ -132,34 +95,21 @@ void TFrm_Corvane::SetupRepaintPacing()
     }
 }
 
-void TFrm_Corvane::SetupListColumns()
+void TFrm_Corvane::SetupResultViews()
 {
-    const QFont fixed = QFontDatabase::systemFont(QFontDatabase::FixedFont);
-    m_ui->LstVw_Res->setFont(fixed);
-    m_ui->Lst_HostInfo->setFont(fixed);
-    m_ui->LstVw_Ping->setFont(fixed);
-    // Column widths in characters of the fixed-pitch font, wide enough for the longest value (an
-    // address, a 15-character name, a MAC text, a status text) and the heading; -1: the three name
-    // columns share what is left, as auto-size columns do.
-    const auto setWidths = [](QTreeWidget* list, const std::vector<int>& chars) {
-        QHeaderView* header = list->header();
-        header->setStretchLastSection(false);
-        const QFontMetrics fm(list->font());
-        const int padding = 2 * list->style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, list)
-                          + 2 * fm.averageCharWidth();
-        for (int i = 0; i < int(chars.size()); ++i) {
-            if (chars[size_t(i)] < 0) {
-                header->setSectionResizeMode(i, QHeaderView::Stretch);
-                continue;
-            }
-            const int text = std::max(fm.horizontalAdvance(QString(chars[size_t(i)], u'0')),
-                                      fm.horizontalAdvance(list->headerItem()->text(i)));
-            list->setColumnWidth(i, text + padding);
-        }
-    };
-    setWidths(m_ui->LstVw_Res, {15, -1, -1, -1, 17, -1, 5, 5});
-    setWidths(m_ui->LstVw_Ping, {40, 25, 5, 5});
-    m_ui->LstVw_Ping->header()->setStretchLastSection(true);
+    TResultViews::TControls c;
+    c.hosts = m_ui->LstVw_Res;
+    c.pings = m_ui->LstVw_Ping;
+    c.hostInfo = m_ui->Lst_HostInfo;
+    c.filter = m_ui->Ed_Filter;
+    c.show = m_ui->Cmb_Show;
+    c.split = m_ui->Spl_Nbt;
+    c.copyHosts = m_ui->Copyhostlist1;
+    c.copyPings = m_ui->Copypinglist1;
+    c.savePings = m_ui->Savepinglist1;
+    m_results = new TResultViews(c, [this]() -> TDesktop& { return *m_desktop; }, this);
+    m_ui->Lst_HostInfo->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
+    connect(m_results, &TResultViews::hostSelected, this, [this](int row) { LstVw_ResSelectItem(row, true); });
 }
 
 void TFrm_Corvane::SetupMenus()
@@ -168,6 +118,12 @@ void TFrm_Corvane::SetupMenus()
     m_ui->LstVw_Res->addAction(m_ui->Opensharedfolders1);
     m_ui->LstVw_Res->addAction(m_ui->Savenetworklist1);
     m_ui->LstVw_Res->addAction(m_ui->Comparewithsavedlist1);
+    m_ui->LstVw_Res->addAction(m_ui->Copyhostlist1);
+    // The keyboard's way to the focused control's pop-up menu, where the desktop gives none.
+    m_ui->Popupmenu1->setShortcuts({QKeySequence(Qt::SHIFT | Qt::Key_F10), QKeySequence(Qt::Key_Menu)});
+    m_ui->Popupmenu1->setShortcutContext(Qt::WindowShortcut);
+    addAction(m_ui->Popupmenu1);
+    connect(m_ui->Popupmenu1, &QAction::triggered, this, [] { open_popup_menu(QApplication::focusWidget()); });
 }
 
 void TFrm_Corvane::SetupStatusBar()
@@ -230,15 +186,6 @@ void TFrm_Corvane::ConnectControls()
     connect(m_ui->Opensharedfolders1, &QAction::triggered, this, &TFrm_Corvane::Opensharedfolders1Click);
     connect(m_ui->Savenetworklist1, &QAction::triggered, this, &TFrm_Corvane::Savenetworklist1Click);
     connect(m_ui->Comparewithsavedlist1, &QAction::triggered, this, &TFrm_Corvane::Comparewithsavedlist1Click);
-    connect(m_ui->LstVw_Res->selectionModel(), &QItemSelectionModel::selectionChanged, this,
-            [this](const QItemSelection& selected, const QItemSelection& deselected) {
-                for (const QModelIndex& index : deselected.indexes())
-                    if (index.column() == 0)
-                        LstVw_ResSelectItem(m_ui->LstVw_Res->topLevelItem(index.row()), false);
-                for (const QModelIndex& index : selected.indexes())
-                    if (index.column() == 0)
-                        LstVw_ResSelectItem(m_ui->LstVw_Res->topLevelItem(index.row()), true);
-            });
 }
 
 void TFrm_Corvane::PlaceWindow()
@@ -278,19 +225,8 @@ void TFrm_Corvane::FormClose()
 
 void TFrm_Corvane::ClearResults()
 {
-    m_ui->LstVw_Res->clear(); // the rows give their results back
-}
-
-nb_status_result* TFrm_Corvane::RowResult(const QTreeWidgetItem* row)
-{
-    if (!row || row->type() != TResultRow::Type)
-        return nullptr;
-    return static_cast<const TResultRow*>(row)->result();
-}
-
-bool TFrm_Corvane::RowGone(const QTreeWidgetItem* row)
-{
-    return row && row->data(0, GoneRole).toBool();
+    m_results->hosts().clear(); // the rows give their results back
+    m_results->comparisonCleared();
 }
 
 bool TFrm_Corvane::ScanThreadsAlive() const
@@ -461,7 +397,7 @@ void TFrm_Corvane::But_ScanClick()
             thread.release()->Resume();
             UpdateScanButton();
         } else if (page == m_ui->Tab_Ping) {
-            m_ui->LstVw_Ping->clear();
+            m_results->pings().clear();
             PingRange(corvane::ipv4::dotted(range->first), corvane::ipv4::dotted(range->last));
         }
     } catch (...) {
@@ -520,6 +456,7 @@ void TFrm_Corvane::PingRange(const QString& firstText, const QString& lastText)
     endSweep();
     if (m_closed)
         return;
+    m_results->fitColumns(m_ui->LstVw_Ping);
     ShowMessage(QMessageBox::Information, QStringLiteral("Ping finished."));
     m_panel1->setText(QString());
 }
@@ -530,12 +467,15 @@ void TFrm_Corvane::Ping1EchoReply(QObject*, TICMP*, std::int32_t Status)
     std::function<QString(const QString&)> resolve;
     if (m_ui->chb_resolve_host->isChecked())
         resolve = [](const QString& ip) { return ip_text_to_host_name(ip); };
-    const TPingRowTexts texts = PingRowTexts(m_Ping1->HostIP(), static_cast<std::uint32_t>(Status), reply.Status,
-                                             reply.DataSize, reply.RoundTripTime, resolve);
-    QStringList columns{texts.caption, texts.status};
-    if (Status != 0)
-        columns << texts.data_size << texts.time;
-    m_ui->LstVw_Ping->addTopLevelItem(new QTreeWidgetItem(columns));
+    corvane::TPingRow row;
+    row.address = m_Ping1->HostIP();
+    row.texts = PingRowTexts(row.address, static_cast<std::uint32_t>(Status), reply.Status, reply.DataSize,
+                             reply.RoundTripTime, resolve);
+    row.received = Status != 0;
+    row.ipStatus = reply.Status;
+    row.dataSize = reply.DataSize;
+    row.roundTripTime = reply.RoundTripTime;
+    m_results->pings().append(std::move(row));
     PaceRepaint(m_ui->LstVw_Ping, m_pingRepaint);
     QCoreApplication::processEvents();
 }
@@ -557,43 +497,13 @@ void TFrm_Corvane::NetBiosStat1Receive(TNBTscanThread*, const QString& IP, nb_st
     if (m_closed || IP == LastNbtIP)
         return;
     LastNbtIP = IP;
-    const TNameTableSummary summary = SummarizeNameTable(Result);
-    QStringList columns{IP};
-    columns << NetBiosRowTexts(summary);
-    columns.insert(ColVendor, QString());
-    auto* row = new TResultRow(columns, std::move(owned));
-    row->setToolTip(ColUserName, columns.at(ColUserName)); // a long user list does not fit its column
     // The neighbour table is read now, while the exchange has just filled it.
-    const corvane::TVendorSource source = corvane::vendor_source(Result, IP);
-    if (source.mac)
-        row->setData(0, VendorMacRole,
-                     QByteArray(reinterpret_cast<const char*>(source.mac->data()), qsizetype(source.mac->size())));
-    if (source.neighbour) {
-        row->setData(0, NeighbourRole, corvane::mac_address_text(*source.neighbour));
-        row->setToolTip(ColVendor, QStringLiteral("Adapter address from the neighbour table: ")
-                                       + corvane::mac_address_text(*source.neighbour));
-    }
+    corvane::THostRow row(IP, std::move(owned), {}, corvane::vendor_source(Result, IP).neighbour);
     if (const std::shared_ptr<const corvane::TVendorTable> vendors = m_vendors.table())
-        ShowVendor(row, *vendors);
-    m_ui->LstVw_Res->addTopLevelItem(row);
+        if (const std::optional<corvane::TMacAddress> mac = row.vendorMac())
+            row.vendor = vendors->vendor(*mac);
+    m_results->hosts().append(std::move(row));
     PaceRepaint(m_ui->LstVw_Res, m_resRepaint);
-}
-
-void TFrm_Corvane::ShowVendor(QTreeWidgetItem* row, const corvane::TVendorTable& vendors)
-{
-    const QByteArray bytes = row->data(0, VendorMacRole).toByteArray();
-    corvane::TMacAddress mac;
-    if (bytes.size() != qsizetype(mac.size()))
-        return;
-    std::copy(bytes.begin(), bytes.end(), mac.begin());
-    const QString vendor = vendors.vendor(mac);
-    row->setText(ColVendor, vendor);
-    // The whole name, which the column often cuts, and where its address came from.
-    QStringList tip {vendor};
-    if (const QString neighbour = row->data(0, NeighbourRole).toString(); !neighbour.isEmpty())
-        tip << QStringLiteral("Adapter address from the neighbour table: ") + neighbour;
-    tip.removeAll(QString());
-    row->setToolTip(ColVendor, tip.join(u'\n'));
 }
 
 void TFrm_Corvane::ShowVendors()
@@ -601,8 +511,7 @@ void TFrm_Corvane::ShowVendors()
     const std::shared_ptr<const corvane::TVendorTable> vendors = m_vendors.table();
     if (!vendors || m_closed)
         return;
-    for (int i = 0; i < m_ui->LstVw_Res->topLevelItemCount(); ++i)
-        ShowVendor(m_ui->LstVw_Res->topLevelItem(i), *vendors);
+    m_results->hosts().showVendors(*vendors);
 }
 
 void TFrm_Corvane::PaceRepaint(QWidget* list, QTimer& timer)
@@ -633,27 +542,17 @@ void TFrm_Corvane::NetBiosScanDone(TNBTscanThread* Sender)
     }
     if (m_closed)
         return;
-    const auto answered = [this] {
-        int n = 0;
-        for (int i = 0; i < m_ui->LstVw_Res->topLevelItemCount(); ++i)
-            n += RowGone(m_ui->LstVw_Res->topLevelItem(i)) ? 0 : 1;
-        return n;
-    };
-    ShowMessage(QMessageBox::Information, QString::asprintf("Scanning finished.\rComputers founded: %d", answered()));
+    m_results->fitColumns(m_ui->LstVw_Res);
+    ShowMessage(QMessageBox::Information,
+                QString::asprintf("Scanning finished.\rComputers founded: %d", m_results->hosts().answered()));
     // Rows of other scans may have come in while the box was open.
-    m_panel1->setText(QString::number(answered()));
+    m_panel1->setText(QString::number(m_results->hosts().answered()));
 }
 
-void TFrm_Corvane::LstVw_ResSelectItem(QTreeWidgetItem* row, bool selected)
+void TFrm_Corvane::LstVw_ResSelectItem(int row, bool selected)
 {
-    if (!selected || !row)
-        return;
-    const std::optional<QStringList> lines = HostInfoLines(RowResult(row));
-    if (!lines)
-        return;
-    m_ui->Lst_HostInfo->clear();
-    for (const QString& line : *lines)
-        m_ui->Lst_HostInfo->appendPlainText(line);
+    if (selected)
+        m_results->showNameTable(m_results->shownHost(row));
 }
 
 void TFrm_Corvane::LstVw_ResDblClick()
@@ -673,46 +572,12 @@ void TFrm_Corvane::Savenetworklist1Click()
 
 void TFrm_Corvane::Savenetworklist()
 {
-    QFileDialog dialog(this);
-    dialog.setAcceptMode(QFileDialog::AcceptSave);
-    dialog.setDefaultSuffix(QStringLiteral("txt"));
-    dialog.setNameFilters({QStringLiteral("TXT (*.txt)"), QStringLiteral("All (*)")});
-    dialog.setOption(QFileDialog::DontConfirmOverwrite);
-    const QString fileName = m_desktop->chooseFile(dialog);
-    if (fileName.isEmpty())
-        return;
-
-    QList<TNetworkListRow> rows;
-    const QTreeWidget* list = m_ui->LstVw_Res;
-    for (int i = 0; i < list->topLevelItemCount(); ++i)
-        if (!RowGone(list->topLevelItem(i))) // hosts that did not answer are not on the network now
-            rows << network_list_row(list->topLevelItem(i));
-    const QByteArray bytes = NetworkListFile(rows);
-    // Written beside the old file and renamed over it: a failed write leaves the old file whole.
-    QSaveFile file(fileName);
-    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit())
-        ShowMessage(QMessageBox::Critical, QStringLiteral("Cannot create file ") + QDir::toNativeSeparators(fileName));
+    m_results->saveHostList();
 }
 
 void TFrm_Corvane::Comparewithsavedlist1Click()
 {
     Comparewithsavedlist();
-}
-
-void TFrm_Corvane::ClearComparison()
-{
-    QTreeWidget* list = m_ui->LstVw_Res;
-    for (int i = list->topLevelItemCount() - 1; i >= 0; --i) {
-        QTreeWidgetItem* row = list->topLevelItem(i);
-        if (RowGone(row)) {
-            delete row;
-            continue;
-        }
-        row->setIcon(ColIP, QIcon());
-        row->setToolTip(ColIP, QString());
-        for (int c = 0; c < list->columnCount(); ++c)
-            row->setData(c, Qt::BackgroundRole, QVariant());
-    }
 }
 
 void TFrm_Corvane::Comparewithsavedlist()
@@ -730,50 +595,16 @@ void TFrm_Corvane::Comparewithsavedlist()
         return;
     }
 
-    ClearComparison();
-    QTreeWidget* list = m_ui->LstVw_Res;
-    QList<TNetworkListRow> now;
-    for (int i = 0; i < list->topLevelItemCount(); ++i)
-        now << network_list_row(list->topLevelItem(i));
-    const corvane::TListComparison comparison = corvane::compare_host_lists(*before.rows, now);
-    const QString shownName = QFileInfo(fileName).fileName();
-    const QBrush newBrush(QColor(0xd8, 0xf3, 0xdc));
-    const QBrush changedBrush(QColor(0xff, 0xec, 0xb3));
-    for (int i = 0; i < list->topLevelItemCount() && i < comparison.hosts.size(); ++i) {
-        QTreeWidgetItem* row = list->topLevelItem(i);
-        const corvane::THostChange& c = comparison.hosts[i];
-        if (c.change == corvane::TChange::Same)
-            continue;
-        const bool isNew = c.change == corvane::TChange::New;
-        for (int col = 0; col < list->columnCount(); ++col)
-            row->setBackground(col, isNew ? newBrush : changedBrush);
-        row->setIcon(ColIP, change_mark(isNew ? QColor(0x2e, 0x9e, 0x4f) : QColor(0xe0, 0x8a, 0x00)));
-        row->setToolTip(ColIP, isNew ? QStringLiteral("New: not in %1").arg(shownName)
-                                     : QStringLiteral("Changed since %1: %2")
-                                           .arg(shownName, corvane::field_changes_text(c.fields)));
-    }
-    const QBrush grey = list->palette().brush(QPalette::Disabled, QPalette::Text);
-    for (const TNetworkListRow& gone : comparison.gone) {
-        QStringList columns;
-        for (int col = 0; col < list->columnCount(); ++col)
-            columns << QString();
-        for (std::size_t c = 0; c < gone.size(); ++c)
-            columns[kListColumns[c]] = gone[c];
-        auto* row = new QTreeWidgetItem(columns);
-        row->setData(0, GoneRole, true);
-        for (int col = 0; col < list->columnCount(); ++col)
-            row->setForeground(col, grey);
-        row->setToolTip(ColIP, QStringLiteral("Gone: in %1, no answer now").arg(shownName));
-        list->addTopLevelItem(row);
-    }
+    m_results->hosts().compareWith(*before.rows, QFileInfo(fileName).fileName());
+    m_results->comparisonShown();
 }
 
 void TFrm_Corvane::Opensharedfolders()
 {
-    const QList<QTreeWidgetItem*> selected = m_ui->LstVw_Res->selectedItems();
-    if (selected.isEmpty())
+    const corvane::THostRow* host = m_results->selectedHost();
+    if (!host)
         return;
-    const QString parameter = SharedFoldersParameter(selected.first()->text(1));
+    const QString parameter = SharedFoldersParameter(corvane::host_text(*host, ColCompName));
     const QUrl url = SharedFoldersUrl(parameter);
     m_desktop->openShare(this, parameter, url, [this, url](const TLaunch& launch) {
         ReportLaunchFailure(url.isEmpty() ? QStringLiteral("the shared folders") : url.toString(), launch);

@@ -10,13 +10,13 @@
 #include <QStringList>
 #include <QThreadPool>
 #include <QTimer>
-#include <QTreeWidgetItem>
 #include <QUrl>
 
 #include "app/Launch.h"
 #include "netbios/nbtscan.h"
 #include "netbios/netBios_procs.h"
 #include "support/ScanInput.h"
+#include "support/ResultRows.h"
 #include "support/Vendors.h"
 
 #include <cstdint>
@@ -27,6 +27,7 @@
 
 class QFileDialog;
 class QLabel;
+class TResultViews;
 class QProgressBar;
 class QObject;
 class TErrorPage;
@@ -56,21 +57,6 @@ public:
     // The default browser's Exec value, or empty. Runs on a pool thread: it may take seconds.
     virtual QString browserExec();
     virtual TLaunch launchBrowser(const QString& program, const QStringList& args);
-};
-
-// A row of LstVw_Res: it owns the result it shows, so a row removed in any way gives it back.
-class TResultRow : public QTreeWidgetItem
-{
-public:
-    static constexpr int Type = QTreeWidgetItem::UserType + 1;
-    TResultRow(const QStringList& columns, TResultPtr result)
-        : QTreeWidgetItem(columns, Type), m_result(std::move(result))
-    {
-    }
-    nb_status_result* result() const { return m_result.get(); }
-
-private:
-    TResultPtr m_result;
 };
 
 class TFrm_Corvane : public QMainWindow
@@ -113,12 +99,19 @@ public:
     TNBTscanThread* ScanThread() const { return m_ScanThread; }
     // True while any scan thread this window started still exists (running or not yet freed).
     bool ScanThreadsAlive() const;
-    // The result a row of LstVw_Res owns, or null.
-    static nb_status_result* RowResult(const QTreeWidgetItem* row);
-    // A greyed row of a host of the compared list that did not answer.
-    static bool RowGone(const QTreeWidgetItem* row);
+    // The result lists: the models under LstVw_Res and LstVw_Ping and what the views do with them.
+    TResultViews& results() const { return *m_results; }
     // Columns of LstVw_Res.
-    enum { ColIP, ColCompName, ColUserName, ColWorkGroup, ColMAC, ColVendor, ColFileService, ColMasterBrowser };
+    enum {
+        ColIP = corvane::HostIP,
+        ColCompName = corvane::HostCompName,
+        ColUserName = corvane::HostUserName,
+        ColWorkGroup = corvane::HostWorkGroup,
+        ColMAC = corvane::HostMAC,
+        ColVendor = corvane::HostVendor,
+        ColFileService = corvane::HostFileService,
+        ColMasterBrowser = corvane::HostMasterBrowser
+    };
 
 public Q_SLOTS:
     void But_ScanClick();
@@ -127,7 +120,8 @@ public Q_SLOTS:
     void But_IP2HostClick();
     void But_Host2IPClick();
     void LbwwwClick();
-    void LstVw_ResSelectItem(QTreeWidgetItem* row, bool selected);
+    // row: a row of LstVw_Res as shown.
+    void LstVw_ResSelectItem(int row, bool selected);
     void LstVw_ResDblClick();
     void Opensharedfolders1Click();
     void Savenetworklist1Click();
@@ -144,7 +138,7 @@ private:
     // The constructor's steps, in order.
     void SetupPing();
     void SetupRepaintPacing();
-    void SetupListColumns();
+    void SetupResultViews();
     void SetupMenus();
     void SetupStatusBar();
     void SetupLink();
@@ -168,13 +162,12 @@ private:
     // The range to survey, asked about when large; nothing (the box shown or No answered) to refuse.
     std::optional<corvane::ipv4::THostRange> CheckScanInput(corvane::TSurvey survey);
     void ReportLaunchFailure(const QString& what, const TLaunch& launch);
-    void ShowVendor(QTreeWidgetItem* row, const corvane::TVendorTable& vendors);
     void ShowVendors();
-    void ClearComparison();
     void LookUpBrowser();
     void BrowserFound(const QString& exec);
 
     std::unique_ptr<Ui::TFrm_Corvane> m_ui;
+    TResultViews* m_results = nullptr;
     TPing* m_Ping1 = nullptr;
     QLabel* m_panel0 = nullptr;
     QLabel* m_panel1 = nullptr;

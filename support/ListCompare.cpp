@@ -19,9 +19,11 @@ int line_at(const QByteArray& text, qsizetype offset)
     return int(text.left(offset).count('\n')) + 1;
 }
 
+// Only the padding blanks the list's writer adds: a no-break space or any other character a name
+// ends in is part of the name.
 QString trimmed_right(QString s)
 {
-    while (!s.isEmpty() && s.back().isSpace())
+    while (!s.isEmpty() && s.back() == u' ')
         s.chop(1);
     return s;
 }
@@ -31,13 +33,13 @@ bool is_flag(const QString& s)
     return s == QLatin1String("True") || s == QLatin1String("False");
 }
 
-// Cuts [from, from + count) of a line held as code points, without the blanks at its ends.
+// Cuts [from, from + count) of a line held as code points, without the padding after the value.
 QString cut(const QList<uint>& line, qsizetype from, qsizetype count)
 {
     if (from >= line.size())
         return {};
     const QList<uint> part = line.mid(from, count);
-    return QString::fromUcs4(reinterpret_cast<const char32_t*>(part.constData()), part.size()).trimmed();
+    return trimmed_right(QString::fromUcs4(reinterpret_cast<const char32_t*>(part.constData()), part.size()));
 }
 
 // One row of the fixed-column list. Only the user names can outgrow their column (an address, a
@@ -262,6 +264,11 @@ QString field_changes_text(const QList<TFieldChange>& fields)
     for (const TFieldChange& f : fields)
         parts << QStringLiteral("%1: %2 -> %3").arg(QLatin1String(kHeadings[f.column]), shown(f.before), shown(f.after));
     return parts.join(QStringLiteral(", "));
+}
+
+QString gone_host_note(const QString& ip, const QString& fileName)
+{
+    return QStringLiteral("No name table: %1 did not answer this scan; it is in %2").arg(ip, fileName);
 }
 
 QStringList comparison_report(const TListComparison& comparison, const QList<TNetworkListRow>& now,

@@ -63,6 +63,10 @@ TListComparison compare_host_lists(const QList<TNetworkListRow>& before, const Q
 // value shows as "(none)").
 QString field_changes_text(const QList<TFieldChange>& fields);
 
+// The one line the host-information box shows for a host of the earlier list that did not answer:
+// it has no name table to show.
+QString gone_host_note(const QString& ip, const QString& fileName);
+
 // The txt report after the list: an empty line, a summary, then one line per new, changed and
 // gone host. Lines without line breaks.
 QStringList comparison_report(const TListComparison& comparison, const QList<TNetworkListRow>& now,

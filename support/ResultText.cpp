@@ -27,6 +27,17 @@ QByteArray nb_entry_display_name(const nb_name_entry& entry)
     return QByteArray(raw + begin, end - begin);
 }
 
+QByteArray nb_entry_name(const nb_name_entry& entry)
+{
+    const char* raw = reinterpret_cast<const char*>(entry.name);
+    int end = 0;
+    while (end < int(sizeof entry.name) && raw[end] != '\0')
+        ++end;
+    while (end > 0 && raw[end - 1] == ' ')
+        --end;
+    return QByteArray(raw, end);
+}
+
 TNameTableSummary SummarizeNameTable(const nb_status_result* result)
 {
     TNameTableSummary s;

@@ -29,6 +29,11 @@ struct TNameTableSummary
 // The entry's first 16 bytes up to a zero byte, without codes 0..32 at either end (OEM bytes).
 QByteArray nb_entry_display_name(const nb_name_entry& entry);
 
+// The entry's name alone: its 15 name bytes up to a zero byte, without the padding blanks at the end
+// (OEM bytes). Every other byte stays, a no-break space (0xFF) or a control code too; the suffix is
+// not part of it.
+QByteArray nb_entry_name(const nb_name_entry& entry);
+
 TNameTableSummary SummarizeNameTable(const nb_status_result* result);
 
 // A name from the network as one line of a fixed column: every control character (codes below 32,

@@ -1,75 +1,50 @@
 #pragma once
-// What corvane-scan prints: the window's texts (support/ResultText) laid out as txt, csv or json.
+// What corvane-scan prints: the rows and texts of support/ResultRows, laid out as txt, csv or json.
 
-#include "netbios/netBios_procs.h"
 #include "support/ListCompare.h"
-#include "support/ResultText.h"
-#include "support/Vendors.h"
+#include "support/ResultRows.h"
 
 #include <QByteArray>
 #include <QString>
-#include <QStringList>
 
-#include <cstdint>
-#include <memory>
-#include <optional>
 #include <vector>
 
 namespace corvane::scan {
 
-// One answering host, in the order the answers arrived (the window's list order).
-struct TFoundHost
-{
-    QString ip;
-    TResultPtr result;
-    QString vendor {};                                // empty when unknown
-    std::optional<corvane::TMacAddress> neighbour {}; // the vendor's address, from the neighbour table
-};
+// One answering host, in the order the answers arrived (the window's list order); after a
+// comparison the gone hosts follow.
+using TFoundHost = corvane::THostRow;
+// One address of a ping sweep.
+using TPingResult = corvane::TPingRow;
+
+using corvane::csv_field;
+using corvane::csv_peer_text;
+using corvane::csv_record;
+using corvane::ping_csv_heading;
+using corvane::ping_csv_line;
+using corvane::ping_json;
+using corvane::ping_txt_heading;
+using corvane::ping_txt_line;
 
 // The comparison with the earlier list of --compare.
 struct TComparedWith
 {
     QString fileName;
-    corvane::TListComparison comparison; // hosts parallel to the found hosts
+    corvane::TListComparison comparison; // hosts parallel to the hosts that answered
 };
 
-// The network-list row the window shows for a host: its IP and the six row texts.
-TNetworkListRow network_list_row(const TFoundHost& host);
-
+// The network-list rows of the hosts that answered, in their order.
 QList<TNetworkListRow> network_list_rows(const std::vector<TFoundHost>& hosts);
 
-// txt: NetworkListFile of the rows; with names, then for each host an empty line, its IP and its
-// host-information lines (nothing under the IP when the answer had no header); with a comparison,
-// then its report. CR LF throughout.
+// txt: the saved network list of the hosts that answered; with names, then for each an empty line,
+// its IP and its host-information lines (nothing under the IP when the answer had no header); with a
+// comparison, then its report. CR LF throughout.
 QByteArray nbstat_txt(const std::vector<TFoundHost>& hosts, bool names, const TComparedWith* compared = nullptr);
-// csv: the list's heading and rows as RFC 4180 records, then Vendor and NeighbourMac; with a
-// comparison a Change column, and the gone hosts at the end.
-QByteArray nbstat_csv(const std::vector<TFoundHost>& hosts, const TComparedWith* compared = nullptr);
-// json: an array with one object per host (address, the summary, MAC, vendor, the name table); with
-// a comparison each gains "change", and the gone hosts follow with the fields their list gave.
-QByteArray nbstat_json(const std::vector<TFoundHost>& hosts, const TComparedWith* compared = nullptr);
-
-// One RFC 4180 field: quoted when it holds a comma, a double quote, CR or LF; quotes doubled.
-QString csv_field(const QString& text);
-// Fields joined by commas, ended by CR LF, UTF-8.
-QByteArray csv_record(const QStringList& fields);
-
-// One address of a ping sweep: the ping page's texts and the reply values behind them.
-struct TPingResult
-{
-    QString address; // HostIP: the address pinged
-    TPingRowTexts texts;
-    bool received = false;
-    std::uint32_t ipStatus = 0;
-    std::uint32_t dataSize = 0;
-    std::uint32_t roundTripTime = 0;
-};
-
-// txt: the ping page's four columns, "%-16s %-25s %-9s %s" with no blanks at the end; LF.
-QByteArray ping_txt_heading();
-QByteArray ping_txt_line(const TPingResult& row);
-QByteArray ping_csv_heading();
-QByteArray ping_csv_line(const TPingResult& row);
-QByteArray ping_json(const std::vector<TPingResult>& rows);
+// csv: the list's heading and rows as RFC 4180 records, then Vendor and NeighbourMac; compared: a
+// Change column, the gone hosts at the end.
+QByteArray nbstat_csv(const std::vector<TFoundHost>& hosts, bool compared = false);
+// json: an array with one object per host (address, the summary, MAC, vendor, the name table);
+// compared: each gains "change", the gone hosts with the fields their list gave.
+QByteArray nbstat_json(const std::vector<TFoundHost>& hosts, bool compared = false);
 
 } // namespace corvane::scan

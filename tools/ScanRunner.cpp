@@ -311,18 +311,25 @@ void TScanRunner::nbstatDone()
             if (m_vendorMacs[i])
                 m_hosts[i].vendor = vendors->vendor(*m_vendorMacs[i]);
     std::unique_ptr<TComparedWith> compared;
-    if (m_before)
+    if (m_before) {
         compared.reset(new TComparedWith {m_options.compareFile,
                                           corvane::compare_host_lists(*m_before, network_list_rows(m_hosts))});
+        // Each host gets its mark; the gone hosts follow the ones that answered.
+        QList<TFoundHost*> found;
+        for (TFoundHost& h : m_hosts)
+            found << &h;
+        for (TFoundHost& gone : corvane::mark_comparison(found, compared->comparison))
+            m_hosts.push_back(std::move(gone));
+    }
     switch (m_options.format) {
     case TFormat::Txt:
         writeOut(nbstat_txt(m_hosts, m_options.names, compared.get()));
         break;
     case TFormat::Csv:
-        writeOut(nbstat_csv(m_hosts, compared.get()));
+        writeOut(nbstat_csv(m_hosts, compared != nullptr));
         break;
     case TFormat::Json:
-        writeOut(nbstat_json(m_hosts, compared.get()));
+        writeOut(nbstat_json(m_hosts, compared != nullptr));
         break;
     }
     finish(kExitScanRan);

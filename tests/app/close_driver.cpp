@@ -7,7 +7,7 @@
 #include <QLineEdit>
 #include <QTabWidget>
 #include <QTimer>
-#include <QTreeWidget>
+#include <QAbstractItemView>
 
 #include <cstdio>
 #include <memory>
@@ -42,7 +42,8 @@ void start_driver()
         }
         if (*phase != 1)
             return;
-        const int rows = w->findChild<QTreeWidget*>(page == 0 ? "LstVw_Res" : "LstVw_Ping")->topLevelItemCount();
+        const int rows
+            = w->findChild<QAbstractItemView*>(page == 0 ? "LstVw_Res" : "LstVw_Ping")->model()->rowCount();
         const int wantRows = plan[3].toInt();
         if ((wantRows > 0 && rows < wantRows) || clock->elapsed() < plan[4].toInt())
             return;

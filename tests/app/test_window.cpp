@@ -1,5 +1,6 @@
 #include "GuiTestMain.h"
 #include "WindowDriver.h"
+#include "TestSupport.h"
 #include "app/SubPathLabel.h"
 
 #include <QAbstractButton>
@@ -8,12 +9,13 @@
 #include <QMouseEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QScreen>
 #include <QTabWidget>
 #include <QTest>
-#include <QTreeWidget>
+#include <QTreeView>
 #include <QAction>
 #include <QDir>
 #include <QFileDialog>
@@ -71,8 +73,8 @@ private Q_SLOTS:
         const QStringList titles{"Netbios Node Status", "Ping", "IP <-> Host", "Errors"};
         for (int i = 0; i < 4; ++i)
             QCOMPARE(tabs->tabText(i), titles[i]);
-        QCOMPARE(w.findChild<QTreeWidget*>("LstVw_Res")->topLevelItemCount(), 0);
-        QCOMPARE(w.findChild<QTreeWidget*>("LstVw_Ping")->topLevelItemCount(), 0);
+        QCOMPARE(w.findChild<QTreeView*>("LstVw_Res")->model()->rowCount(), 0);
+        QCOMPARE(w.findChild<QTreeView*>("LstVw_Ping")->model()->rowCount(), 0);
         QVERIFY(w.windowTitle().startsWith(QStringLiteral("Corvane v1.1 Beta (Local IP: ")));
         QVERIFY(w.windowTitle().endsWith(u')'));
         QCOMPARE(w.findChild<QLineEdit*>("Ed_IP")->text(), w.windowTitle().section(u' ', 5).chopped(1));
@@ -141,9 +143,11 @@ private Q_SLOTS:
         const int linkGap = link->parentWidget()->width() - link->geometry().right();
         w.resize(1100, 800);
         QTRY_VERIFY(res->width() > before.width() && res->height() > before.height());
-        QCOMPARE(info->height(), infoHeight);
+        // The name-table box shares the list's splitter and grows with the window too, less.
+        QVERIFY(info->height() > infoHeight);
+        QVERIFY(info->height() - infoHeight < res->height() - before.height());
         QCOMPARE(link->parentWidget()->width() - link->geometry().right(), linkGap);
-        QVERIFY(info->geometry().bottom() > res->geometry().bottom());
+        QVERIFY(info->mapTo(&w, QPoint(0, info->height())).y() > res->mapTo(&w, QPoint(0, res->height())).y());
     }
 
     void key_filter_data()
@@ -462,8 +466,9 @@ private Q_SLOTS:
             [&] {
                 QCOMPARE(dialog.acceptMode(), QFileDialog::AcceptSave);
                 QCOMPARE(dialog.defaultSuffix(), QStringLiteral("txt"));
-                QCOMPARE(dialog.nameFilters(), (QStringList{QStringLiteral("TXT (*.txt)"), QStringLiteral("All (*)")}));
-                QVERIFY(dialog.testOption(QFileDialog::DontConfirmOverwrite));
+                QCOMPARE(dialog.nameFilters(), (QStringList{QStringLiteral("TXT (*.txt)"), QStringLiteral("CSV (*.csv)"),
+                                                            QStringLiteral("JSON (*.json)"), QStringLiteral("All (*)")}));
+                QVERIFY(!dialog.testOption(QFileDialog::DontConfirmOverwrite)); // it asks before replacing
             }();
             return QString(); // cancelled
         };
@@ -490,6 +495,39 @@ private Q_SLOTS:
         QVERIFY(saved.open(QIODevice::ReadOnly));
         QCOMPARE(saved.readAll(), QByteArray("IP               CompName         UserName         WorkGroup        "
                                              "MacAddress         FileService    MasterBrowser \r\n"));
+    }
+
+    // The real dialog, given the name of a file that exists, asks first; No keeps the file.
+    void save_asks_before_replacing_data()
+    {
+        QTest::addColumn<int>("answer");
+        QTest::addColumn<bool>("replaced");
+        QTest::newRow("yes") << int(QMessageBox::Yes) << true;
+        QTest::newRow("no") << int(QMessageBox::No) << false;
+    }
+
+    void save_asks_before_replacing()
+    {
+        QFETCH(int, answer);
+        QFETCH(bool, replaced);
+        QTemporaryDir dir;
+        const QByteArray old = "kept unless the user agrees\r\n";
+        const QString name = corvane::test::writeFile(dir, QStringLiteral("hosts.txt"), old);
+        QVERIFY(!name.isEmpty());
+        WindowDriver win;
+        corvane::test::RealDialog dialog;
+        dialog.name = name;
+        dialog.answer = QMessageBox::StandardButton(answer);
+        win.desktop.driveDialog = std::ref(dialog);
+        win.w.findChild<QAction*>("Savenetworklist1")->trigger();
+        QCOMPARE(dialog.questions.size(), 1);
+        QVERIFY2(dialog.questions[0].contains(QStringLiteral("already exists")), qPrintable(dialog.questions[0]));
+        QFile saved(name);
+        QVERIFY(saved.open(QIODevice::ReadOnly));
+        const QByteArray now = saved.readAll();
+        QCOMPARE(now != old, replaced);
+        QCOMPARE(now.startsWith("IP "), replaced);
+        QCOMPARE(win.boxes.size(), 0);
     }
 
     // The parent of the chosen name is a regular file: nothing can be created there.
@@ -521,19 +559,80 @@ private Q_SLOTS:
         QCOMPARE(win.desktop.shares.size(), 0);
     }
 
+    // The keyboard opens the focused control's pop-up menu: the lists' own, and a field's edit menu.
+    void keyboard_opens_popup_menu_data()
+    {
+        QTest::addColumn<int>("page");
+        QTest::addColumn<QString>("control");
+        QTest::addColumn<int>("key");
+        QTest::addColumn<int>("modifiers");
+        QTest::addColumn<QStringList>("items"); // empty: a menu of the control's own
+        const QStringList hosts {"Open shared folders", "Save network list..", "Compare with saved list...", "Copy"};
+        QTest::newRow("Shift+F10 on the host list") << 0 << "LstVw_Res" << int(Qt::Key_F10) << int(Qt::ShiftModifier)
+                                                    << hosts;
+        QTest::newRow("Menu key on the host list") << 0 << "LstVw_Res" << int(Qt::Key_Menu) << int(Qt::NoModifier)
+                                                   << hosts;
+        QTest::newRow("Shift+F10 on the ping list") << 1 << "LstVw_Ping" << int(Qt::Key_F10) << int(Qt::ShiftModifier)
+                                                    << QStringList {"Save ping list..", "Copy"};
+        QTest::newRow("Shift+F10 in the filter field")
+            << 0 << "Ed_Filter" << int(Qt::Key_F10) << int(Qt::ShiftModifier) << QStringList {};
+    }
+
+    void keyboard_opens_popup_menu()
+    {
+        QFETCH(int, page);
+        QFETCH(QString, control);
+        QFETCH(int, key);
+        QFETCH(int, modifiers);
+        QFETCH(QStringList, items);
+        WindowDriver win;
+        win.w.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&win.w));
+        win.w.findChild<QTabWidget*>("PageCtrlRes")->setCurrentIndex(page);
+        QWidget* target = win.w.findChild<QWidget*>(control);
+        target->setFocus(Qt::OtherFocusReason);
+        QStringList shown;
+        int menus = 0;
+        QTimer close;
+        QObject::connect(&close, &QTimer::timeout, [&] {
+            if (auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget())) {
+                ++menus;
+                for (const QAction* a : menu->actions())
+                    if (!a->isSeparator())
+                        shown << a->text();
+                menu->close();
+            }
+        });
+        close.start(20);
+        QTest::keyClick(target, Qt::Key(key), Qt::KeyboardModifiers(modifiers));
+        QTRY_COMPARE(menus, 1);
+        if (items.isEmpty()) // the field's own edit menu
+            QVERIFY2(shown.join(u'|').remove(u'&').contains(QStringLiteral("Select All")), qPrintable(shown.join(u'|')));
+        else
+            QCOMPARE(shown, items);
+        QTest::qWait(50);
+        QCOMPARE(menus, 1); // one key, one menu
+    }
+
     void menu_items_in_order()
     {
         TFrm_Corvane w;
-        auto* list = w.findChild<QTreeWidget*>("LstVw_Res");
+        auto* list = w.findChild<QTreeView*>("LstVw_Res");
         QCOMPARE(list->contextMenuPolicy(), Qt::ActionsContextMenu);
         QStringList texts;
         for (QAction* a : list->actions()) {
             QVERIFY(a->isEnabled());
             texts << a->text();
         }
+        // The existing items first, in their order; then Copy.
         QCOMPARE(texts, (QStringList{QStringLiteral("Open shared folders"), QStringLiteral("Save network list.."),
-                                     QStringLiteral("Compare with saved list...")}));
-        QVERIFY(w.findChild<QTreeWidget*>("LstVw_Ping")->actions().isEmpty());
+                                     QStringLiteral("Compare with saved list..."), QStringLiteral("Copy")}));
+        auto* ping = w.findChild<QTreeView*>("LstVw_Ping");
+        QCOMPARE(ping->contextMenuPolicy(), Qt::ActionsContextMenu);
+        texts.clear();
+        for (QAction* a : ping->actions())
+            texts << a->text();
+        QCOMPARE(texts, (QStringList{QStringLiteral("Save ping list.."), QStringLiteral("Copy")}));
     }
 
     void ping_component_settings()

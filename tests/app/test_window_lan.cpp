@@ -13,7 +13,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
-#include <QTreeWidget>
+#include <QTreeView>
 #include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
@@ -154,28 +154,27 @@ private Q_SLOTS:
         QTRY_VERIFY_WITH_TIMEOUT(boxes.size() == 1 && !w.ScanThreadsAlive(), 30000);
         QCOMPARE(boxes, QStringList{"Scanning finished.\rComputers founded: 3"});
         QCOMPARE(w.statusPanel(1)->text(), QStringLiteral("3"));
-        auto* res = w.findChild<QTreeWidget*>("LstVw_Res");
         auto* info = w.findChild<QPlainTextEdit*>("Lst_HostInfo");
-        QCOMPARE(res->topLevelItemCount(), 3);
+        QCOMPARE(win.rows(), 3);
         QVERIFY(w.findChild<QPlainTextEdit*>("Lst_err")->toPlainText().isEmpty());
-        for (int i = 0; i < res->topLevelItemCount(); ++i) {
-            QTreeWidgetItem* row = res->topLevelItem(i);
+        for (int i = 0; i < win.rows(); ++i) {
+            const QString address = win.cell(i, 0);
             const auto h = std::find_if(hosts.begin(), hosts.end(),
-                                        [&](const LanHost& x) { return row->text(0) == x.address; });
-            QVERIFY2(h != hosts.end(), qPrintable(row->text(0)));
-            QCOMPARE(row->text(1), h->netbiosName);
-            QCOMPARE(row->text(3), h->workgroup);
-            QCOMPARE(row->text(TFrm_Corvane::ColFileService), QStringLiteral("True"));
-            QCOMPARE(row->text(TFrm_Corvane::ColMasterBrowser), QStringLiteral("False"));
+                                        [&](const LanHost& x) { return address == x.address; });
+            QVERIFY2(h != hosts.end(), qPrintable(address));
+            QCOMPARE(win.cell(i, 1), h->netbiosName);
+            QCOMPARE(win.cell(i, 3), h->workgroup);
+            QCOMPARE(win.cell(i, TFrm_Corvane::ColFileService), QStringLiteral("True"));
+            QCOMPARE(win.cell(i, TFrm_Corvane::ColMasterBrowser), QStringLiteral("False"));
             // The reported zeros stay; the vendor and its tool tip come from the neighbour table.
             const QString neighbour = h->mac.toUpper().replace(u':', u'.');
-            QCOMPARE(row->text(TFrm_Corvane::ColMAC), QStringLiteral("00.00.00.00.00.00"));
+            QCOMPARE(win.cell(i, TFrm_Corvane::ColMAC), QStringLiteral("00.00.00.00.00.00"));
             const QString vendor = QLatin1String(h->host == QLatin1String("nb1") ? "Lab Maker\n" : "");
-            QTRY_COMPARE(row->toolTip(TFrm_Corvane::ColVendor),
+            QTRY_COMPARE(win.tip(i, TFrm_Corvane::ColVendor),
                          vendor + QStringLiteral("Adapter address from the neighbour table: ") + neighbour);
-            QCOMPARE(row->text(TFrm_Corvane::ColVendor), vendor.trimmed());
+            QCOMPARE(win.cell(i, TFrm_Corvane::ColVendor), vendor.trimmed());
 
-            QTest::mouseClick(res->viewport(), Qt::LeftButton, {}, res->visualItemRect(row).center());
+            win.select(i);
             const QStringList lines = info->toPlainText().split(u'\n');
             QVERIFY(lines.size() > 1);
             QVERIFY(lines[0].startsWith(QStringLiteral("Name ")));
@@ -190,7 +189,7 @@ private Q_SLOTS:
                 QVERIFY2(flags.startsWith(QStringLiteral("GROUP ")) || flags.startsWith(QStringLiteral("UNIQUE")),
                          qPrintable(line));
             }
-            const QList<NetnsLab::NameEntry> reported = lab.nmblookupTable("scan", row->text(0));
+            const QList<NetnsLab::NameEntry> reported = lab.nmblookupTable("scan", address);
             QVERIFY(!reported.isEmpty());
             QCOMPARE(shown, reported);
         }

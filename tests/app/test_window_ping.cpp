@@ -9,14 +9,22 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QAction>
 #include <QCheckBox>
+#include <QClipboard>
+#include <QFileDialog>
+#include <QGuiApplication>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QTemporaryDir>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QTabWidget>
 #include <QTest>
-#include <QTreeWidget>
+#include <QTreeView>
 
 #include <cstdio>
 #include <cstring>
@@ -36,7 +44,7 @@ const QString kTimedOut = QStringLiteral("Cannot ping, status=11010");
 // The driver on the Ping page.
 struct Window : corvane::test::WindowDriver
 {
-    QTreeWidget* list = w.findChild<QTreeWidget*>("LstVw_Ping");
+    QTreeView* list = w.findChild<QTreeView*>("LstVw_Ping");
     QLineEdit* timeout = w.findChild<QLineEdit*>("Ed_timeout");
     // Runs after each row is added, from the window's own event processing.
     std::function<void(int rows)> afterRow;
@@ -45,7 +53,7 @@ struct Window : corvane::test::WindowDriver
     {
         w.findChild<QTabWidget*>("PageCtrlRes")->setCurrentIndex(1);
         QObject::connect(list->model(), &QAbstractItemModel::rowsInserted, &w, [this] {
-            const int rows = list->topLevelItemCount();
+            const int rows = list->model()->rowCount();
             QMetaObject::invokeMethod(&w, [this, rows] { if (afterRow) afterRow(rows); }, Qt::QueuedConnection);
         });
         w.show();
@@ -53,6 +61,8 @@ struct Window : corvane::test::WindowDriver
     void sweep(const QString& first, const QString& last) { scan(first, last); }
     QStringList captions() const { return corvane::test::columnTexts(list, 0); }
     QStringList statuses() const { return corvane::test::columnTexts(list, 1); }
+    QString cell(int row, int column) const { return list->model()->index(row, column).data().toString(); }
+    int count() const { return list->model()->rowCount(); }
 };
 
 } // namespace
@@ -95,7 +105,9 @@ private Q_SLOTS:
         Window win;
         win.timeout->setText("500");
         win.w.findChild<QPlainTextEdit*>("Lst_err")->setPlainText("old error");
-        win.list->addTopLevelItem(new QTreeWidgetItem(QStringList{"row of an earlier sweep"}));
+        corvane::TPingRow earlier;
+        earlier.texts.caption = QStringLiteral("row of an earlier sweep");
+        win.w.results().pings().append(earlier);
         win.w.statusPanel(1)->setText("5");
         // The bar while each row comes in: the addresses done before it; the panels as they were.
         QCoreApplication::processEvents(); // the earlier row's notice, not one of this sweep
@@ -115,14 +127,13 @@ private Q_SLOTS:
         QCOMPARE(win.captions(), (QStringList{kLive3, kQuiet4, kLive5, kQuiet6}));
         QCOMPARE(win.statuses(), (QStringList{"Received", kTimedOut, "Received", kTimedOut}));
         for (int i : {0, 2}) {
-            const QTreeWidgetItem* row = win.list->topLevelItem(i);
-            QCOMPARE(row->text(2), QStringLiteral("56"));
+            QCOMPARE(win.cell(i, 2), QStringLiteral("56"));
             bool number = false;
-            QVERIFY(row->text(3).toUInt(&number) < 500 && number);
+            QVERIFY(win.cell(i, 3).toUInt(&number) < 500 && number);
         }
         for (int i : {1, 3}) {
-            QCOMPARE(win.list->topLevelItem(i)->text(2), QString());
-            QCOMPARE(win.list->topLevelItem(i)->text(3), QString());
+            QCOMPARE(win.cell(i, 2), QString());
+            QCOMPARE(win.cell(i, 3), QString());
         }
         QCOMPARE(win.boxes, QStringList{"Ping finished."});
         QCOMPARE(win.icons, QList<QMessageBox::Icon>{QMessageBox::Information});
@@ -131,6 +142,50 @@ private Q_SLOTS:
         QCOMPARE(win.timeout->text(), QStringLiteral("500"));
         QCOMPARE(win.w.Ping1()->Timeout(), 500);
         QTRY_VERIFY(win.list->updatesEnabled()); // repaints gathered during the sweep, not stopped
+    }
+
+    // The ping page's pop-up menu saves what the sweep found as corvane-scan ping writes it, in the
+    // order shown (here by status, then address), and copies the selected rows.
+    void saveAndCopyPingList_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::newRow("txt") << "pings.txt";
+        QTest::newRow("json") << "pings.json";
+    }
+
+    void saveAndCopyPingList()
+    {
+        QFETCH(QString, name);
+        Window win;
+        win.timeout->setText("300");
+        win.sweep(kLive3, kLive5);
+        QCOMPARE(win.count(), 3);
+        win.list->sortByColumn(1, Qt::DescendingOrder); // "Received" before "Cannot ping"
+        QTemporaryDir dir;
+        win.desktop.fileAnswer = [&](const QFileDialog&) { return dir.filePath(name); };
+        win.w.findChild<QAction*>("Savepinglist1")->trigger();
+        QFile f(dir.filePath(name));
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        const QByteArray bytes = f.readAll();
+        if (name.endsWith(QLatin1String(".txt"))) {
+            const QList<QByteArray> lines = bytes.split('\n');
+            QCOMPARE(lines.size(), 5); // heading, three rows, nothing after the last LF
+            QCOMPARE(lines[0], QByteArray("IP               Status                    Data size Time"));
+            QVERIFY2(lines[1].startsWith("10.78.0.3        Received                  56        "), lines[1].constData());
+            QVERIFY2(lines[2].startsWith("10.78.0.5        Received                  56        "), lines[2].constData());
+            QCOMPARE(lines[3], QByteArray("10.78.0.4        Cannot ping, status=11010"));
+        } else {
+            QStringList rows;
+            for (const QJsonValue& v : QJsonDocument::fromJson(bytes).array())
+                rows << v["address"].toString() + u' ' + (v["received"].toBool() ? "received" : "no reply");
+            QCOMPARE(rows, (QStringList{"10.78.0.3 received", "10.78.0.5 received", "10.78.0.4 no reply"}));
+        }
+        win.list->setFocus();
+        win.list->selectionModel()->select(win.list->model()->index(2, 0),
+                                           QItemSelectionModel::Select | QItemSelectionModel::Rows);
+        win.w.findChild<QAction*>("Copypinglist1")->trigger();
+        QCOMPARE(QGuiApplication::clipboard()->text(),
+                 QStringLiteral("IP\tStatus\tData size\tTime\n10.78.0.4\t") + kTimedOut + QStringLiteral("\t\t\n"));
     }
 
     void firstEqualsLast()
@@ -164,7 +219,9 @@ private Q_SLOTS:
         QFETCH(QString, last);
         QFETCH(QString, error);
         Window win;
-        win.list->addTopLevelItem(new QTreeWidgetItem(QStringList{"row of an earlier sweep"}));
+        corvane::TPingRow earlier;
+        earlier.texts.caption = QStringLiteral("row of an earlier sweep");
+        win.w.results().pings().append(earlier);
         win.w.findChild<QPlainTextEdit*>("Lst_err")->setPlainText("old error");
         win.w.statusPanel(1)->setText("5");
         win.sweep(first, last);
@@ -218,7 +275,7 @@ private Q_SLOTS:
         win.timeout->setText(typed);
         win.w.statusPanel(1)->setText("5");
         win.sweep(kLive3, kLive5);
-        QCOMPARE(win.list->topLevelItemCount(), 0);
+        QCOMPARE(win.count(), 0);
         QCOMPARE(win.boxes, QStringList{"Timeout: " + typed + " ms is outside 1 to 60000 ms"});
         QCOMPARE(win.icons, QList<QMessageBox::Icon>{QMessageBox::Critical});
         QCOMPARE(win.w.statusPanel(1)->text(), QStringLiteral("5"));
@@ -362,7 +419,7 @@ static int unprivilegedSweeps(int, char* argv[])
     for (int sweep = 0; sweep < 2; ++sweep) {
         win.boxes.clear();
         win.sweep(QString::fromLatin1(argv[2]), QString::fromLatin1(argv[3]));
-        for (int i = 0; i < win.list->topLevelItemCount(); ++i)
+        for (int i = 0; i < win.count(); ++i)
             std::printf("%s|%s\n", qPrintable(win.captions()[i]), qPrintable(win.statuses()[i]));
         std::printf("errors|%s\n", qPrintable(win.w.findChild<QPlainTextEdit*>("Lst_err")->toPlainText()));
         std::printf("status|%s\n", qPrintable(win.w.findChild<QLabel*>("StatusPingReason")->text()));

@@ -7,6 +7,16 @@
 #include "support/ResultText.h"
 
 #include <QAction>
+#include <QClipboard>
+#include <QComboBox>
+#include <QGuiApplication>
+#include <QHeaderView>
+#include <QHelpEvent>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QTextBlock>
+#include <QToolTip>
 #include <QApplication>
 #include <QDir>
 #include <QFile>
@@ -23,9 +33,10 @@
 #include <QTest>
 
 #include <cstdio>
-#include <QTreeWidget>
+#include <QTreeView>
 
 #include <algorithm>
+#include <cmath>
 #include <map>
 #include <mutex>
 
@@ -82,6 +93,47 @@ bool paintsText(QWidget* widget, const QRect& rect)
     return false;
 }
 
+// A vendor registry of the test's own (oui.csv), read by the windows made while it lives.
+struct Registry
+{
+    QTemporaryDir dir;
+    const QByteArray before = qgetenv("CORVANE_IEEE_DATA");
+    explicit Registry(const QByteArray& ouiCsv)
+    {
+        writeFile(dir, QStringLiteral("oui.csv"), ouiCsv);
+        qputenv("CORVANE_IEEE_DATA", QFile::encodeName(dir.path()));
+    }
+    ~Registry() { qputenv("CORVANE_IEEE_DATA", before); }
+};
+
+double luminance(QRgb c)
+{
+    const auto channel = [](int v) {
+        const double s = v / 255.0;
+        return s <= 0.03928 ? s / 12.92 : std::pow((s + 0.055) / 1.055, 2.4);
+    };
+    return 0.2126 * channel(qRed(c)) + 0.7152 * channel(qGreen(c)) + 0.0722 * channel(qBlue(c));
+}
+
+// The contrast ratio between a cell's most common colour (its background) and the pixel furthest
+// from it (its text), and that background.
+std::pair<double, QRgb> textContrast(const QImage& image)
+{
+    std::map<QRgb, int> counts;
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x)
+            ++counts[image.pixel(x, y)];
+    const QRgb background
+        = std::max_element(counts.begin(), counts.end(), [](auto a, auto b) { return a.second < b.second; })->first;
+    const double lb = luminance(background);
+    double best = 1.0;
+    for (const auto& [colour, n] : counts) {
+        const double l = luminance(colour);
+        best = std::max(best, (std::max(l, lb) + 0.05) / (std::min(l, lb) + 0.05));
+    }
+    return {best, background};
+}
+
 QString done(int n)
 {
     return QStringLiteral("Scanning finished.\rComputers founded: %1").arg(n);
@@ -123,7 +175,7 @@ private Q_SLOTS:
         QCOMPARE(peer.responder.queryCount(), 7);
         // Repaints are gathered during the scan; the list must not stay frozen afterwards.
         QTRY_VERIFY(win.res->updatesEnabled());
-        QVERIFY(paintsText(win.res->viewport(), win.res->visualItemRect(win.res->topLevelItem(0))));
+        QVERIFY(paintsText(win.res->viewport(), win.res->visualRect(win.res->model()->index(0, 0))));
     }
 
     // Keyboard only: first address, Tab, last address, Tab, Space on Scan. Tab selects the next
@@ -157,7 +209,7 @@ private Q_SLOTS:
         for (const NbResponder::Query& q : peer.responder.queries())
             asked << host_order_dotted(q.to);
         QCOMPARE(asked, (QStringList{"127.0.0.51", "127.0.0.52", "127.0.0.53"}));
-        QCOMPARE(win.res->topLevelItemCount(), 2);
+        QCOMPARE(win.rows(), 2);
     }
 
     void hostInformationBox()
@@ -173,7 +225,7 @@ private Q_SLOTS:
         win.scan("127.0.0.21", "127.0.0.23");
         QVERIFY(win.info->toPlainText().isEmpty()); // emptied by Scan
         QVERIFY(win.waitDone());
-        QCOMPARE(win.res->topLevelItemCount(), 3);
+        QCOMPARE(win.rows(), 3);
 
         // The line texts themselves are the result-text tests' business; here: which lines, in order.
         const QString heading = HostInfoHeading();
@@ -229,10 +281,7 @@ private Q_SLOTS:
         win.scan("127.0.0.41", secondLast);
         QVERIFY(win.waitDone(1));
         QCOMPARE(responder.queryCount(), 1);
-        QStringList got;
-        for (int i = 0; i < win.res->topLevelItemCount(); ++i)
-            got << win.res->topLevelItem(i)->text(0);
-        QCOMPARE(got, rows);
+        QCOMPARE(columnTexts(win.res, 0), rows);
         QCOMPARE(win.w.statusPanel(1)->text(), QString::number(rows.size()));
     }
 
@@ -262,13 +311,13 @@ private Q_SLOTS:
         QVERIFY2(responder.start(), qPrintable(responder.lastError()));
         Window win;
         win.scan("127.0.1.1", "127.0.40.254"); // about ten seconds of queries
-        QTRY_VERIFY_WITH_TIMEOUT(win.res->topLevelItemCount() >= 30, 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(win.rows() >= 30, 10000);
         QVERIFY(win.w.ScanThread() != nullptr);
         QVERIFY(win.w.progressBar()->isVisible());
         win.click("But_Stop");
         QVERIFY(!win.w.progressBar()->isVisible());
         QVERIFY(win.waitDone(1, 5000));
-        const int rows = win.res->topLevelItemCount();
+        const int rows = win.rows();
         QVERIFY2(rows < 10000, qPrintable(QString::number(rows)));
         QVERIFY(responder.queryCount() < 10000);
         QCOMPARE(win.boxes, QStringList{done(rows)});
@@ -345,7 +394,6 @@ private Q_SLOTS:
         QVERIFY2(responder.start(), qPrintable(responder.lastError()));
         WindowDriver win(false);
         TFrm_Corvane& w = win.w;
-        QTreeWidget* res = win.res;
         const QStringList& boxes = win.boxes;
         QStringList panelDuringBox;
         win.desktop.onBox = [&](QMessageBox::Icon, const QString&) {
@@ -354,7 +402,7 @@ private Q_SLOTS:
                 return;
             // The box stays open until the second scan's late row is in.
             win.click("But_Scan");
-            (void)QTest::qWaitFor([&] { return res->topLevelItemCount() == 2; }, 5000);
+            (void)QTest::qWaitFor([&] { return win.rows() == 2; }, 5000);
         };
         win.scan("127.0.0.51", "127.0.0.51");
         QPointer<TNBTscanThread> first = w.ScanThread();
@@ -377,15 +425,16 @@ private Q_SLOTS:
         Window win;
         win.scan("127.0.0.61", "127.0.0.64");
         QVERIFY(win.waitDone());
-        QCOMPARE(win.res->topLevelItemCount(), 4);
+        QCOMPARE(win.rows(), 4);
         win.select(1);
         QVERIFY(!win.info->toPlainText().isEmpty());
         for (int i = 0; i < 4; ++i)
-            QVERIFY(TFrm_Corvane::RowResult(win.res->topLevelItem(i)) != nullptr);
-        delete win.res->takeTopLevelItem(3); // a row removed by other means gives its result back too
-        QCOMPARE(win.res->topLevelItemCount(), 3);
+            QVERIFY(win.host(i)->result() != nullptr);
+        // A row removed by other means gives its result back too.
+        QVERIFY(win.w.results().hosts().removeRows(3, 1));
+        QCOMPARE(win.rows(), 3);
         win.scan("127.0.0.70", "127.0.0.70");
-        QCOMPARE(win.res->topLevelItemCount(), 0);
+        QCOMPARE(win.rows(), 0);
         QVERIFY(win.info->toPlainText().isEmpty());
         QVERIFY(win.waitDone(2));
         QCOMPARE(win.boxes.last(), done(0));
@@ -482,11 +531,12 @@ private Q_SLOTS:
         Window win;
         win.scan("127.0.0.11", "127.0.0.12");
         QVERIFY(win.waitDone());
-        QTRY_COMPARE(win.res->topLevelItem(0)->text(TFrm_Corvane::ColVendor), QStringLiteral("Maker A"));
-        QCOMPARE(win.res->headerItem()->text(TFrm_Corvane::ColVendor), QStringLiteral("Vendor"));
-        QCOMPARE(win.res->topLevelItem(1)->text(TFrm_Corvane::ColVendor), QString());
+        QTRY_COMPARE(win.cell(0, TFrm_Corvane::ColVendor), QStringLiteral("Maker A"));
+        QCOMPARE(win.res->model()->headerData(TFrm_Corvane::ColVendor, Qt::Horizontal).toString(),
+                 QStringLiteral("Vendor"));
+        QCOMPARE(win.cell(1, TFrm_Corvane::ColVendor), QString());
         // The whole name; the address is the reported one, not a neighbour's.
-        QCOMPARE(win.res->topLevelItem(0)->toolTip(TFrm_Corvane::ColVendor), QStringLiteral("Maker A"));
+        QCOMPARE(win.tip(0, TFrm_Corvane::ColVendor), QStringLiteral("Maker A"));
 
         QString chosen = dir.filePath("bad.txt");
         win.desktop.fileAnswer = [&](const QFileDialog& dialog) {
@@ -504,11 +554,33 @@ private Q_SLOTS:
                                                 "127.0.0.13|GONE||WG|||False|False"}));
         QStringList tips;
         for (int i = 0; i < 3; ++i)
-            tips << win.res->topLevelItem(i)->toolTip(0);
+            tips << win.tip(i, 0);
         QCOMPARE(tips, (QStringList{"Changed since old.txt: UserName: OLD -> (none)", "New: not in old.txt",
                                     "Gone: in old.txt, no answer now"}));
-        QVERIFY(!win.res->topLevelItem(0)->icon(0).isNull() && !win.res->topLevelItem(1)->icon(0).isNull());
-        QVERIFY(TFrm_Corvane::RowGone(win.res->topLevelItem(2)) && !TFrm_Corvane::RowGone(win.res->topLevelItem(1)));
+        QCOMPARE(win.markShown(0), QStringLiteral("changed"));
+        QCOMPARE(win.markShown(1), QStringLiteral("new"));
+        QVERIFY(win.host(2)->gone() && !win.host(1)->gone());
+        // A gone host has no name table: the box drops the host shown before and says why.
+        win.select(0);
+        QCOMPARE(win.info->toPlainText().split(u'\n').size(), 2);
+        win.select(2);
+        QCOMPARE(win.info->toPlainText(),
+                 QStringLiteral("No name table: 127.0.0.13 did not answer this scan; it is in old.txt"));
+        win.select(1);
+        QCOMPARE(win.info->toPlainText().split(u'\n').size(), 2);
+
+        // The filter: only the gone hosts, then a text in any column.
+        auto* show = win.w.findChild<QComboBox*>("Cmb_Show");
+        QVERIFY(show->isEnabled());
+        show->setCurrentIndex(show->findText(QStringLiteral("Gone")));
+        QCOMPARE(columnTexts(win.res, 0), QStringList{"127.0.0.13"});
+        show->setCurrentIndex(show->findText(QStringLiteral("New, changed and gone")));
+        QCOMPARE(win.rows(), 3);
+        show->setCurrentIndex(0);
+        QTest::keyClicks(win.w.findChild<QLineEdit*>("Ed_Filter"), QStringLiteral("maker"));
+        QCOMPARE(columnTexts(win.res, 0), QStringList{"127.0.0.11"});
+        win.w.findChild<QLineEdit*>("Ed_Filter")->clear();
+        QCOMPARE(win.rows(), 3);
 
         win.desktop.fileAnswer = [&](const QFileDialog&) { return dir.filePath("saved.txt"); };
         win.w.findChild<QAction*>("Savenetworklist1")->trigger();
@@ -518,8 +590,178 @@ private Q_SLOTS:
 
         win.scan("127.0.0.11", "127.0.0.12");
         QVERIFY(win.waitDone(3)); // the second box was the bad file's
-        QCOMPARE(win.res->topLevelItemCount(), 2);
-        QVERIFY(win.res->topLevelItem(0)->icon(0).isNull() && win.res->topLevelItem(0)->toolTip(0).isEmpty());
+        QCOMPARE(win.rows(), 2);
+        QVERIFY(win.markShown(0).isEmpty() && win.tip(0, 0).isEmpty());
+        QVERIFY(!show->isEnabled());
+    }
+
+    // Headings clicked as a user does: by address as numbers, reversed, arrival order again, by
+    // name; Ctrl+A and Ctrl+C copy the rows as shown. Columns fit their contents after the survey, a
+    // cut name shows whole in its tool tip, and the name-table box opens at its heading.
+    void headingClickSortsAndCopies()
+    {
+        const Registry registry("MA-L,001122,Vendor Name Incorporated,x\n");
+        Peer peer;
+        peer.plan["127.0.0.9"].names = {{"beta", 0x00, U}};
+        peer.plan["127.0.0.9"].delayMs = 100;
+        peer.plan["127.0.0.10"].names = {{"Alpha", 0x00, U}};
+        peer.plan["127.0.0.10"].delayMs = 200;
+        for (int i = 0; i < 12; ++i) // more names than the box shows at once
+            peer.plan["127.0.0.11"].names << NbName{QStringLiteral("GAMMA%1").arg(i).toLatin1(), 0x00, U};
+        QVERIFY2(peer.responder.start(), qPrintable(peer.responder.lastError()));
+        Window win;
+        win.w.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&win.w));
+        win.scan("127.0.0.9", "127.0.0.11");
+        QVERIFY(win.waitDone());
+        QCOMPARE(columnTexts(win.res, 0), (QStringList{"127.0.0.11", "127.0.0.9", "127.0.0.10"}));
+
+        QHeaderView* header = win.res->header();
+        const auto clickHeading = [&](int column) {
+            QTest::mouseClick(header->viewport(), Qt::LeftButton, {},
+                              QPoint(header->sectionViewportPosition(column) + 6, header->height() / 2));
+        };
+        clickHeading(TFrm_Corvane::ColIP);
+        QCOMPARE(columnTexts(win.res, 0), (QStringList{"127.0.0.9", "127.0.0.10", "127.0.0.11"}));
+        QVERIFY(header->isSortIndicatorShown());
+        QCOMPARE(header->sortIndicatorSection(), int(TFrm_Corvane::ColIP));
+        clickHeading(TFrm_Corvane::ColIP);
+        QCOMPARE(columnTexts(win.res, 0), (QStringList{"127.0.0.11", "127.0.0.10", "127.0.0.9"}));
+        clickHeading(TFrm_Corvane::ColIP);
+        QCOMPARE(columnTexts(win.res, 0), (QStringList{"127.0.0.11", "127.0.0.9", "127.0.0.10"}));
+        clickHeading(TFrm_Corvane::ColCompName);
+        QCOMPARE(columnTexts(win.res, 1), (QStringList{"Alpha", "beta", "GAMMA0"}));
+
+        win.res->setFocus();
+        QTest::keyClick(win.res, Qt::Key_A, Qt::ControlModifier);
+        QTest::keyClick(win.res, Qt::Key_C, Qt::ControlModifier);
+        const QString vendor = QStringLiteral("\t00.11.22.AA.BB.CC\tVendor Name Incorporated\tFalse\tFalse\n");
+        QCOMPARE(QGuiApplication::clipboard()->text(),
+                 QStringLiteral("IP\tCompName\tUserName\tWorkGroup\tMAC\tVendor\tFileService\tMasterBrowser\n")
+                     + "127.0.0.10\tAlpha\t\t" + vendor + "127.0.0.9\tbeta\t\t" + vendor + "127.0.0.11\tGAMMA0\t\t"
+                     + vendor);
+
+        // The vendor's column grew to the name; a name cut by a narrow column is whole in its tip.
+        QVERIFY(win.res->columnWidth(TFrm_Corvane::ColVendor)
+                > win.res->fontMetrics().horizontalAdvance(QStringLiteral("Vendor Name Incorporated")));
+        win.res->setColumnWidth(TFrm_Corvane::ColCompName, 12);
+        const QRect cut = win.res->visualRect(win.res->model()->index(2, TFrm_Corvane::ColCompName));
+        QHelpEvent help(QEvent::ToolTip, cut.center(), win.res->viewport()->mapToGlobal(cut.center()));
+        QCoreApplication::sendEvent(win.res->viewport(), &help);
+        QTRY_COMPARE(QToolTip::text(), QStringLiteral("GAMMA0"));
+
+        win.select(2);
+        QCOMPARE(win.info->toPlainText().split(u'\n').size(), 13);
+        QVERIFY(win.info->cursorForPosition(QPoint(4, 4)).block().text().startsWith(QStringLiteral("Name ")));
+    }
+
+    // "Save network list.." through the real dialog: the suffix typed or the filter chosen picks
+    // corvane-scan's csv or json, with vendors and compare marks, in the order shown.
+    void exportThroughTheDialog_data()
+    {
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<QString>("filter");
+        QTest::addColumn<QString>("written");
+        QTest::newRow("csv by its suffix") << "hosts.csv" << "" << "hosts.csv";
+        QTest::newRow("json by the filter") << "hosts" << "JSON (*.json)" << "hosts.json";
+    }
+
+    void exportThroughTheDialog()
+    {
+        QFETCH(QString, typed);
+        QFETCH(QString, filter);
+        QFETCH(QString, written);
+        const Registry registry("MA-L,001122,Maker A,x\n");
+        QTemporaryDir dir;
+        const QString old = writeFile(dir, "old.txt", NetworkListFile({{"127.0.0.11", "PC1", "OLD", "", "", "False", "False"},
+                                                                        {"127.0.0.13", "GONE", "", "WG", "", "False", "False"}}));
+        Peer peer;
+        peer.plan["127.0.0.11"].names = {{"PC1", 0x00, U}};
+        peer.plan["127.0.0.12"].names = {{"=HYPERLINK(1)", 0x00, U}};
+        peer.plan["127.0.0.12"].mac = {0x0A, 0x0B, 0x0C, 0x0D, 0x0E, 0x0F};
+        QVERIFY2(peer.responder.start(), qPrintable(peer.responder.lastError()));
+        Window win;
+        win.scan("127.0.0.11", "127.0.0.12");
+        QVERIFY(win.waitDone());
+        QTRY_COMPARE(win.cell(win.cell(0, 0) == "127.0.0.11" ? 0 : 1, TFrm_Corvane::ColVendor), QStringLiteral("Maker A"));
+        win.desktop.fileAnswer = [&](const QFileDialog&) { return old; };
+        win.w.findChild<QAction*>("Comparewithsavedlist1")->trigger();
+        win.res->sortByColumn(TFrm_Corvane::ColIP, Qt::DescendingOrder);
+
+        RealDialog dialog;
+        dialog.name = dir.filePath(typed);
+        dialog.filter = filter;
+        win.desktop.driveDialog = std::ref(dialog);
+        win.w.findChild<QAction*>("Savenetworklist1")->trigger();
+        QCOMPARE(win.boxes.size(), 1);
+        QFile f(dir.filePath(written));
+        QVERIFY2(f.open(QIODevice::ReadOnly), qPrintable(f.fileName()));
+        const QByteArray bytes = f.readAll();
+        if (written.endsWith(QLatin1String(".csv"))) {
+            QCOMPARE(bytes, QByteArray("IP,CompName,UserName,WorkGroup,MacAddress,FileService,MasterBrowser,Vendor,"
+                                       "NeighbourMac,Change\r\n"
+                                       "127.0.0.13,GONE,,WG,,False,False,,,gone\r\n"
+                                       "127.0.0.12,'=HYPERLINK(1),,,0A.0B.0C.0D.0E.0F,False,False,,,new\r\n"
+                                       "127.0.0.11,PC1,,,00.11.22.AA.BB.CC,False,False,Maker A,,changed\r\n"));
+            return;
+        }
+        QJsonParseError error {};
+        const QJsonArray hosts = QJsonDocument::fromJson(bytes, &error).array();
+        QCOMPARE(error.error, QJsonParseError::NoError);
+        QStringList shown;
+        for (const QJsonValue& h : hosts)
+            shown << h["address"].toString() + u' ' + h["change"].toString() + u' ' + h["computer_name"].toString()
+                         + u' ' + h["vendor"].toString();
+        QCOMPARE(shown, (QStringList{"127.0.0.13 gone GONE ", "127.0.0.12 new =HYPERLINK(1) ",
+                                     "127.0.0.11 changed PC1 Maker A"}));
+        QCOMPARE(hosts[2]["names"].toArray().size(), 1);
+    }
+
+    // The marks in a light and in a dark palette: a new or changed row's text stands out from its
+    // tinted background, a gone row's greyed text still shows.
+    void marksLegibleInPalette_data()
+    {
+        QTest::addColumn<bool>("dark");
+        QTest::newRow("light") << false;
+        QTest::newRow("dark") << true;
+    }
+
+    void marksLegibleInPalette()
+    {
+        QFETCH(bool, dark);
+        QTemporaryDir dir;
+        const QString old = writeFile(dir, "old.txt", NetworkListFile({{"127.0.0.11", "PCONE", "OLD", "", "", "False", "False"},
+                                                                        {"127.0.0.13", "PCGONE", "", "", "", "False", "False"}}));
+        Peer peer;
+        peer.plan["127.0.0.11"].names = {{"PCONE", 0x00, U}};
+        peer.plan["127.0.0.12"].names = {{"PCNEW", 0x00, U}};
+        QVERIFY2(peer.responder.start(), qPrintable(peer.responder.lastError()));
+        Window win;
+        QPalette palette = win.res->style()->standardPalette();
+        if (dark) { // as a dark desktop theme sets it
+            for (const auto& [role, colour] : {std::pair{QPalette::Base, QColor(0x2a, 0x2a, 0x2a)},
+                                               std::pair{QPalette::Text, QColor(0xe6, 0xe6, 0xe6)},
+                                               std::pair{QPalette::Window, QColor(0x35, 0x35, 0x35)},
+                                               std::pair{QPalette::WindowText, QColor(0xe6, 0xe6, 0xe6)}})
+                palette.setColor(role, colour);
+            palette.setColor(QPalette::Disabled, QPalette::Text, QColor(0x80, 0x80, 0x80));
+        }
+        win.res->setPalette(palette);
+        win.scan("127.0.0.11", "127.0.0.12");
+        QVERIFY(win.waitDone());
+        win.res->sortByColumn(TFrm_Corvane::ColIP, Qt::AscendingOrder);
+        win.desktop.fileAnswer = [&](const QFileDialog&) { return old; };
+        win.w.findChild<QAction*>("Comparewithsavedlist1")->trigger();
+        win.res->clearSelection();
+        QCOMPARE(columnTexts(win.res, 1), (QStringList{"PCONE", "PCNEW", "PCGONE"}));
+        const QList<double> least {4.5, 4.5, 1.5}; // changed, new, gone
+        for (int row = 0; row < 3; ++row) {
+            const QRect cell = win.res->visualRect(win.res->model()->index(row, TFrm_Corvane::ColCompName));
+            const auto [ratio, background] = textContrast(win.res->viewport()->grab(cell).toImage());
+            QVERIFY2(ratio >= least[row], qPrintable(QStringLiteral("row %1: %2").arg(row).arg(ratio)));
+            if (row < 2) // the mark itself shows: not the plain base colour
+                QVERIFY(background != palette.color(QPalette::Base).rgb());
+        }
     }
 
     // A folder that cannot be written (a read-only bind mount: root ignores permission bits) keeps
@@ -550,14 +792,14 @@ private Q_SLOTS:
         win.desktop.fileAnswer = [&](const QFileDialog&) { return name; };
         win.scan("127.0.0.11", "127.0.0.11");
         QVERIFY(win.waitDone());
-        QCOMPARE(win.res->topLevelItemCount(), 1);
+        QCOMPARE(win.rows(), 1);
         win.w.findChild<QAction*>("Savenetworklist1")->trigger();
         QCOMPARE(win.boxes, (QStringList{done(1), QStringLiteral("Cannot create file ") + name}));
         QFile f(name);
         QVERIFY(f.open(QIODevice::ReadOnly));
         QCOMPARE(f.readAll(), old);
         QCOMPARE(QDir(dir.path()).entryList(QDir::NoDotAndDotDot | QDir::AllEntries), QStringList{"network.txt"});
-        QCOMPARE(win.res->topLevelItemCount(), 1);
+        QCOMPARE(win.rows(), 1);
     }
 
     void sharedFoldersOfSelectedHost_data()
@@ -582,10 +824,10 @@ private Q_SLOTS:
         const QList<QPair<QString, QUrl>>& opened = win.desktop.shares;
         win.scan("127.0.0.11", "127.0.0.12");
         QVERIFY(win.waitDone());
-        QCOMPARE(win.res->topLevelItemCount(), 2);
-        const int row = win.res->topLevelItem(0)->text(0) == address ? 0 : 1;
-        QCOMPARE(win.res->topLevelItem(row)->text(0), address);
-        const QRect r = win.res->visualItemRect(win.res->topLevelItem(row));
+        QCOMPARE(win.rows(), 2);
+        const int row = win.cell(0, 0) == address ? 0 : 1;
+        QCOMPARE(win.cell(row, 0), address);
+        const QRect r = win.res->visualRect(win.res->model()->index(row, 0));
         // A double click's first press selects the row.
         QTest::mouseClick(win.res->viewport(), Qt::LeftButton, {}, r.center());
         QTest::mouseDClick(win.res->viewport(), Qt::LeftButton, {}, r.center());
@@ -609,17 +851,17 @@ private Q_SLOTS:
         auto w = std::make_unique<TFrm_Corvane>();
         w->setDesktop(&desktop);
         w->show();
-        auto* res = w->findChild<QTreeWidget*>("LstVw_Res");
+        const QAbstractItemModel* res = w->findChild<QTreeView*>("LstVw_Res")->model();
         w->findChild<QLineEdit*>("Ed_IPstart")->setText("127.0.1.1");
         w->findChild<QLineEdit*>("Ed_IPend")->setText("127.0.40.254");
         QTest::mouseClick(w->findChild<QWidget*>("But_Scan"), Qt::LeftButton);
         QPointer<TNBTscanThread> scan = w->ScanThread();
-        QTRY_VERIFY_WITH_TIMEOUT(res->topLevelItemCount() >= 5, 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(res->rowCount() >= 5, 10000);
         QVERIFY(w->close());
-        QCOMPARE(res->topLevelItemCount(), 0);
+        QCOMPARE(res->rowCount(), 0);
         const std::int64_t answeredAtClose = responder.answersSent();
         QTRY_VERIFY_WITH_TIMEOUT(responder.answersSent() > answeredAtClose + 20, 5000);
-        QCOMPARE(res->topLevelItemCount(), 0);
+        QCOMPARE(res->rowCount(), 0);
         QVERIFY(scan);
         QVERIFY(scan->isRunning());
         w.reset();

@@ -1,12 +1,18 @@
 #include "WindowDriver.h"
 
+#include <QApplication>
+#include <QComboBox>
 #include <QFileDialog>
+#include <QImage>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTimer>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPointer>
 #include <QTest>
 #include <QThread>
-#include <QTreeWidget>
+#include <QTreeView>
 
 namespace corvane::test {
 
@@ -20,6 +26,10 @@ void DesktopStandIn::message(QWidget*, QMessageBox::Icon icon, const QString& te
 
 QString DesktopStandIn::chooseFile(QFileDialog& dialog)
 {
+    if (driveDialog) {
+        driveDialog(dialog);
+        return TDesktop::chooseFile(dialog);
+    }
     return fileAnswer ? fileAnswer(dialog) : QString();
 }
 
@@ -27,6 +37,40 @@ bool DesktopStandIn::question(QWidget*, const QString& text)
 {
     questions << text;
     return answerYes;
+}
+
+void RealDialog::operator()(QFileDialog& dialog)
+{
+    // The steps run from a timer inside the dialog's own loop (and the question box's).
+    auto* timer = new QTimer(&dialog);
+    timer->setInterval(20);
+    QObject::connect(timer, &QTimer::timeout, &dialog, [this, &dialog, typed = false]() mutable {
+        QWidget* modal = QApplication::activeModalWidget();
+        if (auto* box = qobject_cast<QMessageBox*>(modal)) {
+            questions << box->text();
+            box->button(answer)->click();
+            return;
+        }
+        if (modal != &dialog)
+            return;
+        if (typed) { // the question was answered No: the dialog is still open
+            dialog.reject();
+            return;
+        }
+        typed = true;
+        if (!filter.isEmpty()) { // picked in the dialog's file-type box, as a user picks it
+            auto* types = dialog.findChild<QComboBox*>(QStringLiteral("fileTypeCombo"));
+            const int at = types->findText(filter);
+            types->setCurrentIndex(at);
+            Q_EMIT types->activated(at);
+            Q_EMIT types->textActivated(filter);
+        }
+        auto* field = dialog.findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+        field->setText(name);
+        // Queued: the question box's loop runs inside the key press, and this timer must go on.
+        QMetaObject::invokeMethod(field, [field] { QTest::keyClick(field, Qt::Key_Return); }, Qt::QueuedConnection);
+    });
+    timer->start();
 }
 
 void DesktopStandIn::openShare(QWidget*, const QString& parameter, const QUrl& url, TLaunchDone done)
@@ -50,7 +94,7 @@ TLaunch DesktopStandIn::launchBrowser(const QString& program, const QStringList&
 }
 
 WindowDriver::WindowDriver(bool show)
-    : res(w.findChild<QTreeWidget*>("LstVw_Res")), info(w.findChild<QPlainTextEdit*>("Lst_HostInfo")),
+    : res(w.findChild<QTreeView*>("LstVw_Res")), info(w.findChild<QPlainTextEdit*>("Lst_HostInfo")),
       err(w.findChild<QPlainTextEdit*>("Lst_err"))
 {
     w.setDesktop(&desktop);
@@ -97,25 +141,58 @@ bool WindowDriver::waitDone(int scans, int ms)
 
 void WindowDriver::select(int row)
 {
-    const QRect r = res->visualItemRect(res->topLevelItem(row));
+    const QRect r = res->visualRect(res->model()->index(row, 0));
     QTest::mouseClick(res->viewport(), Qt::LeftButton, {}, r.center());
 }
 
-QStringList columnTexts(const QTreeWidget* list, int column)
+int WindowDriver::rows() const
+{
+    return res->model()->rowCount();
+}
+
+QString WindowDriver::cell(int row, int column) const
+{
+    return res->model()->index(row, column).data().toString();
+}
+
+QString WindowDriver::tip(int row, int column) const
+{
+    return res->model()->index(row, column).data(Qt::ToolTipRole).toString();
+}
+
+QString WindowDriver::markShown(int row)
+{
+    res->scrollTo(res->model()->index(row, 0));
+    QRect r = res->visualRect(res->model()->index(row, 0));
+    r.setWidth(std::min(r.width(), 24)); // where the mark goes, left of the address
+    const QImage image = res->viewport()->grab(r).toImage();
+    int green = 0;
+    int amber = 0;
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x) {
+            const QColor c = image.pixelColor(x, y);
+            green += c.green() > 120 && c.red() < 90 && c.blue() < 120;
+            amber += c.red() > 180 && c.green() > 100 && c.green() < 170 && c.blue() < 60;
+        }
+    return green > 10 ? QStringLiteral("new") : amber > 10 ? QStringLiteral("changed") : QString();
+}
+
+QStringList columnTexts(const QAbstractItemView* list, int column)
 {
     QStringList texts;
-    for (int i = 0; i < list->topLevelItemCount(); ++i)
-        texts << list->topLevelItem(i)->text(column);
+    for (int i = 0; i < list->model()->rowCount(); ++i)
+        texts << list->model()->index(i, column).data().toString();
     return texts;
 }
 
-QStringList allRows(const QTreeWidget* list)
+QStringList allRows(const QAbstractItemView* list)
 {
     QStringList rows;
-    for (int i = 0; i < list->topLevelItemCount(); ++i) {
+    const QAbstractItemModel* m = list->model();
+    for (int i = 0; i < m->rowCount(); ++i) {
         QStringList columns;
-        for (int c = 0; c < list->topLevelItem(i)->columnCount(); ++c)
-            columns << list->topLevelItem(i)->text(c);
+        for (int c = 0; c < m->columnCount(); ++c)
+            columns << m->index(i, c).data().toString();
         rows << columns.join(u'|');
     }
     return rows;

@@ -1,6 +1,7 @@
 #pragma once
 // The real main window driven as a user would, with a desktop stand-in for what a test cannot click.
 
+#include "app/ResultViews.h"
 #include "app/Umain.h"
 
 #include <QList>
@@ -11,9 +12,10 @@
 #include <atomic>
 #include <functional>
 
+class QAbstractItemView;
 class QLineEdit;
 class QPlainTextEdit;
-class QTreeWidget;
+class QTreeView;
 
 namespace corvane::test {
 
@@ -30,6 +32,8 @@ public:
     std::function<QString(const QFileDialog& dialog)> fileAnswer;
     QStringList questions;
     bool answerYes = false; // the answer to every question; No is the box's default
+    // When set, the real dialog runs instead, driven by this (see RealDialog).
+    std::function<void(QFileDialog& dialog)> driveDialog;
     QList<QPair<QString, QUrl>> shares; // parameter text, address
     QStringList launched;               // "program|arg|arg..."
     TLaunch shareLaunch;                // what opening a share and starting the browser give
@@ -47,6 +51,18 @@ public:
     TLaunch launchBrowser(const QString& program, const QStringList& args) override;
 };
 
+// Works the real file dialog as a user would: picks the filter (when given), types the name into
+// its file-name field and presses Enter; a question it asks (replace the file?) is noted and
+// answered; a No leaves the dialog open, which is then cancelled.
+struct RealDialog
+{
+    QString name;
+    QString filter;
+    QMessageBox::StandardButton answer = QMessageBox::Yes;
+    QStringList questions;
+    void operator()(QFileDialog& dialog);
+};
+
 // One window with the stand-in in place. Its end waits for every scan thread it started.
 class WindowDriver
 {
@@ -60,7 +76,7 @@ public:
     TFrm_Corvane w;
     QStringList& boxes = desktop.boxes;
     QList<QMessageBox::Icon>& icons = desktop.icons;
-    QTreeWidget* res;
+    QTreeView* res;
     QPlainTextEdit* info;
     QPlainTextEdit* err;
 
@@ -76,12 +92,20 @@ public:
     }
     // Until `scans` end boxes have been shown and no scan thread is left; true when exactly so many.
     bool waitDone(int scans = 1, int ms = 10000);
+    // A click on a row of the node-status list as shown.
     void select(int row);
+    // The node-status list as shown: its rows, a cell's text and tool tip, the host behind a row.
+    int rows() const;
+    QString cell(int row, int column) const;
+    QString tip(int row, int column) const;
+    const corvane::THostRow* host(int row) const { return w.results().shownHost(row); }
+    // The compare mark drawn on a row's address, told by its colour: "new", "changed" or "" (none).
+    QString markShown(int row);
 };
 
-// The text of every row of list in one column.
-QStringList columnTexts(const QTreeWidget* list, int column);
-// Every row of list, its columns joined by '|'.
-QStringList allRows(const QTreeWidget* list);
+// The text of every row of list in one column, as shown.
+QStringList columnTexts(const QAbstractItemView* list, int column);
+// Every row of list as shown, its columns joined by '|'.
+QStringList allRows(const QAbstractItemView* list);
 
 } // namespace corvane::test

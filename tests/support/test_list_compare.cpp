@@ -60,6 +60,9 @@ private Q_SLOTS:
         QTest::newRow("the window's file") << file << QStringList{kPc1, kLongUsers, kUtf8} << 0;
         QTest::newRow("LF only") << lf << QStringList{kPc1, kLongUsers, kUtf8} << 0;
         QTest::newRow("blanks lost at line end") << stripped << QStringList{kPc1, kLongUsers, kUtf8} << 0;
+        // A peer's OEM byte 0xFF is a no-break space: part of the name, as are blanks before it.
+        const QString nbsp = QString::fromUtf8("10.0.0.5|PC5\u00a0|J\u00a0, \u00a0K|WG  \u00a0|0A.0B.0C.0D.0E.0F|False|False");
+        QTest::newRow("names ending in a no-break space") << saved({nbsp, kPc1}) << QStringList{nbsp, kPc1} << 0;
         QTest::newRow("empty file") << QByteArray() << QStringList{} << 0;
         QTest::newRow("heading only") << heading << QStringList{} << 0;
         QTest::newRow("heading without line break") << heading.chopped(2) << QStringList{} << 0;

@@ -46,6 +46,35 @@ class TestResultText : public QObject
 private Q_SLOTS:
     void initTestCase() { qputenv("LC_ALL", "de_DE.UTF-8"); }
 
+    // The name field of an entry, apart from its suffix; the display text keeps a suffix above 32.
+    void entry_name_data()
+    {
+        QTest::addColumn<QByteArray>("raw"); // the 15 name bytes, padded with blanks when shorter
+        QTest::addColumn<int>("suffix");
+        QTest::addColumn<QByteArray>("name");
+        QTest::addColumn<QByteArray>("display");
+        QTest::newRow("suffix j") << QByteArray("PC5") << 0x6A << QByteArray("PC5") << QByteArray("PC5            j");
+        QTest::newRow("suffix 20") << QByteArray("PC5") << 0x20 << QByteArray("PC5") << QByteArray("PC5");
+        QTest::newRow("no-break space at the end")
+            << QByteArray("PC5\xFF") << 0x00 << QByteArray("PC5\xFF") << QByteArray("PC5\xFF");
+        QTest::newRow("blanks inside") << QByteArray("A B  C") << 0x00 << QByteArray("A B  C") << QByteArray("A B  C");
+        QTest::newRow("all 15 bytes") << QByteArray("ABCDEFGHIJKLMNO") << 0x41 << QByteArray("ABCDEFGHIJKLMNO")
+                                      << QByteArray("ABCDEFGHIJKLMNOA");
+        QTest::newRow("control codes kept") << QByteArray("\x01\x02__MSBROWSE__\x02") << 0x01
+                                            << QByteArray("\x01\x02__MSBROWSE__\x02") << QByteArray("__MSBROWSE__");
+        QTest::newRow("zero byte ends it") << QByteArray("AB\0CD", 5) << 0x00 << QByteArray("AB") << QByteArray("AB");
+    }
+
+    void entry_name()
+    {
+        QFETCH(QByteArray, raw);
+        QFETCH(int, suffix);
+        nb_name_entry e = entry("", std::uint8_t(suffix), U);
+        std::memcpy(e.name, raw.constData(), size_t(raw.size()));
+        QTEST(nb_entry_name(e), "name");
+        QTEST(nb_entry_display_name(e), "display");
+    }
+
     void summarize_data()
     {
         QTest::addColumn<std::vector<nb_name_entry>>("table");

@@ -63,6 +63,29 @@ private Q_SLOTS:
         QCOMPARE(csv_field(text), field);
     }
 
+    // Text a peer sent, as a spreadsheet would read the cell.
+    void csvPeerText_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("cell");
+        QTest::newRow("formula") << "=HYPERLINK(1)" << "'=HYPERLINK(1)";
+        QTest::newRow("plus") << "+1" << "'+1";
+        QTest::newRow("minus") << "-PC" << "'-PC";
+        QTest::newRow("at") << "@SUM(A1)" << "'@SUM(A1)";
+        QTest::newRow("tab") << "\tX" << "'\tX";
+        QTest::newRow("carriage return") << "\rX" << "'\rX";
+        QTest::newRow("inside is plain") << "PC=1" << "PC=1";
+        QTest::newRow("apostrophe already") << "'=1" << "'=1";
+        QTest::newRow("empty") << "" << "";
+    }
+
+    void csvPeerText()
+    {
+        QFETCH(QString, text);
+        QFETCH(QString, cell);
+        QCOMPARE(csv_peer_text(text), cell);
+    }
+
     void csvRecordEndsWithCrLf() { QCOMPARE(csv_record({"a", "b,c", ""}), QByteArray("a,\"b,c\",\r\n")); }
 
     void txtNamesFollowTheList()
@@ -91,7 +114,12 @@ private Q_SLOTS:
         std::vector<TFoundHost> hosts;
         hosts.push_back(
             host("127.0.0.9",
-                 node_status_answer(1, {{"PC1", 0x00, U}, {"J\x81RGEN", 0x03, U}, {"WG", 0x00, G}, {"PC1", 0x20, U}},
+                 node_status_answer(1,
+                                    {{"PC1", 0x00, U},
+                                     {"J\x81RGEN", 0x03, U},
+                                     {"WG", 0x00, G},
+                                     {"PC1", 0x20, U},
+                                     {"PC5", 0x6A, U}},
                                     {0x0A, 0x0B, 0x0C, 0x0D, 0x0E, 0x0F})));
         hosts.push_back(host("127.0.0.5", QByteArray("\x01", 1)));
         QJsonParseError error {};
@@ -109,13 +137,16 @@ private Q_SLOTS:
         QCOMPARE(h["file_service"], QJsonValue(true));
         QCOMPARE(h["master_browser"], QJsonValue(false));
         const QJsonArray names = h["names"].toArray();
-        QCOMPARE(names.size(), 4);
+        QCOMPARE(names.size(), 5);
         QCOMPARE(names[1].toObject()["name"].toString(), QString::fromUtf8("J\u00fcRGEN"));
         QCOMPARE(names[1].toObject()["suffix"].toString(), QStringLiteral("03"));
         QCOMPARE(names[2].toObject()["group"], QJsonValue(true));
         QCOMPARE(names[2].toObject()["service"].toString(), QStringLiteral("Workgroup/Domain Name"));
         QCOMPARE(names[3].toObject()["suffix"].toString(), QStringLiteral("20"));
         QCOMPARE(names[3].toObject()["flags"].toString(), name_flags_text(U));
+        // The name without its padding and suffix byte; the suffix has its own field.
+        QCOMPARE(names[4].toObject()["name"].toString(), QStringLiteral("PC5"));
+        QCOMPARE(names[4].toObject()["suffix"].toString(), QStringLiteral("6A"));
         const QJsonObject empty = a[1].toObject();
         QCOMPARE(empty["computer_name"].toString(), QString());
         QCOMPARE(empty["mac"].toString(), QString());

@@ -361,6 +361,68 @@ private Q_SLOTS:
         QCOMPARE(host["names"].toArray()[1].toObject()["name"].toString(), QString::fromLatin1(kForgedUser));
     }
 
+    // A peer whose name a spreadsheet would run as a formula: csv writes it as text, txt and json as sent.
+    void formulaNameOnlyQuotedInCsv_data()
+    {
+        QTest::addColumn<QString>("format");
+        QTest::addColumn<QByteArray>("out");
+        QTest::newRow("csv") << "csv"
+                             << QByteArray("IP,CompName,UserName,WorkGroup,MacAddress,FileService,MasterBrowser,Vendor,"
+                                           "NeighbourMac\r\n"
+                                           "127.0.0.7,'=HYPERLINK(1),'@USER,WG,00.11.22.AA.BB.CC,False,False,,\r\n");
+        QTest::newRow("txt") << "txt"
+                             << listHeading()
+                                    + listLine("127.0.0.7", "=HYPERLINK(1)", "@USER", "WG", "00.11.22.AA.BB.CC", "False",
+                                               "False");
+    }
+
+    void formulaNameOnlyQuotedInCsv()
+    {
+        CORVANE_REQUIRE_ROOT();
+        QFETCH(QString, format);
+        NbResponder peer([](const NbResponder::Query& q) {
+            std::vector<NbResponder::Datagram> d;
+            if (q.to == dotted_host_order("127.0.0.7"))
+                d.push_back({node_status_answer(q.transactionId(),
+                                                {{"=HYPERLINK(1)", 0x00, U}, {"@USER", 0x03, U}, {"WG", 0x00, G}})});
+            return d;
+        });
+        QVERIFY2(peer.startWaiting(), qPrintable(peer.lastError()));
+        const ProgramRun r = runScan({"nbstat", "--format", format, "127.0.0.7"});
+        QCOMPARE(r.code, 0);
+        QCOMPARE(r.err, QByteArray());
+        QTEST(r.out, "out");
+        const ProgramRun j = runScan({"nbstat", "--format", "json", "127.0.0.7"});
+        const QJsonObject host = QJsonDocument::fromJson(j.out).array()[0].toObject();
+        QCOMPARE(host["computer_name"].toString(), QStringLiteral("=HYPERLINK(1)"));
+        QCOMPARE(host["user_names"].toString(), QStringLiteral("@USER"));
+    }
+
+    // A name ending in OEM 0xFF (a no-break space) and blanks before it: the list just written, read
+    // back against a new scan of the same host, is the same.
+    void savedListReadsBackExactly()
+    {
+        CORVANE_REQUIRE_ROOT();
+        NbResponder peer([](const NbResponder::Query& q) {
+            std::vector<NbResponder::Datagram> d;
+            if (q.to == dotted_host_order("127.0.0.7"))
+                d.push_back({node_status_answer(q.transactionId(),
+                                                {{"PC5\xFF", 0x00, U}, {"JO  \xFF", 0x03, U}, {"WG\xFF", 0x00, G}})});
+            return d;
+        });
+        QVERIFY2(peer.startWaiting(), qPrintable(peer.lastError()));
+        const ProgramRun first = runScan({"nbstat", "127.0.0.7"});
+        QCOMPARE(first.code, 0);
+        QVERIFY2(first.out.contains(QString::fromUtf8("PC5\u00a0 ").toUtf8()), first.out.constData());
+        QTemporaryDir dir;
+        QVERIFY(writeFile(dir, "saved.txt", first.out));
+        const QString saved = dir.filePath(QStringLiteral("saved.txt"));
+        const ProgramRun again = runScan({"nbstat", "--compare", saved, "127.0.0.7"});
+        QCOMPARE(again.code, 0);
+        QCOMPARE(again.err, QByteArray());
+        QCOMPARE(again.out, first.out + "\r\nCompared with " + saved.toUtf8() + ": 0 new, 0 changed, 1 same, 0 gone\r\n");
+    }
+
     // Against the window's own file of an earlier survey: .9's users changed, .5 is new, .7 is gone.
     void compareWithEarlierList()
     {

@@ -1,0 +1,94 @@
+#pragma once
+// The window's two result lists as views over the result models (support/ResultModel): sorting by a
+// click on a heading, the filter, several rows selected and copied, saving in txt, csv or json, the
+// name-table box beside the list, and compare marks drawn with the palette's colours.
+
+#include "support/ResultModel.h"
+
+#include <QList>
+#include <QObject>
+#include <QString>
+
+#include <functional>
+
+class QAction;
+class QComboBox;
+class QLineEdit;
+class QPlainTextEdit;
+class QSplitter;
+class QTreeView;
+class QWidget;
+class TDesktop;
+
+class TResultViews : public QObject
+{
+    Q_OBJECT
+
+public:
+    struct TControls
+    {
+        QTreeView* hosts = nullptr;
+        QTreeView* pings = nullptr;
+        QPlainTextEdit* hostInfo = nullptr;
+        QLineEdit* filter = nullptr;
+        QComboBox* show = nullptr; // which compare marks to show
+        QSplitter* split = nullptr; // the host list above the name-table box
+        QAction* copyHosts = nullptr;
+        QAction* copyPings = nullptr;
+        QAction* savePings = nullptr;
+    };
+    // desktop gives the window's desktop of the moment (message boxes, the file dialogs).
+    TResultViews(const TControls& controls, std::function<TDesktop&()> desktop, QWidget* window);
+
+    corvane::THostTableModel& hosts() { return m_hosts; }
+    corvane::TPingTableModel& pings() { return m_pings; }
+
+    // The host in a row of the node-status list as shown; null outside the list.
+    const corvane::THostRow* shownHost(int row) const;
+    // Every host in the order shown: sorted, and the rows the filter hides in their place too.
+    QList<const corvane::THostRow*> hostsInShownOrder() const;
+    QList<const corvane::THostRow*> selectedHosts() const; // in the shown order
+    // The host a command on "the selected host" means: the current row when selected, else the first.
+    const corvane::THostRow* selectedHost() const;
+    QList<const corvane::TPingRow*> pingsInShownOrder() const;
+    QList<const corvane::TPingRow*> selectedPings() const;
+
+    // Selected rows to the clipboard as tab-separated text with the heading line.
+    void copyHosts();
+    void copyPings();
+    // The save dialog (txt, csv, json); the list is written in the shown order.
+    void saveHostList();
+    void savePingList();
+    // The host's name table from its heading on; a gone host says why it has none. Null: unchanged.
+    void showNameTable(const corvane::THostRow* host);
+    // Column widths to the contents, once a survey has ended.
+    void fitColumns(QTreeView* list);
+    // The mark filter is offered once the list was compared, and set back at the next scan.
+    void comparisonShown();
+    void comparisonCleared();
+
+Q_SIGNALS:
+    // A row of the host list became selected (the one to show in the name-table box).
+    void hostSelected(int shownRow);
+
+private:
+    void setupHostList();
+    void setupPingList();
+    void setupFilter();
+    QString chooseListFile(const QString& title);
+    void writeListFile(const QString& fileName, const QByteArray& bytes);
+
+    TControls m_c;
+    std::function<TDesktop&()> m_desktop;
+    QWidget* m_window;
+    corvane::THostTableModel m_hosts;
+    corvane::TResultSortModel m_sortedHosts;
+    corvane::THostFilterModel m_shownHosts;
+    corvane::TPingTableModel m_pings;
+    corvane::TResultSortModel m_sortedPings;
+    QString m_chosenFilter; // the save dialog's filter when it was accepted
+};
+
+// Opens the pop-up menu of the focused control as a right click there would, at its current row or
+// text cursor (Shift+F10, the Menu key).
+void open_popup_menu(QWidget* focus);
