@@ -162,6 +162,42 @@ bool NetnsLab::addRoute(const QString& host, const QStringList& routeArgs)
     return ip(QStringList{QStringLiteral("-n"), ns(host), QStringLiteral("route"), QStringLiteral("add")} + routeArgs);
 }
 
+bool NetnsLab::setNetbiosLoss(const QString& host, int percent)
+{
+    run(host, {QStringLiteral("nft"), QStringLiteral("delete"), QStringLiteral("table"), QStringLiteral("inet"),
+               QStringLiteral("cvloss")});
+    if (percent <= 0)
+        return true;
+    const QString rules = QStringLiteral(
+                              "table inet cvloss {\n"
+                              "  chain in { type filter hook input priority 0; udp sport 137 numgen random mod 100 < %1 "
+                              "counter drop; }\n"
+                              "  chain out { type filter hook output priority 0; udp dport 137 numgen random mod 100 < "
+                              "%1 counter drop; }\n"
+                              "}\n")
+                              .arg(percent);
+    const QString file = m_dir.filePath(QStringLiteral("loss-") + host + QStringLiteral(".nft"));
+    QFile f(file);
+    if (!f.open(QIODevice::WriteOnly) || f.write(rules.toLatin1()) < 0)
+        return fail(QStringLiteral("cannot write ") + file);
+    f.close();
+    const RunResult r = run(host, {QStringLiteral("nft"), QStringLiteral("-f"), file});
+    return r.exitCode == 0 || fail(QStringLiteral("nft in %1: %2").arg(host, r.err.trimmed()));
+}
+
+int NetnsLab::netbiosDropped(const QString& host)
+{
+    const RunResult r = run(host, {QStringLiteral("nft"), QStringLiteral("list"), QStringLiteral("table"),
+                                   QStringLiteral("inet"), QStringLiteral("cvloss")});
+    if (r.exitCode != 0)
+        return -1;
+    static const QRegularExpression counter(QStringLiteral("counter packets (\\d+)"));
+    int dropped = 0;
+    for (auto it = counter.globalMatch(r.out); it.hasNext();)
+        dropped += it.next().captured(1).toInt();
+    return dropped;
+}
+
 NetnsLab::RunResult NetnsLab::run(const QString& host, const QStringList& argv, int timeoutMs)
 {
     RunResult r;

@@ -85,6 +85,11 @@ public:
     bool setSysctl(const QString& host, const QString& key, const QString& value);
     // "ip route add <args>" in the host, e.g. {"default", "via", "10.1.0.1"}, {"unreachable", "10.9.9.0/24"}.
     bool addRoute(const QString& host, const QStringList& routeArgs);
+    // A lossy link for the name service: nftables drops percent of the host's UDP 137 datagrams each
+    // way, at random (this kernel has no netem). 0 removes the loss. The namespace's end removes it too.
+    bool setNetbiosLoss(const QString& host, int percent);
+    // Datagrams the loss has dropped so far; -1 when it cannot be read.
+    int netbiosDropped(const QString& host);
 
     // Runs argv in the host's namespace ("" = the caller's current one) and waits at most timeoutMs.
     RunResult run(const QString& host, const QStringList& argv, int timeoutMs = 10000);
