@@ -60,7 +60,7 @@ int main(int argc, char** argv)
     const QString range = kNet + QStringLiteral("0/24");
     std::printf("%s nbstat %s, %d nmbd hosts, 20 %% of UDP 137 lost each way, %d runs each\n", qPrintable(program),
                 qPrintable(range), hosts, runs);
-    if (!lab.setNetbiosLoss(plan().scanner, 20)) {
+    if (!lab.setNetbiosLoss(plan().segment, 20)) {
         std::printf("cannot set up the loss: %s\n", qPrintable(lab.lastError()));
         return 1;
     }
@@ -83,8 +83,8 @@ int main(int argc, char** argv)
                         100.0 * found / (double(hosts) * double(s.found.size())), s.found.size(), median(s.seconds),
                         retries == 3 ? " (target at least 95 %)" : "");
     }
-    std::printf("dropped by the loss: %d datagrams\n", lab.netbiosDropped(plan().scanner));
-    lab.setNetbiosLoss(plan().scanner, 0);
+    std::printf("dropped by the loss: %d datagrams\n", lab.netbiosDropped(plan().segment));
+    lab.setNetbiosLoss(plan().segment, 0);
     Series clean;
     for (int r = 1; r <= 3; ++r) {
         const ScanFigures f

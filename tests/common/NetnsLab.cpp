@@ -162,33 +162,36 @@ bool NetnsLab::addRoute(const QString& host, const QStringList& routeArgs)
     return ip(QStringList{QStringLiteral("-n"), ns(host), QStringLiteral("route"), QStringLiteral("add")} + routeArgs);
 }
 
-bool NetnsLab::setNetbiosLoss(const QString& host, int percent)
+bool NetnsLab::setNetbiosLoss(const QString& segment, int percent)
 {
-    run(host, {QStringLiteral("nft"), QStringLiteral("delete"), QStringLiteral("table"), QStringLiteral("inet"),
-               QStringLiteral("cvloss")});
+    const QString bridge = QStringLiteral("seg-") + segment;
+    run(bridge, {QStringLiteral("nft"), QStringLiteral("delete"), QStringLiteral("table"), QStringLiteral("bridge"),
+                 QStringLiteral("cvloss")});
     if (percent <= 0)
         return true;
-    const QString rules = QStringLiteral(
-                              "table inet cvloss {\n"
-                              "  chain in { type filter hook input priority 0; udp sport 137 numgen random mod 100 < %1 "
-                              "counter drop; }\n"
-                              "  chain out { type filter hook output priority 0; udp dport 137 numgen random mod 100 < "
-                              "%1 counter drop; }\n"
-                              "}\n")
-                              .arg(percent);
-    const QString file = m_dir.filePath(QStringLiteral("loss-") + host + QStringLiteral(".nft"));
+    const QString chance = percent >= 100 ? QString() : QStringLiteral("numgen random mod 100 < %1 ").arg(percent);
+    const QString rules = QStringLiteral("table bridge cvloss {\n"
+                                         "  chain forward {\n"
+                                         "    type filter hook forward priority 0;\n"
+                                         "    udp dport 137 %1counter drop\n"
+                                         "    udp sport 137 %1counter drop\n"
+                                         "  }\n"
+                                         "}\n")
+                              .arg(chance);
+    const QString file = m_dir.filePath(QStringLiteral("loss-") + segment + QStringLiteral(".nft"));
     QFile f(file);
     if (!f.open(QIODevice::WriteOnly) || f.write(rules.toLatin1()) < 0)
         return fail(QStringLiteral("cannot write ") + file);
     f.close();
-    const RunResult r = run(host, {QStringLiteral("nft"), QStringLiteral("-f"), file});
-    return r.exitCode == 0 || fail(QStringLiteral("nft in %1: %2").arg(host, r.err.trimmed()));
+    const RunResult r = run(bridge, {QStringLiteral("nft"), QStringLiteral("-f"), file});
+    return r.exitCode == 0 || fail(QStringLiteral("nft on segment %1: %2").arg(segment, r.err.trimmed()));
 }
 
-int NetnsLab::netbiosDropped(const QString& host)
+int NetnsLab::netbiosDropped(const QString& segment)
 {
-    const RunResult r = run(host, {QStringLiteral("nft"), QStringLiteral("list"), QStringLiteral("table"),
-                                   QStringLiteral("inet"), QStringLiteral("cvloss")});
+    const RunResult r = run(QStringLiteral("seg-") + segment, {QStringLiteral("nft"), QStringLiteral("list"),
+                                                               QStringLiteral("table"), QStringLiteral("bridge"),
+                                                               QStringLiteral("cvloss")});
     if (r.exitCode != 0)
         return -1;
     static const QRegularExpression counter(QStringLiteral("counter packets (\\d+)"));
