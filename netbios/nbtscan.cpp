@@ -3,6 +3,7 @@
 #include "netbios/netBios_procs.h"
 #include "platform/Clock.h"
 #include "platform/FdCloser.h"
+#include "platform/QueryPacer.h"
 
 #include <QCoreApplication>
 #include <QMetaObject>
@@ -15,6 +16,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <optional>
 
 time_value time_of_day()
 {
@@ -98,6 +100,53 @@ QString source_dotted(const sockaddr_in& from)
     return ipv4::dotted(ipv4::TNetAddr {from.sin_addr.s_addr});
 }
 
+// The addresses a scan walks: StartIP..EndIP under the signed walk rule, or the union of Targets.
+struct TOrder
+{
+    std::vector<ipv4::THostRange> ranges; // ascending (one range for StartIP..EndIP)
+    std::vector<std::uint64_t> starts;    // index of each range's first address
+    std::uint64_t count = 0;
+
+    void add(ipv4::THostAddr first, std::uint64_t length)
+    {
+        ranges.push_back({first, ipv4::THostAddr{static_cast<std::uint32_t>(first.value + length - 1)}});
+        starts.push_back(count);
+        count += length;
+    }
+    std::uint32_t address(std::uint64_t index) const // network order
+    {
+        const auto at = static_cast<std::size_t>(std::upper_bound(starts.begin(), starts.end(), index) - starts.begin() - 1);
+        return ipv4::THostAddr{static_cast<std::uint32_t>(ranges[at].first.value + (index - starts[at]))}.net().value;
+    }
+    std::optional<std::uint64_t> index(std::uint32_t net_address) const
+    {
+        const std::uint32_t a = ipv4::TNetAddr{net_address}.host().value;
+        for (std::size_t i = 0; i < ranges.size(); ++i) {
+            const std::uint64_t length = (i + 1 < starts.size() ? starts[i + 1] : count) - starts[i];
+            // Unsigned: a signed walk may pass from 255.255.255.255 to 0.0.0.0.
+            const std::uint32_t offset = a - ranges[i].first.value;
+            if (offset < length)
+                return starts[i] + offset;
+        }
+        return std::nullopt;
+    }
+};
+
+TOrder walk_order(const std::vector<ipv4::THostRange>& targets, const QString& start, const QString& end)
+{
+    TOrder order;
+    if (!targets.empty()) {
+        for (const ipv4::THostRange& r : ipv4::merge_ranges(targets))
+            order.add(r.first, r.count());
+        return order;
+    }
+    const ipv4::THostAddr first = range_end(start);
+    const ipv4::THostAddr last = range_end(end);
+    if (scannable(first, last))
+        order.add(first, ipv4::walk_length(first, last));
+    return order;
+}
+
 // The nanoseconds left until the interval since last_send has passed on the millisecond clock.
 std::int64_t ns_until_due(time_value last_send, time_value interval)
 {
@@ -146,9 +195,7 @@ std::uint32_t TNBTscanThread::WaitingForResolution() const
 
 std::uint64_t TNBTscanThread::AddressCount() const
 {
-    const ipv4::THostAddr first = range_end(StartIP);
-    const ipv4::THostAddr last = range_end(EndIP);
-    return scannable(first, last) ? ipv4::walk_length(first, last) : 0;
+    return walk_order(Targets, StartIP, EndIP).count;
 }
 
 void TNBTscanThread::run()
@@ -192,38 +239,66 @@ bool TNBTscanThread::DeliverReply()
     return true;
 }
 
-// The loop's state: pacing, the position in the range, and the drain's quiet second.
+// The loop's state: pacing, the pacer over the addresses, and the drain's quiet second.
 struct TNBTscanThread::TWalk
 {
+    TOrder order;
+    std::optional<corvane::platform::query_pacer> pacer;
+    // Pacing: the window's one query per tick of the millisecond clock (or per Bandwidth interval) on
+    // the scan clock; with a Rate, a grid in nanoseconds.
     time_value interval;
     time_value last_send;
     std::int32_t start_second;
-    ipv4::THostAddr current;
-    ipv4::THostAddr last;
+    bool rate_grid = false;
+    std::int64_t grid_interval_ns = 0;
+    std::int64_t next_due_ns = 0;
+    // What the pacer said at the last look: a query, a wait for room, or the end of the pass.
+    corvane::platform::query_pacer::step next;
     bool sending = true;
-    bool all_queried = false;
     std::int64_t quiet_until_ns = 0;
     bool quiet_restarts = false;
     sockaddr_in from {};
+
+    bool due() const
+    {
+        if (rate_grid)
+            return corvane::platform::monotonic_ns() >= next_due_ns;
+        return time_not_before(time_diff(time_of_day(), last_send), interval);
+    }
+    std::int64_t ns_to_due() const
+    {
+        return rate_grid ? next_due_ns - corvane::platform::monotonic_ns() : ns_until_due(last_send, interval);
+    }
+    void attempted()
+    {
+        last_send = time_of_day();
+        if (!rate_grid)
+            return;
+        // A late send moves the grid instead of bunching the queries that are behind.
+        const std::int64_t now = corvane::platform::monotonic_ns();
+        next_due_ns = now - next_due_ns > 1000000 ? now + grid_interval_ns : next_due_ns + grid_interval_ns;
+    }
 };
 
 void TNBTscanThread::RunScan()
 {
     ReportedIPs.clear();
     QueriesSent_ = 0;
+    WaitingForResolution_ = 0;
     SetupFailure_ = TScanSetupFailure::None;
 
-    const ipv4::THostAddr first = range_end(StartIP);
-    const ipv4::THostAddr last = range_end(EndIP);
-    if (!scannable(first, last))
+    TWalk walk;
+    walk.order = walk_order(Targets, StartIP, EndIP);
+    if (walk.order.count == 0)
         return;
 
     // Closed on every way out, a failed bind included.
-    const corvane::platform::fd_closer socket(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, IPPROTO_UDP));
+    const corvane::platform::fd_closer socket(
+        ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, IPPROTO_UDP));
     // A walk of all 2^32 addresses counts 0 in 32 bits and keeps the default buffer.
-    if (!SetUpSocket(socket.fd, static_cast<std::uint32_t>(ipv4::walk_length(first, last))))
+    if (!SetUpSocket(socket.fd, static_cast<std::uint32_t>(walk.order.count)))
         return;
-    QueryRange(socket.fd, first, last);
+    QueryRange(socket.fd, walk);
     FinishScan(socket.fd);
 }
 
@@ -247,20 +322,52 @@ bool TNBTscanThread::SetUpSocket(int fd, std::uint32_t addresses)
         FailSetUp(TScanSetupFailure::Bind, QStringLiteral("Failed to bind"));
         return false;
     }
+    // Without it the kernel drops a query it has no neighbour entry for, and the send says nothing;
+    // with it the send reports the refusal, and ICMP errors come to the error queue.
+    const int on = 1;
+    ::setsockopt(fd, SOL_IP, IP_RECVERR, &on, sizeof on);
     // A range larger than the buffer holds only waits for room: every query still goes out.
     if (SizeSendBuffer)
         size_send_buffer(fd, addresses);
     return true;
 }
 
-void TNBTscanThread::QueryRange(int fd, ipv4::THostAddr first, ipv4::THostAddr last)
+namespace {
+
+// How many queries the send buffer holds while they wait for address resolution: the socket is
+// writable while less than half of it is charged (832 bytes a query on x86-64).
+std::uint32_t buffer_room(int fd)
 {
-    TWalk walk;
+    int size = 0;
+    socklen_t length = sizeof size;
+    if (::getsockopt(fd, SOL_SOCKET, SO_SNDBUF, &size, &length) != 0 || size <= 0)
+        return 0xFFFFFFFFu;
+    return std::max<std::uint32_t>(1, static_cast<std::uint32_t>(size / 2 / 832));
+}
+
+} // namespace
+
+void TNBTscanThread::QueryRange(int fd, TWalk& walk)
+{
+    corvane::platform::pacer_options options;
+    options.retries = std::clamp(Retries, 0, 10);
+    options.buffer_room = buffer_room(fd);
+    const TOrder& order = walk.order;
+    walk.pacer.emplace(
+        corvane::platform::system_pacer_view(), order.count, [&order](std::uint64_t i) { return order.address(i); },
+        options, [&order](std::uint32_t a) { return order.index(a); });
+
     walk.interval = send_interval(Bandwidth);
     walk.last_send = time_of_day();
     walk.start_second = walk.last_send.seconds;
-    walk.current = first;
-    walk.last = last;
+    if (Rate > 0) {
+        walk.rate_grid = true;
+        walk.grid_interval_ns = 1000000000 / std::clamp(Rate, 1, 100000);
+        if (Bandwidth > 0)
+            walk.grid_interval_ns = std::max<std::int64_t>(
+                walk.grid_interval_ns, (std::int64_t{walk.interval.seconds} * 1000000 + walk.interval.microseconds) * 1000);
+        walk.next_due_ns = corvane::platform::monotonic_ns();
+    }
 
     while (!isInterruptionRequested()) {
         pollfd pfd{fd, POLLIN, 0};
@@ -269,35 +376,75 @@ void TNBTscanThread::QueryRange(int fd, ipv4::THostAddr first, ipv4::THostAddr l
         if (woke == TWoke::Signal)
             continue;
         if (woke == TWoke::Nothing || isInterruptionRequested()) {
-            if (!walk.sending)
+            if (!walk.sending && DrainEnded(walk))
                 break;
             continue;
         }
-        if ((pfd.revents & (POLLIN | POLLERR)) && !ReceiveAnswer(fd, walk))
+        if (pfd.revents & POLLERR)
+            ReadErrorQueue(fd, walk);
+        if ((pfd.revents & POLLIN) && !ReceiveAnswer(fd, walk))
             continue;
-        if (walk.sending && (pfd.revents & POLLOUT)
-            && time_not_before(time_diff(time_of_day(), walk.last_send), walk.interval))
+        if (walk.sending && (pfd.revents & POLLOUT) && walk.due())
             SendNextQuery(fd, walk);
     }
+    WaitingForResolution_ = 0;
+}
+
+bool TNBTscanThread::DrainEnded(TWalk& walk)
+{
+    // A quiet second after the last pass: the scan is over. Before a further pass, the resolutions
+    // still pending end first, so that only addresses without any outcome are asked again.
+    corvane::platform::query_pacer& pacer = *walk.pacer;
+    if (corvane::platform::monotonic_ns() < walk.quiet_until_ns)
+        return false;
+    if (!pacer.more_passes())
+        return true;
+    pacer.refresh();
+    WaitingForResolution_ = pacer.pending();
+    if (pacer.pending() > 0)
+        return false;
+    pacer.next_pass();
+    walk.sending = true;
+    return false;
 }
 
 TNBTscanThread::TWoke TNBTscanThread::WaitForSocket(pollfd& pfd, TWalk& walk)
 {
-    // While sending and not yet due, sleep until the next millisecond tick instead of spinning
-    // on a writable socket; answers still wake the wait at once.
+    // While sending and not yet due, sleep until the next send is due instead of spinning on a
+    // writable socket; answers and errors still wake the wait at once.
     std::int64_t wait_ns = second_ns;
     if (walk.sending) {
-        const std::int64_t left = ns_until_due(walk.last_send, walk.interval);
-        if (left <= 0)
-            pfd.events |= POLLOUT;
-        else
-            wait_ns = left < wait_ns ? left : wait_ns;
-    } else {
+        const std::int64_t left = walk.ns_to_due();
+        if (left > 0) {
+            wait_ns = std::min(left, wait_ns);
+        } else {
+            walk.next = walk.pacer->next();
+            WaitingForResolution_ = walk.pacer->pending();
+            switch (walk.next.kind) {
+            case corvane::platform::query_pacer::step_kind::query:
+                pfd.events |= POLLOUT;
+                break;
+            case corvane::platform::query_pacer::step_kind::wait:
+                wait_ns = std::clamp<std::int64_t>(walk.pacer->wake_ns() - corvane::platform::monotonic_ns(), 0,
+                                                   wait_ns);
+                break;
+            case corvane::platform::query_pacer::step_kind::pass_end:
+                // Every address has been queried: from now on only answers are awaited.
+                walk.sending = false;
+                walk.quiet_restarts = true;
+                break;
+            }
+        }
+    }
+    if (!walk.sending) {
         if (walk.quiet_restarts) {
             walk.quiet_until_ns = corvane::platform::monotonic_ns() + second_ns;
             walk.quiet_restarts = false;
         }
-        const std::int64_t left = walk.quiet_until_ns - corvane::platform::monotonic_ns();
+        std::int64_t left = walk.quiet_until_ns - corvane::platform::monotonic_ns();
+        // Waiting for resolutions to end before a further pass: look at the table again soon.
+        if (left <= 0 && walk.pacer->more_passes())
+            left = std::min<std::int64_t>(walk.pacer->wake_ns() - corvane::platform::monotonic_ns(), second_ns);
         wait_ns = left > 0 ? left : 0;
     }
     const timespec timeout {static_cast<time_t>(wait_ns / second_ns), static_cast<long>(wait_ns % second_ns)};
@@ -307,33 +454,73 @@ TNBTscanThread::TWoke TNBTscanThread::WaitForSocket(pollfd& pfd, TWalk& walk)
     return ready <= 0 ? TWoke::Nothing : TWoke::Socket;
 }
 
+int TNBTscanThread::ReadErrorQueue(int fd, TWalk& walk)
+{
+    // ICMP errors for earlier queries: port unreachable (a host without the name service), host
+    // unreachable (from a router, or this machine's own failed address resolution). Each ends its
+    // address, which answers nothing: no line.
+    int read = 0;
+    for (; read < 1024; ++read) {
+        sockaddr_in to{};
+        alignas(cmsghdr) std::uint8_t control[256];
+        std::uint8_t payload[64];
+        iovec iov{payload, sizeof payload};
+        msghdr msg{};
+        msg.msg_name = &to;
+        msg.msg_namelen = sizeof to;
+        msg.msg_iov = &iov;
+        msg.msg_iovlen = 1;
+        msg.msg_control = control;
+        msg.msg_controllen = sizeof control;
+        if (::recvmsg(fd, &msg, MSG_ERRQUEUE | MSG_DONTWAIT) < 0)
+            break;
+        for (cmsghdr* c = CMSG_FIRSTHDR(&msg); c; c = CMSG_NXTHDR(&msg, c))
+            if (c->cmsg_level == SOL_IP && c->cmsg_type == IP_RECVERR && to.sin_family == AF_INET)
+                walk.pacer->ended(to.sin_addr.s_addr);
+    }
+    WaitingForResolution_ = walk.pacer->pending();
+    return read;
+}
+
 bool TNBTscanThread::ReceiveAnswer(int fd, TWalk& walk)
 {
-    walk.quiet_restarts = true;
     alignas(8) std::uint8_t buffer[1024];
     socklen_t from_length = sizeof walk.from;
     const ssize_t got = ::recvfrom(fd, buffer, sizeof buffer, MSG_TRUNC | MSG_DONTWAIT,
                                    reinterpret_cast<sockaddr*>(&walk.from), &from_length);
     if (got < 0 && (errno == EAGAIN || errno == EINTR))
         return false;
+    // An ICMP error pending on the socket, not a datagram: its entry waits in the error queue.
+    if (got < 0 && corvane::platform::is_icmp_error(errno)) {
+        ReadErrorQueue(fd, walk);
+        return true;
+    }
+    // Bound to port 137 the socket also hears the name service's requests: registrations
+    // that every host broadcasts, our own query to an address of this machine. They are no
+    // answers: taking one would use up the sender's single delivery, and letting them hold the
+    // drain open would keep the scan going as long as hosts broadcast. On a port of its own the
+    // socket hears only what is sent to it, and all of that is delivered.
+    const auto request_on_137 = [&](const nb_status_result* r) {
+        return UsePort137 && r->status_header && r->parsed_length >= 4 && (r->status_header->header_flags & 0x8000) == 0;
+    };
+    nb_status_result* result = got > 0 && got <= static_cast<ssize_t>(sizeof buffer)
+        ? parse_response(buffer, static_cast<std::int32_t>(got))
+        : nullptr;
+    if (result && request_on_137(result)) {
+        release_result(result);
+        return false;
+    }
+    walk.quiet_restarts = true;
+    if (got > 0)
+        walk.pacer->answered(walk.from.sin_addr.s_addr);
     // MSG_TRUNC makes a datagram larger than the buffer report its real length: not a
     // silently cut answer but a failed receive.
     if (got <= 0 || got > static_cast<ssize_t>(sizeof buffer)) {
         ReportError(QStringLiteral("Recieved failed from ") + source_dotted(walk.from));
         return false;
     }
-    nb_status_result* result = parse_response(buffer, static_cast<std::int32_t>(got));
     if (!result) {
         ReportError(QStringLiteral("parse_response returned NULL"));
-        return false;
-    }
-    // Bound to port 137 the socket also hears the name service's requests: registrations
-    // that every host broadcasts, our own query to an address of this machine. They are no
-    // answers, and taking one would use up the sender's single delivery. On a port of its
-    // own the socket hears only what is sent to it, and all of that is delivered.
-    if (UsePort137 && result->status_header && result->parsed_length >= 4
-        && (result->status_header->header_flags & 0x8000) == 0) {
-        release_result(result);
         return false;
     }
     bool handed_over = false;
@@ -350,23 +537,25 @@ bool TNBTscanThread::ReceiveAnswer(int fd, TWalk& walk)
 
 void TNBTscanThread::SendNextQuery(int fd, TWalk& walk)
 {
-    if (walk.all_queried) {
-        walk.sending = false;
-        walk.quiet_restarts = true;
+    using corvane::platform::query_pacer;
+    const query_pacer::step step = walk.next;
+    if (step.kind != query_pacer::step_kind::query)
         return;
-    }
-    const ipv4::THostAddr to = walk.current;
+    walk.next = {};
     const std::uint32_t tid = scan_transaction_id(time_of_day(), walk.start_second);
-    if (send_status_query(fd, to.net().value, static_cast<std::uint16_t>(tid & 0xFFFF)) == -1)
-        ReportError(QStringLiteral("Send to %1 failed").arg(ipv4::dotted(to)));
-    QueriesSent_.fetch_add(1, std::memory_order_relaxed);
-    // The address after the last one is never formed, so a range ending at
-    // 127.255.255.255 (or 255.255.255.255) cannot wrap.
-    if (walk.current == walk.last)
-        walk.all_queried = true;
-    else
-        ++walk.current.value;
-    walk.last_send = time_of_day();
+    if (send_status_query(fd, step.destination, static_cast<std::uint16_t>(tid & 0xFFFF)) == -1) {
+        const int err = errno;
+        // An ICMP error of an earlier query may be what the send reported: read the queue first.
+        const bool queued = ReadErrorQueue(fd, walk) > 0;
+        if (walk.pacer->send_failed(step, err, queued) != query_pacer::send_result::resend)
+            ReportError(QStringLiteral("Send to %1 failed: %2")
+                            .arg(ipv4::dotted(ipv4::TNetAddr{step.destination}), walk.pacer->failure_text()));
+    } else {
+        walk.pacer->sent(step);
+    }
+    QueriesSent_.store(static_cast<std::uint32_t>(walk.pacer->queried()), std::memory_order_relaxed);
+    WaitingForResolution_.store(walk.pacer->pending(), std::memory_order_relaxed);
+    walk.attempted();
 }
 
 void TNBTscanThread::FinishScan(int fd)

@@ -81,19 +81,20 @@ public:
     // Addresses that neither answered nor failed address resolution are queried again, up to this many
     // more times (0..10). The window leaves it at 0: one query per address.
     std::int32_t Retries = 0;
-    // Queries per second; 0 or less: one per tick of the millisecond clock, the window's pace.
+    // Queries per second (1..100000); 0 or less: one per tick of the millisecond clock, the window's pace.
+    // With a Bandwidth as well, the slower of the two.
     std::int32_t Rate = 0;
 
     void Resume() { start(); }
     void Terminate() { requestInterruption(); }
     bool Terminated() const { return isInterruptionRequested(); }
 
-    // Addresses queried so far in the current scan, each counted once (readable from any thread; for
-    // progress display).
+    // Addresses queried so far in the current scan, each counted once, also those whose send failed
+    // (readable from any thread; for progress display).
     std::uint32_t QueriesSent() const;
     // Queries to on-link addresses whose address resolution is still pending (readable from any thread).
     std::uint32_t WaitingForResolution() const;
-    // The number of addresses from StartIP to EndIP that a scan queries; 0 for a range it refuses.
+    // The number of addresses a scan queries (of Targets, or from StartIP to EndIP); 0 for a range it refuses.
     std::uint64_t AddressCount() const;
     // The set-up failure of the last scan; read it after the scan or from OnError.
     TScanSetupFailure SetupFailure() const { return SetupFailure_; }
@@ -106,17 +107,20 @@ protected:
     bool DeliverReply();
 
 private:
-    struct TWalk; // the loop's pacing and position in the range
+    struct TWalk; // the loop's pacing, the pacer over the addresses, the drain's quiet second
     enum class TWoke { Signal, Nothing, Socket };
 
     // The scan's three steps.
     bool SetUpSocket(int fd, std::uint32_t addresses);
-    void QueryRange(int fd, corvane::ipv4::THostAddr first, corvane::ipv4::THostAddr last);
+    void QueryRange(int fd, TWalk& walk);
     void FinishScan(int fd);
-    // One pass of the loop: wait, take one answer (false: skip this pass's send), send the next query.
+    // One pass of the loop: wait, read the error queue, take one answer (false: skip this pass's send),
+    // send the next query.
     TWoke WaitForSocket(pollfd& pfd, TWalk& walk);
+    int ReadErrorQueue(int fd, TWalk& walk);
     bool ReceiveAnswer(int fd, TWalk& walk);
     void SendNextQuery(int fd, TWalk& walk);
+    bool DrainEnded(TWalk& walk);
     void FailSetUp(TScanSetupFailure why, const QString& Text);
 
     // Runs fn on the creating thread and waits for it; false when it could not run there.

@@ -68,6 +68,8 @@ struct route_info
 
 // What sending to a destination costs, from the routing table (RTM_GETROUTE) and the interfaces'
 // flags. Keeps one rtnetlink socket and what it has learned of interfaces; one object per thread.
+// The socket sees the network namespace of the thread that made the oracle. Should rtnetlink fail,
+// route() answers on_link with ifindex 0: the cautious guess, which costs pacing but no query.
 class route_oracle
 {
 public:

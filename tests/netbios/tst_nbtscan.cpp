@@ -315,9 +315,9 @@ void TestNbtScan::rangeEndingAtLoopbackBroadcast()
     m_scans.make(log, QStringLiteral("127.255.255.253"), QStringLiteral("127.255.255.255"))->Resume();
     QTRY_VERIFY_WITH_TIMEOUT(log->ended, 10000);
 
-    // 127.255.255.255 is the loopback's broadcast address: the send to it fails, and the range
-    // ends there instead of running on into 128.0.0.0.
-    QCOMPARE(log->errors, QStringList{QStringLiteral("Send to 127.255.255.255 failed")});
+    // 127.255.255.255 is the loopback's broadcast address: the send to it fails, with its reason, and
+    // the range ends there instead of running on into 128.0.0.0.
+    QCOMPARE(log->errors, QStringList{QStringLiteral("Send to 127.255.255.255 failed: Permission denied")});
     QCOMPARE(log->sentAtEnd, 3u);
     QStringList queried;
     for (const auto& q : peer.queries())
