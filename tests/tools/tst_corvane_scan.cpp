@@ -211,7 +211,8 @@ private Q_SLOTS:
         QCOMPARE(peer.queryCount(), 12);
     }
 
-    // Several RANGEs and --targets are one scan: each address of the union queried once, ascending.
+    // Several RANGEs and --targets are one scan: each address of the union queried once, ascending
+    // (--retries aside).
     void severalRangesQueryEachAddressOnce_data()
     {
         QTest::addColumn<QStringList>("args");
@@ -223,9 +224,12 @@ private Q_SLOTS:
             << QStringList {"nbstat", "127.0.0.10-127.0.0.12", "127.0.0.2", "127.0.0.4", "127.0.0.8/30"} << QByteArray()
             << QList<int> {2, 3, 4, 9, 10, 11, 12} << listHeading() + nine;
         QTest::newRow("--targets - from stdin")
-            << QStringList {"nbstat", "--targets", "-", "127.0.0.5", "--retries", "2", "--rate", "2000"}
+            << QStringList {"nbstat", "--targets", "-", "127.0.0.5", "--rate", "2000"}
             << QByteArray("127.0.0.9 127.0.0.10\n# and around .5\n127.0.0.4-127.0.0.6\n")
             << QList<int> {4, 5, 6, 9, 10} << twoHostsList();
+        // The silent addresses again, in further ascending passes; the hosts still once.
+        QTest::newRow("--retries 2") << QStringList {"nbstat", "--retries", "2", "127.0.0.8-127.0.0.10", "127.0.0.5"}
+                                     << QByteArray() << QList<int> {5, 8, 9, 10, 8, 10, 8, 10} << twoHostsList();
     }
 
     void severalRangesQueryEachAddressOnce()
