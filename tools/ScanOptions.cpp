@@ -193,6 +193,11 @@ QString check_command(TParseState& s)
     return {};
 }
 
+QString file_label(const QString& file)
+{
+    return file == QLatin1String("-") ? QStringLiteral("standard input") : file;
+}
+
 // The RANGEs on the command line, then the --targets lines; without any the scan takes the local subnet.
 QString take_ranges(TParseState& s, QString& fileError)
 {
@@ -214,7 +219,7 @@ QString take_ranges(TParseState& s, QString& fileError)
         }
         given.insert(given.end(), t.ranges.begin(), t.ranges.end());
         if (t.ranges.empty() && given.empty()) {
-            fileError = s.o.targetsFile + QStringLiteral(": no RANGE in it");
+            fileError = file_label(s.o.targetsFile) + QStringLiteral(": no RANGE in it");
             return {};
         }
     }
@@ -225,11 +230,6 @@ QString take_ranges(TParseState& s, QString& fileError)
             return e;
     s.o.ranges = corvane::ipv4::merge_ranges(std::move(given));
     return {};
-}
-
-QString file_label(const QString& file)
-{
-    return file == QLatin1String("-") ? QStringLiteral("standard input") : file;
 }
 
 } // namespace
