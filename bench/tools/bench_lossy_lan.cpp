@@ -68,8 +68,10 @@ int main(int argc, char** argv)
         const QByteArray what = QStringLiteral("--retries %1").arg(retries).toLatin1();
         Series s;
         for (int r = 1; r <= runs; ++r) {
-            const ScanFigures f = run_scan(
-                lab, plan().scanner, {program, "nbstat", "--retries", QString::number(retries), range}, kNet, watched);
+            // --retries 0 as a command line that works without the option, too.
+            const QStringList extra = retries ? QStringList {"--retries", QString::number(retries)} : QStringList {};
+            const ScanFigures f
+                = run_scan(lab, plan().scanner, QStringList {program, "nbstat"} + extra + QStringList {range}, kNet, watched);
             print_run(what.constData(), r, f, hosts);
             if (f.exitCode == 2) // an older corvane-scan without the option
                 break;
