@@ -4,6 +4,7 @@
 // outside, and medians.
 
 #include "NetnsLab.h"
+#include "NmbdLan.h"
 
 #include <QElapsedTimer>
 #include <QProcess>
@@ -35,22 +36,59 @@ inline double median(std::vector<double> v)
 class NeighbourTableLock
 {
 public:
-    NeighbourTableLock() : m_fd(::open("/tmp/corvane-neigh.lock", O_RDWR | O_CREAT | O_CLOEXEC, 0666))
+    bool take()
     {
         std::printf("waiting for /tmp/corvane-neigh.lock ...\n");
         std::fflush(stdout);
-        m_ok = m_fd >= 0 && ::flock(m_fd, LOCK_EX) == 0;
+        m_fd = ::open("/tmp/corvane-neigh.lock", O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+        return m_fd >= 0 && ::flock(m_fd, LOCK_EX) == 0;
     }
     ~NeighbourTableLock()
     {
         if (m_fd >= 0)
             ::close(m_fd);
     }
-    bool ok() const { return m_ok; }
 
 private:
-    int m_fd;
-    bool m_ok = false;
+    int m_fd = -1;
+};
+
+// A benchmark's command line (PATH-TO-corvane-scan [RUNS]) and its LAN, built under the lock, which
+// it keeps until the LAN is gone.
+class LanBench
+{
+public:
+    LanBench(int argc, char** argv, int defaultRuns)
+        : program(argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral(CORVANE_SCAN_EXE))
+        , runs(argc > 2 ? std::max(1, std::atoi(argv[2])) : defaultRuns)
+    { }
+
+    // Root, the lock and the plan's LAN; false after saying what is missing.
+    bool start(const char* name, const corvane::test::LanPlan& plan)
+    {
+        if (::geteuid() != 0) {
+            std::printf("%s needs root: it builds network namespaces. Run it with sudo.\n", name);
+            return false;
+        }
+        if (!m_lock.take()) {
+            std::printf("cannot take /tmp/corvane-neigh.lock\n");
+            return false;
+        }
+        const QString missing = corvane::test::nmbdLanMissing();
+        const QString failed = missing.isEmpty() ? corvane::test::buildNmbdLan(lab, plan) : missing;
+        if (!failed.isEmpty())
+            std::printf("cannot build the namespace LAN: %s\n", qPrintable(failed));
+        return failed.isEmpty();
+    }
+
+    const QString program;
+    const int runs;
+
+private:
+    NeighbourTableLock m_lock; // released after the lab has deleted its namespaces
+
+public:
+    NetnsLab lab;
 };
 
 struct ScanFigures

@@ -5,7 +5,6 @@
 // /tmp/corvane-neigh.lock throughout (the empty addresses fill neighbour entries).
 // Usage: bench_lossy_lan [PATH-TO-corvane-scan [RUNS]]
 #include "LanBench.h"
-#include "NmbdLan.h"
 
 #include <QCoreApplication>
 
@@ -33,28 +32,16 @@ const LanPlan& plan()
 int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
-    if (::geteuid() != 0) {
-        std::printf("bench_lossy_lan needs root: it builds network namespaces. Run it with sudo.\n");
-        return 1;
-    }
-    const QString program = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral(CORVANE_SCAN_EXE);
-    const int runs = argc > 2 ? std::max(1, std::atoi(argv[2])) : 10;
     if (!hasProgram(QStringLiteral("nft"))) {
         std::printf("skipped: needs nft (nftables)\n");
         return 0;
     }
-    NeighbourTableLock lock;
-    if (!lock.ok()) {
-        std::printf("cannot take /tmp/corvane-neigh.lock\n");
+    LanBench bench(argc, argv, 10);
+    if (!bench.start("bench_lossy_lan", plan()))
         return 1;
-    }
-    NetnsLab lab;
-    const QString missing = nmbdLanMissing();
-    const QString failed = missing.isEmpty() ? buildNmbdLan(lab, plan()) : missing;
-    if (!failed.isEmpty()) {
-        std::printf("cannot build the namespace LAN: %s\n", qPrintable(failed));
-        return 1;
-    }
+    NetnsLab& lab = bench.lab;
+    const QString& program = bench.program;
+    const int runs = bench.runs;
     const int hosts = int(plan().hosts.size());
     const QStringList watched {lab.ns(plan().scanner)};
     const QString range = kNet + QStringLiteral("0/24");

@@ -6,7 +6,6 @@
 // Needs root, iproute2 and nmbd; holds /tmp/corvane-neigh.lock throughout.
 // Usage: bench_routed_lan [PATH-TO-corvane-scan [RUNS]]
 #include "LanBench.h"
-#include "NmbdLan.h"
 
 #include <QCoreApplication>
 
@@ -38,24 +37,12 @@ const LanPlan& plan()
 int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
-    if (::geteuid() != 0) {
-        std::printf("bench_routed_lan needs root: it builds network namespaces. Run it with sudo.\n");
+    LanBench bench(argc, argv, 3);
+    if (!bench.start("bench_routed_lan", plan()))
         return 1;
-    }
-    const QString program = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral(CORVANE_SCAN_EXE);
-    const int runs = argc > 2 ? std::max(1, std::atoi(argv[2])) : 3;
-    NeighbourTableLock lock;
-    if (!lock.ok()) {
-        std::printf("cannot take /tmp/corvane-neigh.lock\n");
-        return 1;
-    }
-    NetnsLab lab;
-    const QString missing = nmbdLanMissing();
-    const QString failed = missing.isEmpty() ? buildNmbdLan(lab, plan()) : missing;
-    if (!failed.isEmpty()) {
-        std::printf("cannot build the namespace LAN: %s\n", qPrintable(failed));
-        return 1;
-    }
+    NetnsLab& lab = bench.lab;
+    const QString& program = bench.program;
+    const int runs = bench.runs;
     const int hosts = int(plan().hosts.size());
     const QStringList watched {lab.ns(plan().scanner), lab.ns(plan().router->host)};
     std::printf("%s nbstat 10.216.0.0/16 behind a router (%d nmbd hosts), %d runs each\n", qPrintable(program), hosts,
