@@ -283,6 +283,7 @@ bool read_icmp_error_queue(int fd, std::vector<unsigned char>& buf, icmp_message
     m.sequence = read16(&buf[6]);
     m.status = status;
     m.from = offender.sin_family == AF_INET ? offender.sin_addr.s_addr : 0;
+    m.destination = r.name.sin_addr.s_addr; // the error queue names the echo's destination
     m.stamp_us = receive_stamp(r.msg);
     return true;
 }
@@ -353,6 +354,7 @@ bool read_icmp_packet(int fd, bool raw, std::vector<unsigned char>& buf, icmp_me
     m.ident = read16(&inner[4]);
     m.sequence = read16(&inner[6]);
     m.status = status;
+    std::memcpy(&m.destination, inner_ip + 16, sizeof m.destination);
     return true;
 }
 

@@ -61,6 +61,7 @@ struct icmp_message
     std::uint16_t ident = 0;    // of the reply, or of the request an error quotes
     std::uint16_t sequence = 0;
     std::uint32_t from = 0;     // network order: who replied, or who reported the error
+    std::uint32_t destination = 0; // errors: where the echo they quote was sent (network order)
     std::uint32_t status = 0;   // errors: the IP status
     std::uint8_t ttl = 0, tos = 0, flags = 0; // of the packet that came (not set for queued errors)
     std::size_t data_at = 0, data_len = 0;    // echoed data inside the buffer

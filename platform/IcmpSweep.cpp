@@ -1,5 +1,7 @@
 #include "platform/IcmpSweep.h"
 #include "platform/IcmpSocket.h"
+#include "platform/Ipv4.h"
+#include "platform/QueryPacer.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -72,6 +74,9 @@ icmp_sweep::icmp_sweep()
     if (m_fd >= 0) {
         const int on = 1;
         ::setsockopt(m_fd, SOL_SOCKET, SO_TIMESTAMPNS, &on, sizeof(on));
+        // Without it a raw socket's echo that finds the neighbour table full is dropped and the send
+        // says nothing (the datagram socket has it already).
+        ::setsockopt(m_fd, SOL_IP, IP_RECVERR, &on, sizeof(on));
     }
 }
 
@@ -127,9 +132,17 @@ void icmp_sweep::run(std::uint64_t count, const address_fn& address, const void*
     const std::int64_t timeout_us = static_cast<std::int64_t>(timeout_ms) * 1000;
     std::uint64_t next_send = 0, next_out = 0;
 
+    // On-link echoes are kept within the neighbour table's room; an address keeps its entry pending
+    // after its slot timed out, until the kernel's resolution ends.
+    query_pacer pacer(system_pacer_view(), count, address);
+
     const auto take = [&](const icmp_message& m, std::int64_t now) {
         if (m.what == icmp_message::type::other || m.ident != m_ident)
             return;
+        if (m.what == icmp_message::type::reply)
+            pacer.answered(m.from);
+        else
+            pacer.ended(m.destination);
         const std::uint64_t at = static_cast<std::uint16_t>(m.sequence - base);
         if (at >= window || slots[at].st != slot::state::outstanding)
             return; // answered already, timed out, or never ours
@@ -144,23 +157,31 @@ void icmp_sweep::run(std::uint64_t count, const address_fn& address, const void*
         s.st = slot::state::done;
     };
 
+    // Gives how many entries the error queue held.
     const auto receive_all = [&] {
+        int queued = 0;
         // Bounded, so that a flood of foreign ICMP cannot keep the sends back.
         for (int i = 0; i < 20000; ++i) {
             icmp_message m;
             const std::int64_t now = monotonic_us();
-            if (!raw && read_icmp_error_queue(m_fd, buf, m)) {
-                take(m, now);
+            if (read_icmp_error_queue(m_fd, buf, m)) {
+                ++queued;
+                // A raw socket sees the same error as a packet, with the packet's options: take that.
+                if (!raw)
+                    take(m, now);
+                else if (m.what == icmp_message::type::error && m.ident == m_ident)
+                    pacer.ended(m.destination);
                 continue;
             }
             if (read_icmp_packet(m_fd, raw, buf, m)) {
                 take(m, now);
                 continue;
             }
-            // Nothing waiting; other errors are a datagram socket's pending error, cleared by the read.
+            // Nothing waiting; other errors are the socket's pending error, cleared by the read.
             if (errno == EAGAIN || errno == EWOULDBLOCK)
-                return;
+                return queued;
         }
+        return queued;
     };
 
     // Hands over, in index order, every address whose outcome is known; the oldest send times out first.
@@ -190,18 +211,33 @@ void icmp_sweep::run(std::uint64_t count, const address_fn& address, const void*
         if (!sending && next_out == next_send)
             return;
 
+        bool room_wait = false;
         if (sending && now >= next_tick && next_send - next_out < window) {
-            slot& s = slots[next_send % window];
-            const auto sequence = static_cast<std::uint16_t>(base + next_send);
-            const std::vector<unsigned char> packet = echo_request_packet(m_ident, sequence, data, size, raw);
-            sockaddr_in to{};
-            to.sin_family = AF_INET;
-            to.sin_addr.s_addr = address(next_send);
-            const ssize_t rc = ::sendto(m_fd, packet.data(), packet.size(), MSG_DONTWAIT,
-                                        reinterpret_cast<const sockaddr*>(&to), sizeof(to));
-            const int err = errno;
-            send_blocked = rc < 0 && (err == EAGAIN || err == EWOULDBLOCK);
-            if (!send_blocked && !(rc < 0 && err == EINTR)) {
+            const query_pacer::step step = pacer.next();
+            room_wait = step.kind != query_pacer::step_kind::query;
+            if (!room_wait) {
+                slot& s = slots[next_send % window];
+                const auto sequence = static_cast<std::uint16_t>(base + next_send);
+                const std::vector<unsigned char> packet = echo_request_packet(m_ident, sequence, data, size, raw);
+                sockaddr_in to{};
+                to.sin_family = AF_INET;
+                to.sin_addr.s_addr = step.destination;
+                const ssize_t rc = ::sendto(m_fd, packet.data(), packet.size(), MSG_DONTWAIT,
+                                            reinterpret_cast<const sockaddr*>(&to), sizeof(to));
+                const int err = errno;
+                // One echo per tick, never two in one: a late tick starts the grid afresh.
+                next_tick = now >= next_tick + m_interval_us ? now + m_interval_us : next_tick + m_interval_us;
+                send_blocked = rc < 0 && (err == EAGAIN || err == EWOULDBLOCK);
+                query_pacer::send_result failed = query_pacer::send_result::resend;
+                if (rc < 0) {
+                    // An earlier echo's ICMP error may be what the send reported: read the queue first.
+                    const bool queued = receive_all() > 0;
+                    failed = pacer.send_failed(step, err, queued);
+                    if (failed == query_pacer::send_result::resend)
+                        continue; // held: the same address goes again
+                } else {
+                    pacer.sent(step);
+                }
                 s.sent_mono = monotonic_us();
                 s.sent_real = real_us();
                 s.record = TIcmpEchoReply{};
@@ -210,21 +246,22 @@ void icmp_sweep::run(std::uint64_t count, const address_fn& address, const void*
                 if (rc < 0) {
                     s.record.Status = send_errno_status(err);
                     s.st = slot::state::done;
-                    if (s.record.Status == ip_status::general_failure && display)
+                    if (display && failed == query_pacer::send_result::give_up)
+                        display("ICMP echo to " + ipv4::dotted(ipv4::TNetAddr{step.destination}).toStdString()
+                                + " could not be sent: " + pacer.failure_text().toStdString());
+                    else if (s.record.Status == ip_status::general_failure && display)
                         display(std::string("ICMP echo could not be sent: ") + std::strerror(err));
                 }
                 ++next_send;
                 m_sent.fetch_add(1, std::memory_order_relaxed);
-                // One echo per tick, never two in one: a late tick starts the grid afresh.
-                next_tick = now >= next_tick + m_interval_us ? now + m_interval_us : next_tick + m_interval_us;
+                continue;
             }
-            continue;
         }
 
-        // Sleep until the next tick, the oldest time-out, or an answer.
+        // Sleep until the next tick, the oldest time-out, room in the table, or an answer.
         std::int64_t wake = now + 50000;
         if (sending && next_send - next_out < window)
-            wake = std::min(wake, send_blocked ? now + 1000 : next_tick);
+            wake = std::min(wake, send_blocked ? now + 1000 : room_wait ? pacer.wake_ns() / 1000 : next_tick);
         if (next_out < next_send)
             wake = std::min(wake, slots[next_out % window].sent_mono + timeout_us);
         pollfd pfd{m_fd, static_cast<short>(POLLIN | (send_blocked ? POLLOUT : 0)), 0};

@@ -24,6 +24,7 @@
 #include <cstring>
 #include <functional>
 #include <limits>
+#include <map>
 #include <memory>
 #include <random>
 
@@ -167,6 +168,14 @@ private Q_SLOTS:
     void rangeIsQueriedOnceAscending();
     void emptyRangeSendsNothing_data();
     void emptyRangeSendsNothing();
+    void targetsAreWalkedOnceAscending_data();
+    void targetsAreWalkedOnceAscending();
+    void retriesAskOnlyTheSilent_data();
+    void retriesAskOnlyTheSilent();
+    void icmpErrorsEndTheirAddress_data();
+    void icmpErrorsEndTheirAddress();
+    void sendFailuresSayWhy();
+    void port137RequestsDoNotHoldTheDrain();
     void rangeEndingAtLoopbackBroadcast();
     void answersAreDeliveredOncePerSource_data();
     void answersAreDeliveredOncePerSource();
@@ -208,16 +217,25 @@ void TestNbtScan::rangeIsQueriedOnceAscending_data()
     QTest::addColumn<int>("bandwidth");
     QTest::addColumn<QStringList>("expected");
     QTest::addColumn<int>("minGapMs"); // least distance of two transaction ids (milliseconds)
+    QTest::addColumn<int>("rate");
 
-    QTest::newRow("one address") << "127.0.0.9" << "127.0.0.9" << 0 << addresses("127.0.0.9", "127.0.0.9") << 1;
+    QTest::newRow("one address") << "127.0.0.9" << "127.0.0.9" << 0 << addresses("127.0.0.9", "127.0.0.9") << 1 << 0;
     QTest::newRow("across an octet") << "127.0.0.250" << "127.0.1.4" << 0 << addresses("127.0.0.250", "127.0.1.4")
-                                     << 1;
-    QTest::newRow("a hundred") << "127.0.3.1" << "127.0.3.100" << 0 << addresses("127.0.3.1", "127.0.3.100") << 1;
-    QTest::newRow("short inet_addr form") << "127.1" << "127.0.0.3" << 0 << addresses("127.0.0.1", "127.0.0.3") << 1;
+                                     << 1 << 0;
+    QTest::newRow("a hundred") << "127.0.3.1" << "127.0.3.100" << 0 << addresses("127.0.3.1", "127.0.3.100") << 1 << 0;
+    QTest::newRow("short inet_addr form") << "127.1" << "127.0.0.3" << 0 << addresses("127.0.0.1", "127.0.0.3") << 1
+                                          << 0;
     QTest::newRow("bandwidth 8000: 78 ms apart") << "127.0.0.1" << "127.0.0.4" << 8000
-                                                 << addresses("127.0.0.1", "127.0.0.4") << 78;
+                                                 << addresses("127.0.0.1", "127.0.0.4") << 78 << 0;
     QTest::newRow("negative bandwidth: no limit") << "127.0.0.1" << "127.0.0.30" << -1
-                                                  << addresses("127.0.0.1", "127.0.0.30") << 1;
+                                                  << addresses("127.0.0.1", "127.0.0.30") << 1 << 0;
+    // The rate's grid is finer than the id's millisecond: a gap may read one less.
+    QTest::newRow("rate 100: 10 ms apart") << "127.0.0.1" << "127.0.0.8" << 0 << addresses("127.0.0.1", "127.0.0.8")
+                                           << 9 << 100;
+    QTest::newRow("rate and bandwidth: the slower") << "127.0.0.1" << "127.0.0.4" << 8000
+                                                    << addresses("127.0.0.1", "127.0.0.4") << 77 << 100000;
+    QTest::newRow("rate 20000: each address once") << "127.0.4.1" << "127.0.7.232" << 0
+                                                   << addresses("127.0.4.1", "127.0.7.232") << 0 << 20000;
 }
 
 void TestNbtScan::rangeIsQueriedOnceAscending()
@@ -228,12 +246,14 @@ void TestNbtScan::rangeIsQueriedOnceAscending()
     QFETCH(int, bandwidth);
     QFETCH(QStringList, expected);
     QFETCH(int, minGapMs);
+    QFETCH(int, rate);
 
     NbResponder peer(answerEach);
     QVERIFY2(peer.startWaiting(), qPrintable(peer.lastError()));
     Log log = std::make_shared<ScanLog>();
     TNBTscanThread* scan = m_scans.make(log, first, last);
     scan->Bandwidth = bandwidth;
+    scan->Rate = rate;
     scan->Resume();
     QTRY_VERIFY_WITH_TIMEOUT(log->ended, 20000);
 
@@ -304,6 +324,182 @@ void TestNbtScan::emptyRangeSendsNothing()
     QCOMPARE(log->errors, QStringList{});
     QCOMPARE(log->setupFailure, int(TScanSetupFailure::None));
     QCOMPARE(log->received(), QStringList{});
+}
+
+void TestNbtScan::targetsAreWalkedOnceAscending_data()
+{
+    QTest::addColumn<QStringList>("ranges"); // "first-last"
+    QTest::addColumn<QStringList>("expected");
+    QTest::newRow("two ranges out of order") << QStringList{"127.0.0.20-127.0.0.22", "127.0.0.5-127.0.0.6"}
+                                             << (addresses("127.0.0.5", "127.0.0.6") + addresses("127.0.0.20", "127.0.0.22"));
+    QTest::newRow("overlapping and adjacent") << QStringList{"127.0.0.5-127.0.0.9", "127.0.0.7-127.0.0.12", "127.0.0.13-127.0.0.13"}
+                                              << addresses("127.0.0.5", "127.0.0.13");
+    QTest::newRow("one address twice") << QStringList{"127.0.0.9-127.0.0.9", "127.0.0.9-127.0.0.9"}
+                                       << QStringList{"127.0.0.9"};
+    QTest::newRow("across an octet, three ranges") << QStringList{"127.0.2.1-127.0.2.2", "127.0.1.254-127.0.2.1", "127.0.0.1-127.0.0.1"}
+                                                   << (QStringList{"127.0.0.1"} + addresses("127.0.1.254", "127.0.2.2"));
+}
+
+void TestNbtScan::targetsAreWalkedOnceAscending()
+{
+    CORVANE_REQUIRE_ROOT();
+    QFETCH(QStringList, ranges);
+    QFETCH(QStringList, expected);
+
+    NbResponder peer(answerEach);
+    QVERIFY2(peer.startWaiting(), qPrintable(peer.lastError()));
+    Log log = std::make_shared<ScanLog>();
+    // Targets replace StartIP..EndIP.
+    TNBTscanThread* scan = m_scans.make(log, QStringLiteral("127.0.0.100"), QStringLiteral("127.0.0.120"));
+    for (const QString& r : ranges) {
+        const QStringList ends = r.split('-');
+        scan->Targets.push_back({corvane::ipv4::THostAddr{dotted_host_order(qPrintable(ends[0]))},
+                                 corvane::ipv4::THostAddr{dotted_host_order(qPrintable(ends[1]))}});
+    }
+    QCOMPARE(scan->AddressCount(), std::uint64_t(expected.size()));
+    scan->Resume();
+    QTRY_VERIFY_WITH_TIMEOUT(log->ended, 20000);
+
+    QStringList queried;
+    for (const auto& q : peer.queries())
+        queried << host_order_dotted(q.to);
+    QCOMPARE(queried, expected);
+    QCOMPARE(log->received(), expected);
+    QCOMPARE(log->sentAtEnd, std::uint32_t(expected.size()));
+    QCOMPARE(log->errors, QStringList{});
+}
+
+void TestNbtScan::retriesAskOnlyTheSilent_data()
+{
+    QTest::addColumn<int>("retries");
+    QTest::addColumn<int>("answerFrom"); // the query to an address it answers first (1: every query)
+    QTest::addColumn<int>("queriesEach");
+    QTest::addColumn<bool>("found");
+    QTest::newRow("no retries: a lost first query loses the host") << 0 << 2 << 1 << false;
+    QTest::newRow("one retry finds it") << 1 << 2 << 2 << true;
+    QTest::newRow("three retries: the answered are not asked again") << 3 << 2 << 2 << true;
+    QTest::newRow("answered at once: no retry pass") << 3 << 1 << 1 << true;
+    QTest::newRow("never answers: every pass asks") << 2 << 10 << 3 << false;
+}
+
+void TestNbtScan::retriesAskOnlyTheSilent()
+{
+    CORVANE_REQUIRE_ROOT();
+    QFETCH(int, retries);
+    QFETCH(int, answerFrom);
+    QFETCH(int, queriesEach);
+    QFETCH(bool, found);
+
+    // The peer ignores an address's queries until the answerFrom-th, then answers it twice.
+    auto heard = std::make_shared<std::map<std::uint32_t, int>>();
+    NbResponder peer([heard, answerFrom](const NbResponder::Query& q) {
+        if (++(*heard)[q.to] < answerFrom)
+            return std::vector<NbResponder::Datagram>{};
+        return std::vector<NbResponder::Datagram>{{answerFor(q)}, {answerFor(q), 0, 20}};
+    });
+    QVERIFY2(peer.startWaiting(), qPrintable(peer.lastError()));
+    Log log = std::make_shared<ScanLog>();
+    TNBTscanThread* scan = m_scans.make(log, QStringLiteral("127.0.0.1"), QStringLiteral("127.0.0.6"));
+    scan->Retries = retries;
+    scan->Resume();
+    QTRY_VERIFY_WITH_TIMEOUT(log->ended, 30000);
+
+    const QStringList range = addresses("127.0.0.1", "127.0.0.6");
+    QStringList expected;
+    for (int pass = 0; pass < queriesEach; ++pass)
+        expected += range; // pass after pass, each ascending
+    QStringList queried;
+    for (const auto& q : peer.queries())
+        queried << host_order_dotted(q.to);
+    QCOMPARE(queried, expected);
+    QCOMPARE(log->received(), found ? range : QStringList{}); // delivered once, though answered twice
+    QCOMPARE(log->sentAtEnd, 6u);
+    QCOMPARE(log->errors, QStringList{});
+}
+
+void TestNbtScan::icmpErrorsEndTheirAddress_data()
+{
+    QTest::addColumn<int>("retries");
+    QTest::newRow("one query each") << 0;
+    QTest::newRow("with retries: nobody is asked again") << 2;
+}
+
+void TestNbtScan::icmpErrorsEndTheirAddress()
+{
+    CORVANE_REQUIRE_ROOT();
+    QTRY_VERIFY2_WITH_TIMEOUT(udpPortFree(nb_name_service_port), "UDP port 137 is in use", 60000);
+    // Nothing listens on port 137: each query draws an ICMP port unreachable. It ends that address
+    // (a host without the name service), and is neither an error line nor a received datagram.
+    // A raw socket counts the queries as they arrive.
+    const int capture = ::socket(AF_INET, SOCK_RAW | SOCK_CLOEXEC | SOCK_NONBLOCK, IPPROTO_UDP);
+    QVERIFY(capture >= 0);
+    const auto closeCapture = qScopeGuard([capture] { ::close(capture); });
+    QFETCH(int, retries);
+    Log log = std::make_shared<ScanLog>();
+    TNBTscanThread* scan = m_scans.make(log, QStringLiteral("127.0.0.1"), QStringLiteral("127.0.0.20"));
+    scan->Retries = retries;
+    scan->Resume();
+    QTRY_VERIFY_WITH_TIMEOUT(log->ended, 20000);
+
+    QStringList queried;
+    std::uint8_t packet[256];
+    ssize_t n;
+    while ((n = ::recv(capture, packet, sizeof packet, 0)) >= 28) {
+        const int ihl = (packet[0] & 0x0F) * 4;
+        if (n >= ihl + 8 && ((packet[ihl + 2] << 8) | packet[ihl + 3]) == nb_name_service_port)
+            queried << host_order_dotted((std::uint32_t(packet[16]) << 24) | (packet[17] << 16) | (packet[18] << 8) | packet[19]);
+    }
+    QCOMPARE(queried, addresses("127.0.0.1", "127.0.0.20"));
+    QCOMPARE(log->errors, QStringList{});
+    QCOMPARE(log->received(), QStringList{});
+    QCOMPARE(log->sentAtEnd, 20u);
+}
+
+void TestNbtScan::sendFailuresSayWhy()
+{
+    CORVANE_REQUIRE_ROOT();
+    Log log = std::make_shared<ScanLog>();
+    {
+        // No route at all: every send fails at once and nothing leaves the machine.
+        PrivateNetwork sandbox;
+        QVERIFY(sandbox.ok());
+        m_scans.make(log, QStringLiteral("10.0.0.5"), QStringLiteral("10.0.0.6"))->Resume();
+    }
+    QTRY_VERIFY_WITH_TIMEOUT(log->ended, 10000);
+    QCOMPARE(log->errors, (QStringList{"Send to 10.0.0.5 failed: Network is unreachable",
+                                       "Send to 10.0.0.6 failed: Network is unreachable"}));
+    QCOMPARE(log->sentAtEnd, 2u);
+}
+
+void TestNbtScan::port137RequestsDoNotHoldTheDrain()
+{
+    CORVANE_REQUIRE_ROOT();
+    QTRY_VERIFY2_WITH_TIMEOUT(udpPortFree(nb_name_service_port), "UDP port 137 is in use", 60000);
+    // A LAN whose hosts broadcast name queries: a request every 0.3 s to the scan's port 137. The
+    // drain's quiet second counts answers only, so the scan still ends.
+    const int sender = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    QVERIFY(sender >= 0);
+    const auto closeSender = qScopeGuard([sender] { ::close(sender); });
+    int requests = 0;
+    QTimer chatter;
+    QObject::connect(&chatter, &QTimer::timeout, [&] {
+        sockaddr_in to{};
+        to.sin_family = AF_INET;
+        to.sin_port = htons(nb_name_service_port);
+        to.sin_addr.s_addr = htonl(dotted_host_order("127.0.0.1"));
+        const QByteArray request = queryBytes(std::uint16_t(0x5000 + requests));
+        requests += ::sendto(sender, request.constData(), std::size_t(request.size()), 0,
+                             reinterpret_cast<const sockaddr*>(&to), sizeof to) > 0;
+    });
+    chatter.start(300);
+    Log log = std::make_shared<ScanLog>();
+    TNBTscanThread* scan = m_scans.make(log, QStringLiteral("127.0.0.2"), QStringLiteral("127.0.0.3"));
+    scan->UsePort137 = true;
+    scan->Resume();
+    QTRY_VERIFY_WITH_TIMEOUT(log->ended, 8000);
+    QVERIFY2(requests >= 3, qPrintable(QString::number(requests)));
+    QCOMPARE(log->received(), QStringList{});
+    QCOMPARE(log->errors, QStringList{});
 }
 
 void TestNbtScan::rangeEndingAtLoopbackBroadcast()
