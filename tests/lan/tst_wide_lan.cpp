@@ -57,7 +57,7 @@ private Q_SLOTS:
         QTest::addColumn<QStringList>("args");
         QTest::addColumn<QString>("found"); // the csv field that marks a found host
         QTest::newRow("nbstat") << QStringList {"nbstat", "--format", "csv"} << "";
-        QTest::newRow("ping") << QStringList {"ping", "--format", "csv", "--timeout", "1000"} << "Received";
+        QTest::newRow("ping") << QStringList {"ping", "--format", "csv"} << "Received";
     }
 
     void everyHostOnce()
