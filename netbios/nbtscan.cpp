@@ -329,6 +329,15 @@ bool TNBTscanThread::SetUpSocket(int fd, std::uint32_t addresses)
     // A range larger than the buffer holds only waits for room: every query still goes out.
     if (SizeSendBuffer)
         size_send_buffer(fd, addresses);
+    // Above the window's pace answers can come faster than they are handed over: a second of them
+    // waits in the receive buffer instead of being dropped (about 2 KB each as the kernel counts).
+    if (Rate > 1000) {
+        const int wanted = static_cast<int>(std::min<std::uint32_t>(std::min(addresses - 1, 99999u) + 1,
+                                                                    static_cast<std::uint32_t>(std::min(Rate, 100000))))
+            * 2048;
+        if (::setsockopt(fd, SOL_SOCKET, SO_RCVBUFFORCE, &wanted, sizeof wanted) != 0)
+            ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &wanted, sizeof wanted);
+    }
     return true;
 }
 
