@@ -1,5 +1,10 @@
 #include "tools/ScanOptions.h"
 
+#include <QFile>
+#include <QRegularExpression>
+
+#include <cstdio>
+
 namespace corvane::scan {
 
 namespace {
@@ -19,6 +24,7 @@ struct TParseState
     QStringList rangeWords;
     QStringList nbstatOnly; // options given that only nbstat takes
     QStringList pingOnly;
+    bool rateGiven = false;
 };
 
 // The steps below give an error line without the hint, or an empty text.
@@ -58,7 +64,17 @@ bool is_flag(const QString& name)
 bool takes_value(const QString& name)
 {
     return name == QLatin1String("--format") || name == QLatin1String("--bandwidth")
-        || name == QLatin1String("--timeout") || name == QLatin1String("--compare");
+        || name == QLatin1String("--timeout") || name == QLatin1String("--compare") || name == QLatin1String("--rate")
+        || name == QLatin1String("--retries") || name == QLatin1String("--targets");
+}
+
+// A whole number from low to high, or nothing.
+std::optional<std::int32_t> bounded(const QString& v, std::int32_t low, std::int32_t high)
+{
+    const std::optional<std::int32_t> n = parse_non_negative(v);
+    if (!n || *n < low || *n > high)
+        return std::nullopt;
+    return n;
 }
 
 void take_flag(TParseState& s, const QString& name)
@@ -85,6 +101,28 @@ QString take_value(TParseState& s, const QString& name, const QString& v)
             return QStringLiteral("option --compare needs a file name");
         s.o.compareFile = v;
         s.nbstatOnly << name;
+        return {};
+    }
+    if (name == QLatin1String("--targets")) {
+        if (v.isEmpty())
+            return QStringLiteral("option --targets needs a file name");
+        s.o.targetsFile = v;
+        return {};
+    }
+    if (name == QLatin1String("--rate") || name == QLatin1String("--retries")) {
+        const bool rate = name == QLatin1String("--rate");
+        const std::int32_t low = rate ? 1 : 0, high = rate ? kMaxRate : kMaxRetries;
+        const std::optional<std::int32_t> n = bounded(v, low, high);
+        if (!n)
+            return QStringLiteral("option %1 needs a whole number from %2 to %3, not ").arg(name).arg(low).arg(high)
+                + quoted(v);
+        if (rate) {
+            s.o.rate = *n;
+            s.rateGiven = true;
+        } else {
+            s.o.retries = *n;
+            s.nbstatOnly << name;
+        }
         return {};
     }
     if (name == QLatin1String("--format")) {
@@ -148,25 +186,49 @@ QString check_command(TParseState& s)
         return QStringLiteral("option ") + s.nbstatOnly.first() + QStringLiteral(" belongs to nbstat, not ping");
     if (s.o.command == TCommand::Nbstat && !s.pingOnly.isEmpty())
         return QStringLiteral("option ") + s.pingOnly.first() + QStringLiteral(" belongs to ping, not nbstat");
+    if (s.o.command == TCommand::Ping && s.o.serial && s.rateGiven)
+        return QStringLiteral("option --rate paces the parallel sweep; --serial waits for each address");
     if (s.o.command == TCommand::Nbstat && s.o.names && s.o.format == TFormat::Csv)
         return QStringLiteral("option --names has no csv form; --format json carries the name tables");
     return {};
 }
 
-// RANGE, when given; without it the scan takes the local subnet.
-QString take_range(TParseState& s)
+QString file_label(const QString& file)
 {
-    if (s.rangeWords.isEmpty())
-        return {};
-    if (s.rangeWords.size() > 2)
-        return QStringLiteral("too many arguments from ") + quoted(s.rangeWords[2]);
-    TRangeResult r = parse_range(s.rangeWords);
-    if (!r.range)
-        return r.error;
-    if (s.o.command == TCommand::Nbstat)
-        if (const QString e = nbstat_range_error(*r.range); !e.isEmpty())
+    return file == QLatin1String("-") ? QStringLiteral("standard input") : file;
+}
+
+// The RANGEs on the command line, then the --targets lines; without any the scan takes the local subnet.
+QString take_ranges(TParseState& s, QString& fileError)
+{
+    const TRangeGroups groups = group_range_words(s.rangeWords);
+    if (!groups.error.isEmpty())
+        return groups.error;
+    std::vector<TAddressRange> given;
+    for (const QStringList& words : groups.ranges) {
+        const TRangeResult r = parse_range(words);
+        if (!r.range)
+            return r.error;
+        given.push_back(*r.range);
+    }
+    if (!s.o.targetsFile.isEmpty()) {
+        TTargetsResult t = read_targets(s.o.targetsFile);
+        if (!t.error.isEmpty()) {
+            fileError = t.error;
+            return {};
+        }
+        given.insert(given.end(), t.ranges.begin(), t.ranges.end());
+        if (t.ranges.empty() && given.empty()) {
+            fileError = file_label(s.o.targetsFile) + QStringLiteral(": no RANGE in it");
+            return {};
+        }
+    }
+    s.o.rangeCount = static_cast<int>(given.size());
+    // One RANGE is walked under the window's rule; several in plain order, which crosses 128.0.0.0.
+    if (given.size() == 1 && s.o.command == TCommand::Nbstat)
+        if (const QString e = nbstat_range_error(given.front()); !e.isEmpty())
             return e;
-    s.o.range = r.range;
+    s.o.ranges = corvane::ipv4::merge_ranges(std::move(given));
     return {};
 }
 
@@ -199,17 +261,95 @@ TParseResult parse_scan_options(const QStringList& args)
     }
     if (const QString e = check_command(s); !e.isEmpty())
         return fail(e);
-    if (const QString e = take_range(s); !e.isEmpty())
+    QString fileError;
+    if (const QString e = take_ranges(s, fileError); !e.isEmpty())
         return fail(e);
+    if (!fileError.isEmpty())
+        return {std::nullopt, fileError};
     return {s.o, {}};
+}
+
+TRangeGroups group_range_words(const QStringList& words)
+{
+    TRangeGroups g;
+    int plainInRow = 0;
+    for (const QString& word : words) {
+        const bool plain = !word.contains(u'-') && !word.contains(u'/');
+        if (!plain) {
+            plainInRow = 0;
+            g.ranges.append(QStringList {word});
+            continue;
+        }
+        ++plainInRow;
+        if (plainInRow == 2) {
+            g.ranges.last().append(word);
+            continue;
+        }
+        if (plainInRow == 3) {
+            const QStringList& pair = g.ranges.last();
+            g.error = QStringLiteral("%1 after FIRST LAST %2 %3 is a third address in a row; "
+                                     "give further ranges as FIRST-LAST or ADDRESS/PREFIX")
+                          .arg(quoted(word), pair[0], pair[1]);
+            return g;
+        }
+        g.ranges.append(QStringList {word});
+    }
+    return g;
+}
+
+TTargetsResult parse_targets(const QString& name, const QByteArray& text)
+{
+    static const QRegularExpression blanks(QStringLiteral("\\s+"));
+    TTargetsResult t;
+    const QList<QByteArray> lines = text.split('\n');
+    for (qsizetype i = 0; i < lines.size(); ++i) {
+        QString line = QString::fromUtf8(lines[i]);
+        if (const qsizetype hash = line.indexOf(u'#'); hash >= 0)
+            line.truncate(hash);
+        const QStringList words = line.split(blanks, Qt::SkipEmptyParts);
+        if (words.isEmpty())
+            continue;
+        const TRangeResult r = parse_range(words);
+        if (!r.range) {
+            t.error = QStringLiteral("%1: line %2: %3").arg(name).arg(i + 1).arg(r.error);
+            t.ranges.clear();
+            return t;
+        }
+        t.ranges.push_back(*r.range);
+    }
+    return t;
+}
+
+TTargetsResult read_targets(const QString& file)
+{
+    QFile f(file);
+    const bool opened = file == QLatin1String("-") ? f.open(stdin, QIODevice::ReadOnly) : f.open(QIODevice::ReadOnly);
+    if (!opened)
+        return {{}, file_label(file) + QStringLiteral(": cannot be read: ") + f.errorString()};
+    const QByteArray text = f.readAll();
+    if (f.error() != QFileDevice::NoError)
+        return {{}, file_label(file) + QStringLiteral(": cannot be read: ") + f.errorString()};
+    return parse_targets(file_label(file), text);
+}
+
+QString local_range_error(const TAddressRange& local)
+{
+    // The hosts of a /16.
+    constexpr std::uint64_t most = 65534;
+    if (local.count() <= most)
+        return {};
+    return QStringLiteral("the local subnet %1-%2 has %3 addresses, more than a /16; give a RANGE")
+        .arg(dotted(local.first), dotted(local.last))
+        .arg(local.count());
 }
 
 QString usage_text()
 {
     return QStringLiteral(
         "Usage: corvane-scan nbstat [--format txt|csv|json] [--names] [--bandwidth BITS] [--port137]\n"
-        "                           [--compare FILE] [RANGE]\n"
-        "       corvane-scan ping [--format txt|csv|json] [--timeout MS] [--resolve] [--serial] [RANGE]\n"
+        "                           [--compare FILE] [--retries N] [--rate N] [--targets FILE] [RANGE...]\n"
+        "       corvane-scan ping [--format txt|csv|json] [--timeout MS] [--resolve] [--serial] [--rate N]\n"
+        "                         [--targets FILE] [RANGE...]\n"
         "       corvane-scan --help | --version\n"
         "\n"
         "Surveys an IPv4 range from the command line with the engine of the Corvane window.\n"
@@ -219,12 +359,15 @@ QString usage_text()
         "  ping              ICMP echo sweep, one line per address in address order; one echo\n"
         "                    per millisecond without waiting for answers\n"
         "\n"
-        "RANGE (default: the local subnet, as the window's \"Get LAN IPs\" finds it):\n"
+        "RANGE (default: the local subnet, as the window's \"Get LAN IPs\" finds it, up to a /16):\n"
         "  FIRST LAST        both ends included, e.g. 192.168.1.1 192.168.1.254\n"
         "  FIRST-LAST        the same in one word\n"
         "  ADDRESS/PREFIX    the subnet's hosts without network and broadcast address;\n"
         "                    /31 gives both addresses, /32 the one address\n"
         "  ADDRESS           that address alone\n"
+        "Several RANGEs (and --targets) are scanned as one: their union, each address once, in\n"
+        "ascending order. Two addresses side by side are always FIRST LAST; a third in a row is\n"
+        "refused: give further ranges as FIRST-LAST or ADDRESS/PREFIX.\n"
         "\n"
         "Options:\n"
         "  --format FORMAT   txt (default), csv or json\n"
@@ -234,6 +377,12 @@ QString usage_text()
         "  --compare FILE    nbstat: mark each host new, changed or same against FILE (a network\n"
         "                    list the window saved, or corvane-scan txt or json output) and list\n"
         "                    its hosts that did not answer as gone; txt adds a report after the list\n"
+        "  --retries N       nbstat: query an address that neither answered nor failed address\n"
+        "                    resolution up to N more times, 0 to 10 (default 0); for lossy links\n"
+        "  --rate N          queries (echoes) per second, 1 to 100000 (default: one per\n"
+        "                    millisecond); on-link addresses still wait for room in the machine's\n"
+        "                    neighbour table; not with --serial\n"
+        "  --targets FILE    more RANGEs, one a line ('#' comments, blank lines); - reads stdin\n"
         "  --timeout MS      ping: time-out per address in milliseconds (default 30)\n"
         "  --resolve         ping: name each answering host (lookups run side by side)\n"
         "  --serial          ping: one address at a time, each waiting out its answer, as the\n"
@@ -243,7 +392,8 @@ QString usage_text()
         "\n"
         "Exit status: 0 a scan ran (hosts found or not), 1 the scan could not start\n"
         "(socket, local subnet, ICMP engine) or its results could not be written,\n"
-        "2 bad command line or a --compare FILE that cannot be read.\n"
+        "2 bad command line, a --compare or --targets FILE that cannot be read, or a local subnet\n"
+        "larger than a /16 without RANGE.\n"
         "\n"
         "Vendor names (json \"vendor\", csv Vendor) come from the IEEE registry of the ieee-data\n"
         "package; for hosts that report the adapter address 00.00.00.00.00.00 from the address the\n"

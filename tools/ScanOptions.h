@@ -1,6 +1,6 @@
 #pragma once
-// Command line of corvane-scan: commands, options and address ranges. Widget-free and pure, so the
-// whole grammar is tested without running a scan.
+// Command line of corvane-scan: commands, options and address ranges. Widget-free; it reads nothing but
+// a --targets file, so the whole grammar is tested without running a scan.
 
 #include "platform/Ipv4.h"
 #include "support/LanRange.h"
@@ -10,6 +10,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <vector>
 
 namespace corvane::scan {
 
@@ -36,8 +37,19 @@ struct TScanOptions
     std::int32_t timeoutMs = 30; // ping: the window's default
     bool resolve = false; // ping
     bool serial = false; // ping: one address at a time, as the window sweeps
-    std::optional<TAddressRange> range; // none: the local subnet
+    std::int32_t retries = 0; // nbstat: more queries to an address that neither answered nor failed resolution
+    std::int32_t rate = 0; // queries (echoes) per second; 0: one per millisecond tick
+    QString targetsFile; // --targets: "-" is standard input; empty for none
+    // The union of every RANGE and --targets line, merged: ascending, each address once. Empty: the
+    // local subnet.
+    std::vector<TAddressRange> ranges;
+    // RANGEs given, --targets lines included. One is walked as the window walks its range; several
+    // are walked as their union in plain address order.
+    int rangeCount = 0;
 };
+
+inline constexpr std::int32_t kMaxRetries = 10;
+inline constexpr std::int32_t kMaxRate = 100000;
 
 struct TParseResult
 {
@@ -45,8 +57,32 @@ struct TParseResult
     QString error; // one line, without the program name, when options is empty
 };
 
-// args without the program name.
+// args without the program name. Reads the --targets file (stdin for "-").
 TParseResult parse_scan_options(const QStringList& args);
+
+// RANGE words as they stand on the command line, grouped into RANGEs: a word holding '-' or '/' is a
+// RANGE; two plain addresses side by side are FIRST LAST, a lone one is that address; a third plain
+// address in a row is refused, since it cannot be told whether it begins a pair or stands alone.
+struct TRangeGroups
+{
+    QList<QStringList> ranges;
+    QString error; // one line when not empty
+};
+TRangeGroups group_range_words(const QStringList& words);
+
+// The RANGEs of a --targets text, one a line (FIRST LAST too); '#' starts a comment, blank lines are
+// skipped. name is how errors call the file ("hosts.txt: line 3: ...").
+struct TTargetsResult
+{
+    std::vector<TAddressRange> ranges; // as the lines give them, not merged
+    QString error;
+};
+TTargetsResult parse_targets(const QString& name, const QByteArray& text);
+// The same from the file, or from standard input for "-".
+TTargetsResult read_targets(const QString& file);
+
+// A scan without RANGE refuses a local subnet larger than a /16: the error line, or empty.
+QString local_range_error(const TAddressRange& local);
 
 QString usage_text();
 

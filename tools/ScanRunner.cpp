@@ -13,6 +13,7 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
@@ -201,26 +202,42 @@ void TScanRunner::finish(int status)
     Q_EMIT finished(status);
 }
 
-bool TScanRunner::resolveRange()
+std::optional<int> TScanRunner::resolveRanges()
 {
-    if (m_options.range) {
-        m_range = *m_options.range;
-        return true;
-    }
-    const TLocalLan lan = local_lan();
-    const std::optional<TAddressRange> local = local_scan_range(lan);
-    if (!local) {
-        errorLine(QStringLiteral("no interface carries the local address %1; give a RANGE")
-                      .arg(ipv4::dotted(ipv4::TNetAddr {lan.address})));
-        return false;
-    }
-    if (m_options.command == TCommand::Nbstat)
-        if (const QString e = nbstat_range_error(*local); !e.isEmpty()) {
-            errorLine(e);
-            return false;
+    m_ranges = m_options.ranges;
+    if (m_ranges.empty()) {
+        const TLocalLan lan = local_lan();
+        const std::optional<TAddressRange> local = local_scan_range(lan);
+        if (!local) {
+            errorLine(QStringLiteral("no interface carries the local address %1; give a RANGE")
+                          .arg(ipv4::dotted(ipv4::TNetAddr {lan.address})));
+            return kExitCannotStart;
         }
-    m_range = *local;
-    return true;
+        // A flat /8 takes hours, and is seldom meant: such a survey is asked for by name.
+        if (const QString e = local_range_error(*local); !e.isEmpty()) {
+            errorLine(e);
+            return kExitBadUsage;
+        }
+        if (m_options.command == TCommand::Nbstat)
+            if (const QString e = nbstat_range_error(*local); !e.isEmpty()) {
+                errorLine(e);
+                return kExitCannotStart;
+            }
+        m_ranges = {*local};
+    }
+    for (const TAddressRange& r : m_ranges) {
+        m_rangeStarts.push_back(m_total);
+        m_total += r.count();
+    }
+    return std::nullopt;
+}
+
+ipv4::THostAddr TScanRunner::addressAt(std::uint64_t index) const
+{
+    // The last range that starts at or before index holds it.
+    const auto after = std::upper_bound(m_rangeStarts.begin(), m_rangeStarts.end(), index);
+    const auto i = static_cast<std::size_t>(after - m_rangeStarts.begin() - 1);
+    return ipv4::THostAddr {m_ranges[i].first.value + static_cast<std::uint32_t>(index - m_rangeStarts[i])};
 }
 
 void TScanRunner::start()
@@ -234,8 +251,8 @@ void TScanRunner::start()
         }
         m_before = std::move(before.rows);
     }
-    if (!resolveRange()) {
-        finish(kExitCannotStart);
+    if (const std::optional<int> status = resolveRanges()) {
+        finish(*status);
         return;
     }
     if (m_options.command == TCommand::Nbstat)
@@ -262,15 +279,22 @@ void TScanRunner::startNbstat()
         [this] {
             return QStringLiteral("%1/%2 queried, %3 found, %4")
                 .arg(m_scan ? m_scan->QueriesSent() : 0)
-                .arg(m_range.count())
+                .arg(m_total)
                 .arg(m_hosts.size())
                 .arg(m_progress->elapsedText());
         },
-        [this] { return m_scan ? double(m_scan->QueriesSent()) / double(m_range.count()) : 0.0; });
+        [this] { return m_scan ? double(m_scan->QueriesSent()) / double(m_total) : 0.0; });
 
     m_scan = std::make_unique<TNBTscanThread>();
-    m_scan->StartIP = ipv4::dotted(m_range.first);
-    m_scan->EndIP = ipv4::dotted(m_range.last);
+    // One RANGE (or the local subnet) walks as the window walks; several walk their union.
+    if (m_options.rangeCount > 1) {
+        m_scan->Targets = m_ranges;
+    } else {
+        m_scan->StartIP = ipv4::dotted(m_ranges.front().first);
+        m_scan->EndIP = ipv4::dotted(m_ranges.front().last);
+    }
+    m_scan->Retries = m_options.retries;
+    m_scan->Rate = m_options.rate;
     m_scan->UsePort137 = m_options.port137;
     m_scan->FreeResults = false;
     m_scan->Bandwidth = m_options.bandwidth;
@@ -361,16 +385,15 @@ void TScanRunner::startPing()
         [this] {
             return QStringLiteral("%1/%2 pinged, %3 answered, %4")
                 .arg(m_pinged)
-                .arg(m_range.count())
+                .arg(m_total)
                 .arg(m_answered)
                 .arg(m_progress->elapsedText());
         },
-        [this] { return double(m_pinged) / double(m_range.count()); });
+        [this] { return double(m_pinged) / double(m_total); });
     if (m_options.format == TFormat::Txt)
         writeOut(ping_txt_heading());
     else if (m_options.format == TFormat::Csv)
         writeOut(ping_csv_heading());
-    m_current = m_range.first;
     m_progress->start();
     QTimer::singleShot(0, this, &TScanRunner::pingStep);
 }
@@ -381,7 +404,7 @@ void TScanRunner::pingStep()
         pingDone();
         return;
     }
-    m_ping->SetAddress(ipv4::dotted(m_current));
+    m_ping->SetAddress(ipv4::dotted(addressAt(m_pinged)));
     try {
         m_ping->Ping();
     } catch (const std::exception& e) {
@@ -390,11 +413,10 @@ void TScanRunner::pingStep()
         return;
     }
     ++m_pinged;
-    if (m_current == m_range.last) {
+    if (m_pinged == m_total) {
         pingDone();
         return;
     }
-    ++m_current.value;
     QTimer::singleShot(0, this, &TScanRunner::pingStep);
 }
 
@@ -435,9 +457,11 @@ void TScanRunner::writePingRow(const TPingResult& row)
 void TScanRunner::startSweep()
 {
     m_sweep = std::make_unique<corvane::platform::icmp_sweep>();
-    std::uint64_t count = m_range.count();
+    if (m_options.rate > 0)
+        m_sweep->set_rate(m_options.rate);
+    std::uint64_t count = m_total;
     // 255.255.255.255 is the engine's mark of an unresolved address: never pinged, no line.
-    if (m_range.last == ipv4::kInetAddrNone.host()) {
+    if (m_ranges.back().last == ipv4::kInetAddrNone.host()) {
         m_skipsBroadcast = true;
         --count;
     }
@@ -445,11 +469,11 @@ void TScanRunner::startSweep()
         [this] {
             return QStringLiteral("%1/%2 pinged, %3 answered, %4")
                 .arg(m_sweep->sent())
-                .arg(m_range.count())
+                .arg(m_total)
                 .arg(m_answered)
                 .arg(m_progress->elapsedText());
         },
-        [this] { return double(m_sweep->sent()) / double(m_range.count()); });
+        [this] { return double(m_sweep->sent()) / double(m_total); });
     if (m_options.format == TFormat::Txt)
         writeOut(ping_txt_heading());
     else if (m_options.format == TFormat::Csv)
@@ -465,14 +489,13 @@ void TScanRunner::startSweep()
         return;
     }
 
-    const ipv4::THostAddr first = m_range.first;
     const auto timeout = static_cast<std::uint32_t>(m_options.timeoutMs);
-    m_sweepThread.reset(QThread::create([this, first, count, timeout] { sweepOnThread(first, count, timeout); }));
+    m_sweepThread.reset(QThread::create([this, count, timeout] { sweepOnThread(count, timeout); }));
     m_sweepThread->start();
 }
 
 // On the sweep's own thread: outcomes, display texts and the end are queued to this object's thread.
-void TScanRunner::sweepOnThread(ipv4::THostAddr first, std::uint64_t count, std::uint32_t timeout)
+void TScanRunner::sweepOnThread(std::uint64_t count, std::uint32_t timeout)
 {
     // The window's echo: 56 bytes of data, TTL 64.
     const std::vector<unsigned char> data = TICMP::RequestData(56);
@@ -480,9 +503,7 @@ void TScanRunner::sweepOnThread(ipv4::THostAddr first, std::uint64_t count, std:
     options.Ttl = 64;
     m_sweep->run(
         count,
-        [first](std::uint64_t i) {
-            return ipv4::THostAddr {first.value + static_cast<std::uint32_t>(i)}.net().value;
-        },
+        [this](std::uint64_t i) { return addressAt(i).net().value; },
         data.data(), static_cast<std::uint16_t>(data.size()), &options, timeout,
         [this](std::uint64_t i, const TIcmpEchoReply& reply, std::uint32_t replies) {
             // Outcomes can come faster than stdout takes them (every echo failing at once, a
@@ -512,7 +533,7 @@ void TScanRunner::sweepResult(std::uint64_t index, const TIcmpEchoReply& reply, 
     --m_inFlight;
     TPendingRow p;
     p.replies = replies;
-    p.row.address = ipv4::dotted(ipv4::THostAddr {m_range.first.value + static_cast<std::uint32_t>(index)});
+    p.row.address = ipv4::dotted(addressAt(index));
     p.row.received = replies != 0;
     p.row.ipStatus = reply.Status;
     p.row.dataSize = reply.DataSize;

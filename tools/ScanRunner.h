@@ -18,6 +18,7 @@
 #include <deque>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <vector>
 
 class QSocketNotifier;
@@ -34,7 +35,7 @@ namespace corvane::scan {
 // corvane-scan's exit statuses.
 inline constexpr int kExitScanRan = 0; // hosts found or not; also --help and --version
 inline constexpr int kExitCannotStart = 1; // no socket, local subnet or ICMP engine; results not written
-inline constexpr int kExitBadUsage = 2; // bad command line, or a --compare FILE that cannot be read
+inline constexpr int kExitBadUsage = 2; // bad command line, a FILE that cannot be read, a local subnet over a /16
 inline constexpr int kExitSecondSignal = 130; // a second SIGINT or SIGTERM
 
 // SIGINT and SIGTERM through a self-pipe into the event loop: the first one emits interrupted(); a
@@ -98,7 +99,9 @@ Q_SIGNALS:
     void finished(int status);
 
 private:
-    bool resolveRange();
+    // The ranges to survey; an exit status when there are none.
+    std::optional<int> resolveRanges();
+    corvane::ipv4::THostAddr addressAt(std::uint64_t index) const;
     void startNbstat();
     void nbstatDone();
     void startPing();
@@ -106,7 +109,7 @@ private:
     void pingReply(std::int32_t replies);
     void pingDone();
     void startSweep();
-    void sweepOnThread(corvane::ipv4::THostAddr first, std::uint64_t count, std::uint32_t timeout);
+    void sweepOnThread(std::uint64_t count, std::uint32_t timeout);
     void sweepResult(std::uint64_t index, const TIcmpEchoReply& reply, std::uint32_t replies);
     void sweepDisplay(const QString& text);
     void sweepNamed(std::uint64_t index, const QString& name);
@@ -117,7 +120,9 @@ private:
     void finish(int status);
 
     TScanOptions m_options;
-    TAddressRange m_range;
+    std::vector<TAddressRange> m_ranges; // merged: ascending, disjoint
+    std::vector<std::uint64_t> m_rangeStarts; // index of each range's first address in the walk
+    std::uint64_t m_total = 0; // addresses in m_ranges
     std::unique_ptr<TProgressLine> m_progress;
     bool m_stopRequested = false;
     bool m_finished = false;
@@ -130,7 +135,6 @@ private:
     std::optional<QList<TNetworkListRow>> m_before; // the --compare list
 
     std::unique_ptr<TPing> m_ping;
-    corvane::ipv4::THostAddr m_current;
     std::uint64_t m_pinged = 0;
     std::uint64_t m_answered = 0;
     std::vector<TPingResult> m_pingRows;

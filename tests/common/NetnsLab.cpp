@@ -162,6 +162,45 @@ bool NetnsLab::addRoute(const QString& host, const QStringList& routeArgs)
     return ip(QStringList{QStringLiteral("-n"), ns(host), QStringLiteral("route"), QStringLiteral("add")} + routeArgs);
 }
 
+bool NetnsLab::setNetbiosLoss(const QString& segment, int percent)
+{
+    const QString bridge = QStringLiteral("seg-") + segment;
+    run(bridge, {QStringLiteral("nft"), QStringLiteral("delete"), QStringLiteral("table"), QStringLiteral("bridge"),
+                 QStringLiteral("cvloss")});
+    if (percent <= 0)
+        return true;
+    const QString chance = percent >= 100 ? QString() : QStringLiteral("numgen random mod 100 < %1 ").arg(percent);
+    const QString rules = QStringLiteral("table bridge cvloss {\n"
+                                         "  chain forward {\n"
+                                         "    type filter hook forward priority 0;\n"
+                                         "    udp dport 137 %1counter drop\n"
+                                         "    udp sport 137 %1counter drop\n"
+                                         "  }\n"
+                                         "}\n")
+                              .arg(chance);
+    const QString file = m_dir.filePath(QStringLiteral("loss-") + segment + QStringLiteral(".nft"));
+    QFile f(file);
+    if (!f.open(QIODevice::WriteOnly) || f.write(rules.toLatin1()) < 0)
+        return fail(QStringLiteral("cannot write ") + file);
+    f.close();
+    const RunResult r = run(bridge, {QStringLiteral("nft"), QStringLiteral("-f"), file});
+    return r.exitCode == 0 || fail(QStringLiteral("nft on segment %1: %2").arg(segment, r.err.trimmed()));
+}
+
+int NetnsLab::netbiosDropped(const QString& segment)
+{
+    const RunResult r = run(QStringLiteral("seg-") + segment, {QStringLiteral("nft"), QStringLiteral("list"),
+                                                               QStringLiteral("table"), QStringLiteral("bridge"),
+                                                               QStringLiteral("cvloss")});
+    if (r.exitCode != 0)
+        return -1;
+    static const QRegularExpression counter(QStringLiteral("counter packets (\\d+)"));
+    int dropped = 0;
+    for (auto it = counter.globalMatch(r.out); it.hasNext();)
+        dropped += it.next().captured(1).toInt();
+    return dropped;
+}
+
 NetnsLab::RunResult NetnsLab::run(const QString& host, const QStringList& argv, int timeoutMs)
 {
     RunResult r;

@@ -85,6 +85,12 @@ public:
     bool setSysctl(const QString& host, const QString& key, const QString& value);
     // "ip route add <args>" in the host, e.g. {"default", "via", "10.1.0.1"}, {"unreachable", "10.9.9.0/24"}.
     bool addRoute(const QString& host, const QStringList& routeArgs);
+    // A lossy segment for the name service: its bridge drops percent of the UDP 137 datagrams it
+    // forwards, each way, at random (nftables; this kernel has no netem). A drop on the bridge is
+    // silent, as on a wire; one in a host's output would fail the send instead. 0 removes the loss.
+    bool setNetbiosLoss(const QString& segment, int percent);
+    // Datagrams the loss has dropped so far; -1 when it cannot be read.
+    int netbiosDropped(const QString& segment);
 
     // Runs argv in the host's namespace ("" = the caller's current one) and waits at most timeoutMs.
     RunResult run(const QString& host, const QStringList& argv, int timeoutMs = 10000);

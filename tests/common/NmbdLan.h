@@ -14,6 +14,7 @@
 #include <QStringList>
 
 #include <map>
+#include <optional>
 
 namespace corvane::test {
 
@@ -28,14 +29,27 @@ struct LanHost
     QString mac = {};    // the adapter's address; nmbd still reports zeros. Empty: a random one
 };
 
+// Hosts behind a router: the scanner shares a /24 of its own with the router, which reaches each host
+// by a /32 route and drops the rest of the hosts' prefix (a blackhole route), as a router in front of
+// a sparse subnet does; the scanner reaches that prefix through it.
+struct LanRouter
+{
+    QString hostsNet;    // the hosts' prefix, e.g. "10.216.0.0/16"
+    QString nearAddress; // the router's address on the scanner's /24
+    QString farAddress;  // the router's address in the hosts' prefix, on their segment as a /32
+    QString host = QStringLiteral("router");
+    QString segment = QStringLiteral("near"); // the scanner's
+};
+
 struct LanPlan
 {
     QString scanner;              // the host the scans run from
     QString scannerAddress;
     QList<LanHost> hosts;         // each runs nmbd
     QStringList quiet = {};       // hosts "quiet0", "quiet1" ...: up, answering ping, no name service
-    int prefixLength = 24;
+    int prefixLength = 24;        // of the hosts' addresses (a /16 spreads them over 65,534 addresses)
     QString segment = QStringLiteral("lan");
+    std::optional<LanRouter> router = {}; // set: scannerAddress is on the router's /24, not on segment
 };
 
 // Why an nmbd LAN cannot be built on this machine (root, ip, nmbd, nmblookup); empty when it can.

@@ -17,8 +17,11 @@ Program::Program(const QString& program, const QStringList& args, const ProgramO
         m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     m_process.start(program, args);
     m_started = m_process.waitForStarted(5000);
-    if (m_started)
+    if (m_started) {
+        if (!options.stdinBytes.isEmpty())
+            m_process.write(options.stdinBytes);
         m_process.closeWriteChannel();
+    }
 }
 
 Program::~Program()

@@ -1,5 +1,5 @@
 #pragma once
-// Runs a program as a user would (stdin closed) and hands back its status and output. Every wait
+// Runs a program as a user would (stdin closed, or given its bytes) and hands back its status and output. Every wait
 // is bounded.
 //
 //     const ProgramRun r = runProgram(exe, {"nbstat", "127.0.0.1"}, ProgramOptions().env({{"LC_ALL", "C"}}));
@@ -31,11 +31,13 @@ struct ProgramOptions
     int timeoutMs = 30000;
     QString stdoutPath;              // stdout goes there instead of into ProgramRun::out
     bool stderrForwarded = false;    // stderr goes to the caller's
+    QByteArray stdinBytes;           // written to stdin, which is then closed
 
     ProgramOptions& env(const QMap<QString, QString>& e) { extraEnv = e; return *this; }
     ProgramOptions& timeout(int ms) { timeoutMs = ms; return *this; }
     ProgramOptions& stdoutFile(const QString& path) { stdoutPath = path; return *this; }
     ProgramOptions& forwardStderr() { stderrForwarded = true; return *this; }
+    ProgramOptions& input(const QByteArray& bytes) { stdinBytes = bytes; return *this; }
 };
 
 class Program

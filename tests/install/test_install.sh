@@ -58,4 +58,6 @@ check_completion 'txt csv json' corvane-scan nbstat --format ''
 check_completion '--names' corvane-scan nbstat --na
 check_completion '--timeout' corvane-scan ping --ti
 check_completion '' corvane-scan ping --na
+check_completion '--retries' corvane-scan nbstat --ret
+check_completion '--rate' corvane-scan ping --ra
 echo "PASS: $(wc -l <"$tmp/files") files installed and valid"

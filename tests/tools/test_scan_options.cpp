@@ -1,6 +1,7 @@
 // corvane-scan's command line: addresses, ranges, the local subnet and the option values.
 #include "tools/ScanOptions.h"
 
+#include <QTemporaryDir>
 #include <QTest>
 
 #include <arpa/inet.h>
@@ -282,11 +283,125 @@ private Q_SLOTS:
         QCOMPARE(o.timeoutMs, timeout);
         QCOMPARE(o.resolve, resolve);
         if (range.isEmpty()) {
-            QVERIFY(!o.range);
+            QVERIFY(o.ranges.empty());
+            QCOMPARE(o.rangeCount, 0);
         } else {
-            QVERIFY(o.range);
-            QCOMPARE(dotted(o.range->first) + u' ' + dotted(o.range->last), range);
+            QCOMPARE(o.ranges.size(), std::size_t {1});
+            QCOMPARE(o.rangeCount, 1);
+            QCOMPARE(dotted(o.ranges.front().first) + u' ' + dotted(o.ranges.front().last), range);
         }
+    }
+
+    // Beyond one RANGE: several, --targets, --rate and --retries, and their usage errors.
+    void beyondOneRange_data()
+    {
+        QTest::addColumn<QStringList>("args");    // "{T}" stands for the targets file
+        QTest::addColumn<QByteArray>("targets");  // its text; empty: no file is written
+        QTest::addColumn<QString>("ranges");      // the merged union, "first-last" each; empty: an error
+        QTest::addColumn<int>("count");           // RANGEs given
+        QTest::addColumn<int>("rate");
+        QTest::addColumn<int>("retries");
+        QTest::addColumn<QString>("error");       // "{T}" as above
+        const QString hint = QStringLiteral("; see corvane-scan --help");
+        QTest::newRow("rate") << QStringList {"nbstat", "--rate", "5000", "10.0.0.1"} << QByteArray()
+                              << "10.0.0.1-10.0.0.1" << 1 << 5000 << 0 << "";
+        QTest::newRow("ping, largest rate") << QStringList {"ping", "--rate=100000", "10.0.0.0/30"} << QByteArray()
+                                            << "10.0.0.1-10.0.0.2" << 1 << 100000 << 0 << "";
+        QTest::newRow("retries") << QStringList {"nbstat", "--retries", "10", "10.0.0.1"} << QByteArray()
+                                 << "10.0.0.1-10.0.0.1" << 1 << 0 << 10 << "";
+        QTest::newRow("overlapping, out of order")
+            << QStringList {"nbstat", "10.0.1.0/30", "10.0.0.5-10.0.0.9", "10.0.0.8-10.0.0.12"} << QByteArray()
+            << "10.0.0.5-10.0.0.12 10.0.1.1-10.0.1.2" << 3 << 0 << 0 << "";
+        QTest::newRow("FIRST LAST beside a prefix")
+            << QStringList {"nbstat", "10.0.0.1", "10.0.0.3", "10.0.5.0/31"} << QByteArray()
+            << "10.0.0.1-10.0.0.3 10.0.5.0-10.0.5.1" << 2 << 0 << 0 << "";
+        QTest::newRow("lone address between other forms")
+            << QStringList {"ping", "10.0.0.0/31", "10.0.0.9", "10.0.0.20-10.0.0.21"} << QByteArray()
+            << "10.0.0.0-10.0.0.1 10.0.0.9-10.0.0.9 10.0.0.20-10.0.0.21" << 3 << 0 << 0 << "";
+        QTest::newRow("several may cross 128.0.0.0")
+            << QStringList {"nbstat", "127.255.255.254-127.255.255.255", "128.0.0.0/31"} << QByteArray()
+            << "127.255.255.254-128.0.0.1" << 2 << 0 << 0 << "";
+        QTest::newRow("targets file beside a RANGE")
+            << QStringList {"nbstat", "--targets", "{T}", "10.0.0.2"}
+            << QByteArray("10.0.0.1 10.0.0.3\n# a comment\n\n  10.0.2.0/30   # the printers\r\n")
+            << "10.0.0.1-10.0.0.3 10.0.2.1-10.0.2.2" << 3 << 0 << 0 << "";
+
+        const auto error = [&](const char* name, const QStringList& args, const QString& text, bool hinted = true,
+                               const QByteArray& targets = {}) {
+            QTest::newRow(name) << args << targets << "" << 0 << 0 << 0 << (hinted ? text + hint : text);
+        };
+        error("rate 0", {"nbstat", "--rate", "0"}, "option --rate needs a whole number from 1 to 100000, not '0'");
+        error("rate a word", {"ping", "--rate=fast"}, "option --rate needs a whole number from 1 to 100000, not 'fast'");
+        error("rate 100001", {"nbstat", "--rate", "100001"},
+              "option --rate needs a whole number from 1 to 100000, not '100001'");
+        error("retries 11", {"nbstat", "--retries", "11"}, "option --retries needs a whole number from 0 to 10, not '11'");
+        error("retries is nbstat's", {"ping", "--retries", "2"}, "option --retries belongs to nbstat, not ping");
+        error("rate with --serial", {"ping", "--serial", "--rate", "10"},
+              "option --rate paces the parallel sweep; --serial waits for each address");
+        error("a third address in a row", {"nbstat", "10.0.0.1", "10.0.0.2", "10.0.0.3"},
+              "'10.0.0.3' after FIRST LAST 10.0.0.1 10.0.0.2 is a third address in a row; give further ranges as "
+              "FIRST-LAST or ADDRESS/PREFIX");
+        error("a bad one of several", {"nbstat", "10.0.0.0/24", "10.0.1.9-10.0.1.1"},
+              "reversed range: 10.0.1.9 is above 10.0.1.1");
+        error("missing targets file", {"nbstat", "--targets", "{T}"},
+              "{T}: cannot be read: No such file or directory", false);
+        error("bad line in targets", {"ping", "--targets", "{T}"}, "{T}: line 3: '10.0.0.256' is not an IPv4 address",
+              false, "10.0.0.1\n\n10.0.0.256 # typo\n10.0.0.9\n");
+        error("targets without a RANGE", {"nbstat", "--targets", "{T}"}, "{T}: no RANGE in it", false,
+              "# nothing yet\n");
+    }
+
+    void beyondOneRange()
+    {
+        QFETCH(QStringList, args);
+        QFETCH(QByteArray, targets);
+        QFETCH(QString, ranges);
+        QFETCH(int, count);
+        QFETCH(int, rate);
+        QFETCH(int, retries);
+        QFETCH(QString, error);
+        QTemporaryDir dir;
+        QVERIFY(dir.isValid());
+        const QString file = dir.filePath(QStringLiteral("targets.txt"));
+        if (!targets.isEmpty()) {
+            QFile f(file);
+            QVERIFY(f.open(QIODevice::WriteOnly) && f.write(targets) == targets.size());
+        }
+        args.replaceInStrings(QStringLiteral("{T}"), file);
+        const TParseResult p = parse_scan_options(args);
+        QCOMPARE(p.error, QString(error).replace(QStringLiteral("{T}"), file));
+        QCOMPARE(p.options.has_value(), !ranges.isEmpty());
+        if (!p.options)
+            return;
+        QStringList got;
+        for (const TAddressRange& r : p.options->ranges)
+            got << dotted(r.first) + u'-' + dotted(r.last);
+        QCOMPARE(got.join(u' '), ranges);
+        QCOMPARE(p.options->rangeCount, count);
+        QCOMPARE(p.options->rate, rate);
+        QCOMPARE(p.options->retries, retries);
+    }
+
+    void localSubnetUpToASlash16_data()
+    {
+        QTest::addColumn<QString>("cidr");
+        QTest::addColumn<QString>("error");
+        QTest::newRow("/24") << "192.168.1.0/24" << "";
+        QTest::newRow("/16") << "10.5.0.0/16" << "";
+        QTest::newRow("/15") << "10.4.0.0/15"
+                             << "the local subnet 10.4.0.1-10.5.255.254 has 131070 addresses, more than a /16; give a RANGE";
+        QTest::newRow("loopback /8") << "127.0.0.1/8"
+                                     << "the local subnet 127.0.0.1-127.255.255.254 has 16777214 addresses, more than a "
+                                        "/16; give a RANGE";
+    }
+
+    void localSubnetUpToASlash16()
+    {
+        QFETCH(QString, cidr);
+        QFETCH(QString, error);
+        const TRangeResult r = parse_range({cidr});
+        QVERIFY(r.range);
+        QCOMPARE(local_range_error(*r.range), error);
     }
 
     void compareOption_data()

@@ -22,9 +22,9 @@ namespace {
 
 const QString kExe = QStringLiteral(CORVANE_SCAN_EXE);
 
-ProgramRun runScan(const QStringList& args, const QMap<QString, QString>& env = {})
+ProgramRun runScan(const QStringList& args, const QMap<QString, QString>& env = {}, const QByteArray& input = {})
 {
-    return runProgram(kExe, args, ProgramOptions().env(env));
+    return runProgram(kExe, args, ProgramOptions().env(env).input(input));
 }
 
 constexpr std::uint8_t U = 0x04, G = 0x84;
@@ -132,7 +132,9 @@ private Q_SLOTS:
         QTest::newRow("range from 0.0.0.0")
             << QStringList {"nbstat", "0.0.0.0", "0.0.0.9"} << "a range cannot begin at 0.0.0.0";
         QTest::newRow("three range words")
-            << QStringList {"nbstat", "10.0.0.1", "10.0.0.2", "10.0.0.3"} << "too many arguments from '10.0.0.3'";
+            << QStringList {"nbstat", "10.0.0.1", "10.0.0.2", "10.0.0.3"}
+            << "'10.0.0.3' after FIRST LAST 10.0.0.1 10.0.0.2 is a third address in a row; give further ranges as "
+               "FIRST-LAST or ADDRESS/PREFIX";
         QTest::newRow("nbstat across 128.0.0.0") << QStringList {"nbstat", "10.0.0.1-200.0.0.1"}
                                                  << "the range 10.0.0.1-200.0.0.1 crosses 128.0.0.0, which a "
                                                     "node-status scan cannot walk; scan each side on its own";
@@ -207,6 +209,46 @@ private Q_SLOTS:
         QCOMPARE(r.err, QByteArray());
         QCOMPARE(r.out, twoHostsList());
         QCOMPARE(peer.queryCount(), 12);
+    }
+
+    // Several RANGEs and --targets are one scan: each address of the union queried once, ascending
+    // (--retries aside).
+    void severalRangesQueryEachAddressOnce_data()
+    {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<QByteArray>("input");
+        QTest::addColumn<QList<int>>("queried"); // last octets in 127.0.0.x
+        QTest::addColumn<QByteArray>("out");
+        const QByteArray nine = listLine("127.0.0.9", "PC1", "PC1, JOHN", "WORKGRP", "00.11.22.AA.BB.CC", "True", "True");
+        QTest::newRow("several RANGEs")
+            << QStringList {"nbstat", "127.0.0.10-127.0.0.12", "127.0.0.2", "127.0.0.4", "127.0.0.8/30"} << QByteArray()
+            << QList<int> {2, 3, 4, 9, 10, 11, 12} << listHeading() + nine;
+        QTest::newRow("--targets - from stdin")
+            << QStringList {"nbstat", "--targets", "-", "127.0.0.5", "--rate", "2000"}
+            << QByteArray("127.0.0.9 127.0.0.10\n# and around .5\n127.0.0.4-127.0.0.6\n")
+            << QList<int> {4, 5, 6, 9, 10} << twoHostsList();
+        // The silent addresses again, in further ascending passes; the hosts still once.
+        QTest::newRow("--retries 2") << QStringList {"nbstat", "--retries", "2", "127.0.0.8-127.0.0.10", "127.0.0.5"}
+                                     << QByteArray() << QList<int> {5, 8, 9, 10, 8, 10, 8, 10} << twoHostsList();
+    }
+
+    void severalRangesQueryEachAddressOnce()
+    {
+        CORVANE_REQUIRE_ROOT();
+        QFETCH(QStringList, args);
+        QFETCH(QByteArray, input);
+        QFETCH(QList<int>, queried);
+        QFETCH(QByteArray, out);
+        NbResponder peer(twoHosts());
+        QVERIFY2(peer.startWaiting(), qPrintable(peer.lastError()));
+        const ProgramRun r = runScan(args, {}, input);
+        QCOMPARE(r.code, 0);
+        QCOMPARE(r.err, QByteArray());
+        QCOMPARE(r.out, out);
+        QList<int> heard;
+        for (const NbResponder::Query& q : peer.queries())
+            heard << int(q.to - dotted_host_order("127.0.0.0"));
+        QCOMPARE(heard, queried);
     }
 
     void namesFollowTheList()
@@ -690,16 +732,22 @@ private Q_SLOTS:
         QTest::addColumn<QString>("format");
         QTest::addColumn<QString>("pattern");
         QTest::addColumn<bool>("serial");
+        QTest::addColumn<QStringList>("range");
+        const QStringList one {"127.0.0.1-127.0.0.3"};
+        // The union of three RANGEs, out of order: each address once, in order.
+        const QStringList three {"127.0.0.3", "127.0.0.1/32", "127.0.0.2-127.0.0.3"};
         const QString txt = "^IP               Status                    Data size Time\\n"
                             "127\\.0\\.0\\.1        Received                  56        \\d+\\n"
                             "127\\.0\\.0\\.2        Received                  56        \\d+\\n"
                             "127\\.0\\.0\\.3        Received                  56        \\d+\\n$";
-        QTest::newRow("txt --serial") << "txt" << txt << true;
-        QTest::newRow("txt") << "txt" << txt << false;
+        QTest::newRow("txt --serial") << "txt" << txt << true << one;
+        QTest::newRow("txt") << "txt" << txt << false << one;
+        QTest::newRow("txt --serial, several RANGEs") << "txt" << txt << true << three;
+        QTest::newRow("txt, several RANGEs at --rate 500") << "txt" << txt << false << (three + QStringList {"--rate", "500"});
         QTest::newRow("csv") << "csv"
                              << "^IP,Status,Data size,Time\\r\\n127\\.0\\.0\\.1,Received,56,\\d+\\r\\n"
                                 "127\\.0\\.0\\.2,Received,56,\\d+\\r\\n127\\.0\\.0\\.3,Received,56,\\d+\\r\\n$"
-                             << false;
+                             << false << one;
     }
 
     void pingLoopback()
@@ -708,7 +756,8 @@ private Q_SLOTS:
         QFETCH(QString, format);
         QFETCH(QString, pattern);
         QFETCH(bool, serial);
-        QStringList args {"ping", "--format", format, "--timeout", "1000", "127.0.0.1-127.0.0.3"};
+        QFETCH(QStringList, range);
+        QStringList args = QStringList {"ping", "--format", format, "--timeout", "1000"} + range;
         if (serial)
             args << "--serial";
         const ProgramRun r = runScan(args);

@@ -10,6 +10,7 @@
 #include <QtTest>
 
 #include <map>
+#include <tuple>
 
 using namespace corvane::test;
 
@@ -196,6 +197,59 @@ private Q_SLOTS:
         lines.sort();
         expected.sort();
         QCOMPARE(lines, expected);
+    }
+
+    // 20 % of the name service's datagrams lost each way. A host is missed only when all 11 of its
+    // exchanges lose the query or the answer: 0.36^11, about 1.3e-5, so 3 hosts in 3 scans miss one
+    // about once in 8,000 runs. With one query per address all 3 are found in only 26 % of scans,
+    // and in all 3 scans in under 2 % of runs.
+    void lossyLinkRetries()
+    {
+        CORVANE_REQUIRE_PROGRAM("nft");
+        const auto scan = [this](const char* retries) {
+            const NetnsLab::RunResult r
+                = m_lab->run(kScan, {kExe, "nbstat", "--retries", retries, "--format", "csv", kRange}, 120000);
+            QStringList ips;
+            for (const QString& l : r.out.split(QStringLiteral("\r\n")).mid(1))
+                if (!l.isEmpty())
+                    ips << l.section(u',', 0, 0);
+            ips.sort();
+            return std::make_tuple(r.exitCode, r.err, ips);
+        };
+        const auto noLoss = qScopeGuard([this] { m_lab->setNetbiosLoss(plan().segment, 0); });
+        // All lost: the rules do hold the name service's datagrams.
+        QVERIFY2(m_lab->setNetbiosLoss(plan().segment, 100), qPrintable(m_lab->lastError()));
+        QCOMPARE(scan("0"), std::make_tuple(0, QString(), QStringList()));
+        QVERIFY2(m_lab->setNetbiosLoss(plan().segment, 20), qPrintable(m_lab->lastError()));
+        QStringList planned;
+        for (const auto& h : plan().hosts)
+            planned << h.address;
+        planned.sort();
+        for (int i = 0; i < 3; ++i)
+            QCOMPARE(scan("10"), std::make_tuple(0, QString(), planned));
+    }
+
+    // Without RANGE a subnet above a /16 is refused before anything is sent. Should the refusal fail,
+    // a prohibit rule keeps every query off the link and the neighbour table.
+    void localSubnetAboveASlash16()
+    {
+        NetnsLab& lab = *m_lab;
+        const QString wide = QStringLiteral("wide");
+        QVERIFY(lab.addSegment(wide) && lab.addHost(wide, wide, QStringLiteral("10.96.0.2/12")));
+        QCOMPARE(lab.run(wide, {"ip", "rule", "add", "to", "10.96.0.0/12", "prohibit"}).exitCode, 0);
+        const QString hosts = writeFile(m_dir, QStringLiteral("wide-hosts"), "127.0.0.1 localhost\n127.0.1.1 cvwide\n");
+        QVERIFY(!hosts.isEmpty());
+        for (const char* command : {"nbstat", "ping"}) {
+            const QString script = QStringLiteral("set -e; hostname cvwide; mount --bind %1 /etc/hosts; "
+                                                  "exec timeout 20 %2 %3")
+                                       .arg(shellQuote(hosts), shellQuote(kExe), QLatin1String(command));
+            const NetnsLab::RunResult r = lab.run(
+                wide, {"unshare", "--uts", "--mount", "--propagation", "private", "sh", "-c", script}, 30000);
+            QCOMPARE(r.exitCode, 2);
+            QCOMPARE(r.out, QString());
+            QCOMPARE(r.err, QStringLiteral("corvane-scan: the local subnet 10.96.0.1-10.111.255.254 has 1048574 "
+                                           "addresses, more than a /16; give a RANGE\n"));
+        }
     }
 
     // Without RANGE: the scanner's subnet, found as the window finds it, whether the host name is on
