@@ -226,6 +226,7 @@ void TFrm_Corvane::FormClose()
 void TFrm_Corvane::ClearResults()
 {
     m_results->hosts().clear(); // the rows give their results back
+    ++m_listGeneration;
     m_results->comparisonCleared();
 }
 
@@ -497,13 +498,23 @@ void TFrm_Corvane::NetBiosStat1Receive(TNBTscanThread*, const QString& IP, nb_st
     if (m_closed || IP == LastNbtIP)
         return;
     LastNbtIP = IP;
-    // The neighbour table is read now, while the exchange has just filled it.
-    corvane::THostRow row(IP, std::move(owned), {}, corvane::vendor_source(Result, IP).neighbour);
+    const bool zeros = corvane::reports_zero_mac(Result);
+    corvane::THostRow row(IP, std::move(owned), {}, {});
     if (const std::shared_ptr<const corvane::TVendorTable> vendors = m_vendors.table())
         if (const std::optional<corvane::TMacAddress> mac = row.vendorMac())
             row.vendor = vendors->vendor(*mac);
     m_results->hosts().append(std::move(row));
     PaceRepaint(m_ui->LstVw_Res, m_resRepaint);
+    // A host that reports zeros is looked up in the neighbour table, read off this thread a few times
+    // a second while the exchange has just filled it; its row learns the address a moment later.
+    if (zeros) {
+        const int at = m_results->hosts().rowCount() - 1;
+        const int list = m_listGeneration;
+        m_neighbours.request(IP, this, [this, at, list](const std::optional<corvane::TMacAddress>& mac) {
+            if (mac && list == m_listGeneration && !m_closed)
+                m_results->hosts().setNeighbour(at, *mac, m_vendors.table().get());
+        });
+    }
 }
 
 void TFrm_Corvane::ShowVendors()

@@ -195,6 +195,10 @@ private:
     int m_sweeps = 0; // ping sweeps running (a sweep runs inside the Scan click)
     // The browser lookup's thread; it is waited for before the desktop it asks goes away.
     QThreadPool m_lookupPool;
+    // Hosts reporting zeros learn their adapter address from here; answers for a list since cleared
+    // are dropped by the generation.
+    corvane::TNeighbourCache m_neighbours;
+    int m_listGeneration = 0;
     // Last, so that it goes first: its reading thread ends before the rest of the window does.
     corvane::TVendorRegistry m_vendors;
 };

@@ -95,15 +95,6 @@ private:
     qsizetype m_pos = 0;
 };
 
-std::optional<std::uint8_t> hex_byte(const QByteArray& text, qsizetype at)
-{
-    bool ok = false;
-    const uint v = text.mid(at, 2).toUInt(&ok, 16);
-    if (!ok || text.mid(at, 2).size() != 2)
-        return std::nullopt;
-    return static_cast<std::uint8_t>(v);
-}
-
 } // namespace
 
 QString mac_address_text(const TMacAddress& mac)
@@ -211,41 +202,6 @@ std::shared_ptr<const TVendorTable> TVendorRegistry::wait()
     if (m_reader.joinable())
         m_reader.join();
     return table();
-}
-
-std::optional<TMacAddress> neighbour_mac_in(const QByteArray& procNetArp, const QString& ip)
-{
-    // IP address  HW type  Flags  HW address  Mask  Device; flag 0x2 marks a complete entry.
-    const QList<QByteArray> lines = procNetArp.split('\n');
-    for (qsizetype i = 1; i < lines.size(); ++i) {
-        const QList<QByteArray> f = lines[i].simplified().split(' ');
-        if (f.size() < 4 || QString::fromLatin1(f[0]) != ip)
-            continue;
-        bool ok = false;
-        const uint flags = f[2].toUInt(&ok, 16);
-        const QByteArray& hw = f[3];
-        if (!ok || !(flags & 0x2) || hw.size() != 17)
-            return std::nullopt;
-        TMacAddress mac;
-        for (int b = 0; b < 6; ++b) {
-            const std::optional<std::uint8_t> v = hex_byte(hw, b * 3);
-            if (!v || (b < 5 && hw[b * 3 + 2] != ':'))
-                return std::nullopt;
-            mac[std::size_t(b)] = *v;
-        }
-        if (mac == TMacAddress{})
-            return std::nullopt;
-        return mac;
-    }
-    return std::nullopt;
-}
-
-std::optional<TMacAddress> neighbour_mac(const QString& ip)
-{
-    QFile f(QStringLiteral("/proc/net/arp"));
-    if (!f.open(QIODevice::ReadOnly))
-        return std::nullopt;
-    return neighbour_mac_in(f.readAll(), ip);
 }
 
 struct TNeighbourCache::TWaiting
@@ -367,18 +323,6 @@ bool reports_zero_mac(const nb_status_result* result)
 {
     const std::optional<TMacAddress> mac = reported_mac(result);
     return mac && *mac == TMacAddress {};
-}
-
-TVendorSource vendor_source(const nb_status_result* result, const QString& ip,
-                            const std::function<std::optional<TMacAddress>(const QString&)>& neighbours)
-{
-    TVendorSource source;
-    source.mac = reported_mac(result);
-    if (reports_zero_mac(result)) {
-        source.neighbour = neighbours ? neighbours(ip) : std::nullopt;
-        source.mac = source.neighbour;
-    }
-    return source;
 }
 
 } // namespace corvane

@@ -79,12 +79,6 @@ private:
     std::thread m_reader;
 };
 
-// The complete entry for ip (dotted) in a /proc/net/arp text; none when absent, incomplete or zero.
-std::optional<TMacAddress> neighbour_mac_in(const QByteArray& procNetArp, const QString& ip);
-// The same from this network namespace's neighbour table, read whole for this one address: fine for
-// one host, not for every answer of a scan (TNeighbourCache is). Only on-link hosts have entries.
-std::optional<TMacAddress> neighbour_mac(const QString& ip);
-
 // The adapter addresses the kernel's neighbour table holds for hosts, read on a thread of the cache's
 // own. Once the table is crowded the kernel drops entries not refreshed for 5 s, so a host is asked
 // for right after it answered, and what a reading found stays known for the cache's life. Readings
@@ -125,15 +119,6 @@ private:
     std::thread m_thread;
 };
 
-// The address a host's vendor is looked up by: the reported one, or for an all-zero report (Samba
-// sends zeros) the neighbour table's entry for the host, which neighbour then holds.
-struct TVendorSource
-{
-    std::optional<TMacAddress> mac;
-    std::optional<TMacAddress> neighbour; // set when mac came from the neighbour table
-};
-TVendorSource vendor_source(const nb_status_result* result, const QString& ip,
-                            const std::function<std::optional<TMacAddress>(const QString&)>& neighbours = neighbour_mac);
 // True for an all-zero report: the vendor then comes from the neighbour table (TNeighbourCache).
 bool reports_zero_mac(const nb_status_result* result);
 

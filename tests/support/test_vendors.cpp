@@ -157,29 +157,6 @@ private Q_SLOTS:
         QCOMPARE(registry.wait()->size(), 3);
     }
 
-    void neighbourTable_data()
-    {
-        QTest::addColumn<QString>("ip");
-        QTest::addColumn<QString>("expected"); // empty: none
-        QTest::newRow("complete") << "10.77.0.11" << "52.54.00.AB.CD.EF";
-        QTest::newRow("incomplete entry") << "10.77.0.12" << "";
-        QTest::newRow("zero address") << "10.77.0.13" << "";
-        QTest::newRow("prefix of another address") << "10.77.0.1" << "";
-        QTest::newRow("absent") << "10.77.0.99" << "";
-    }
-
-    void neighbourTable()
-    {
-        QFETCH(QString, ip);
-        QFETCH(QString, expected);
-        const QByteArray arp = "IP address       HW type     Flags       HW address            Mask     Device\n"
-                               "10.77.0.11       0x1         0x2         52:54:00:ab:cd:ef     *        eth0\n"
-                               "10.77.0.12       0x1         0x0         00:00:00:00:00:00     *        eth0\n"
-                               "10.77.0.13       0x1         0x2         00:00:00:00:00:00     *        eth0\n";
-        const std::optional<TMacAddress> m = neighbour_mac_in(arp, ip);
-        QCOMPARE(m ? mac_address_text(*m) : QString(), expected);
-    }
-
     // The kernel's entry states as the cache takes them; one reading answers a burst of requests.
     void neighbourCacheAnswers_data()
     {
@@ -261,37 +238,30 @@ private Q_SLOTS:
         }
     }
 
-    // Only an all-zero report is replaced by the neighbour table; it is not asked otherwise.
-    void vendorSource_data()
+    // Only an all-zero report sends the vendor lookup to the neighbour table.
+    void zeroReport_data()
     {
         QTest::addColumn<QString>("reported"); // empty: no adapter statistics
-        QTest::addColumn<QString>("key");
+        QTest::addColumn<QString>("key");      // the reported address the vendor is looked up by
         QTest::addColumn<bool>("fromNeighbour");
-        QTest::addColumn<int>("asked");
-        QTest::newRow("reported") << "00.11.22.AA.BB.CC" << "00.11.22.AA.BB.CC" << false << 0;
-        QTest::newRow("zeros") << "00.00.00.00.00.00" << "52.54.00.AB.CD.EF" << true << 1;
-        QTest::newRow("no statistics") << "" << "" << false << 0;
+        QTest::newRow("reported") << "00.11.22.AA.BB.CC" << "00.11.22.AA.BB.CC" << false;
+        QTest::newRow("zeros") << "00.00.00.00.00.00" << "00.00.00.00.00.00" << true;
+        QTest::newRow("no statistics") << "" << "" << false;
     }
 
-    void vendorSource()
+    void zeroReport()
     {
         QFETCH(QString, reported);
         QFETCH(QString, key);
         QFETCH(bool, fromNeighbour);
-        QFETCH(int, asked);
         nb_adapter_stats stats {};
         const TMacAddress r = mac(qPrintable(reported));
         std::copy(r.begin(), r.end(), stats.mac_address);
         nb_status_result result {};
         result.adapter_stats = reported.isEmpty() ? nullptr : &stats;
-        int calls = 0;
-        const TVendorSource s = vendor_source(&result, QStringLiteral("10.77.0.11"), [&](const QString& ip) {
-            ++calls;
-            return neighbour_mac_in("h\n10.77.0.11 0x1 0x2 52:54:00:ab:cd:ef * eth0\n", ip);
-        });
-        QCOMPARE(s.mac ? mac_address_text(*s.mac) : QString(), key);
-        QCOMPARE(s.neighbour.has_value(), fromNeighbour);
-        QCOMPARE(calls, asked);
+        const std::optional<TMacAddress> got = reported_mac(&result);
+        QCOMPARE(got ? mac_address_text(*got) : QString(), key);
+        QCOMPARE(reports_zero_mac(&result), fromNeighbour);
     }
 };
 
