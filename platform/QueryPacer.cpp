@@ -27,6 +27,7 @@ pacer_view system_pacer_view()
     view.read_table = [] { return read_neighbours(); };
     view.route = [oracle](std::uint32_t destination) { return oracle->route(destination); };
     view.limits = read_neigh_limits();
+    view.machine_entries = [] { return read_neigh_entries(); };
     return view;
 }
 
@@ -120,6 +121,11 @@ void query_pacer::read_if_due(std::int64_t now)
             resolved.push_back(e.address);
     }
     m_others = present - ours;
+    // Containers and other namespaces share the table; where the machine's count can be read, what
+    // this namespace does not list is theirs.
+    if (m_view.machine_entries)
+        if (const std::optional<int> all = m_view.machine_entries())
+            m_others += std::max<std::int64_t>(0, *all - static_cast<std::int64_t>(table->size()));
     for (std::uint32_t a : resolved)
         finish(a, false); // a host is there: it may still answer
     for (std::uint32_t a : failed)

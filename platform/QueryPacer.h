@@ -33,6 +33,9 @@ struct pacer_view
     std::function<std::optional<std::vector<neigh_entry>>()> read_table;
     std::function<route_info(std::uint32_t destination)> route; // network order
     neigh_limits limits;
+    // Entries of the whole machine, every namespace's, where that count can be read; the ones
+    // read_table does not list are other namespaces' and count against the room as they are.
+    std::function<std::optional<int>()> machine_entries;
 };
 
 // The monotonic clock, this namespace's neighbour table and routes (one route oracle, for the thread

@@ -32,6 +32,7 @@ struct Machine
     std::int64_t now = 0;
     neigh_limits limits{128, 1024, true};
     int others = 0;                      // INCOMPLETE entries of other programs
+    std::optional<int> unseen;           // entries of other namespaces, in the machine-wide count only
     std::map<std::uint32_t, neigh_state> ours; // what a reading shows of our queries
     std::set<std::uint64_t> routed;      // indexes behind a gateway
     std::function<int(const query_pacer::step&)> kernel = [](const query_pacer::step&) { return 0; };
@@ -55,6 +56,11 @@ struct Machine
                                              : route_info{route_kind::on_link, 2, 0};
         };
         v.limits = limits;
+        v.machine_entries = [this]() -> std::optional<int> {
+            if (!unseen)
+                return std::nullopt;
+            return *unseen + others + int(ours.size());
+        };
         return v;
     }
 };
@@ -123,14 +129,16 @@ void TestQueryPacer::budgetFromTheTable_data()
     QTest::addColumn<bool>("machineWide");
     QTest::addColumn<int>("bufferRoom");
     QTest::addColumn<bool>("routed");
+    QTest::addColumn<int>("unseen"); // -1: no machine-wide count
     QTest::addColumn<int>("expectedSent"); // of 2,000 addresses in 2 s, before any resolution ends
 
-    QTest::newRow("empty table: all but gc_thresh1") << 0 << true << 100000 << false << 896;
-    QTest::newRow("500 entries of others") << 500 << true << 100000 << false << 396;
-    QTest::newRow("full table: nothing on-link") << 1024 << true << 100000 << false << 0;
-    QTest::newRow("in a namespace: a wider margin") << 0 << false << 100000 << false << 864;
-    QTest::newRow("send buffer smaller than the room") << 0 << true << 200 << false << 200;
-    QTest::newRow("full table: routed at full pace") << 1024 << true << 100000 << true << 2000;
+    QTest::newRow("empty table: all but gc_thresh1") << 0 << true << 100000 << false << -1 << 896;
+    QTest::newRow("500 entries of others") << 500 << true << 100000 << false << -1 << 396;
+    QTest::newRow("full table: nothing on-link") << 1024 << true << 100000 << false << -1 << 0;
+    QTest::newRow("in a namespace: a wider margin") << 0 << false << 100000 << false << -1 << 864;
+    QTest::newRow("send buffer smaller than the room") << 0 << true << 200 << false << -1 << 200;
+    QTest::newRow("full table: routed at full pace") << 1024 << true << 100000 << true << -1 << 2000;
+    QTest::newRow("300 entries of containers, seen only machine-wide") << 100 << true << 100000 << false << 300 << 496;
 }
 
 void TestQueryPacer::budgetFromTheTable()
@@ -139,10 +147,13 @@ void TestQueryPacer::budgetFromTheTable()
     QFETCH(bool, machineWide);
     QFETCH(int, bufferRoom);
     QFETCH(bool, routed);
+    QFETCH(int, unseen);
     QFETCH(int, expectedSent);
 
     Machine m;
     m.others = others;
+    if (unseen >= 0)
+        m.unseen = unseen;
     m.limits.machine_wide = machineWide;
     if (routed)
         for (std::uint64_t i = 0; i < 2000; ++i)
