@@ -2,6 +2,7 @@
 // shown on the Errors page, bounded to 10,000 lines with repeats folded, against the unbounded text
 // box it replaces, with the page hidden (a scan shows its list) and showing: time per 1,000 lines
 // (median of three runs), lines kept, peak memory growth.
+#include "BenchStats.h"
 #include "app/ErrorPage.h"
 
 #include <QApplication>
@@ -16,22 +17,12 @@
 
 #include <sys/resource.h>
 
+using corvane::bench::median;
+using corvane::bench::peak_rss_kib;
+
 namespace {
 
 constexpr int kLines = 200000;
-
-double median(std::vector<double> v)
-{
-    std::sort(v.begin(), v.end());
-    return v[v.size() / 2];
-}
-
-long peak_rss_kib()
-{
-    rusage u {};
-    ::getrusage(RUSAGE_SELF, &u);
-    return u.ru_maxrss;
-}
 
 QString line(int i)
 {

@@ -3,6 +3,7 @@
 // gap between two event-loop turns, rows per second, peak memory; and a ping sweep of 254 silent
 // namespace addresses at 30 ms from the window against 254 x 30 ms. Medians of three runs. Needs
 // root (port 137, raw ICMP, namespaces).
+#include "BenchStats.h"
 #include "NbResponder.h"
 #include "NetnsLab.h"
 #include "TestSupport.h"
@@ -27,20 +28,10 @@
 
 using namespace corvane::test;
 
+using corvane::bench::median;
+using corvane::bench::peak_rss_kib;
+
 namespace {
-
-double median(std::vector<double> v)
-{
-    std::sort(v.begin(), v.end());
-    return v[v.size() / 2];
-}
-
-long peak_rss_kib()
-{
-    rusage u {};
-    ::getrusage(RUSAGE_SELF, &u);
-    return u.ru_maxrss;
-}
 
 struct ScanRun
 {

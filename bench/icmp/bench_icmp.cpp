@@ -1,5 +1,6 @@
 // Prints: median cost of one Ping to 127.0.0.1 beside `ping -c 1`, and a 254-echo sweep of silent
 // namespace addresses at 30 ms against 254 x 30 ms. Needs root (raw socket, namespaces).
+#include "BenchStats.h"
 #include "icmp/Icmp.h"
 #include "NetnsLab.h"
 #include "platform/Clock.h"
@@ -18,11 +19,7 @@ static double now_ms()
     return duration<double, std::milli>(steady_clock::now().time_since_epoch()).count();
 }
 
-static double median(std::vector<double> v)
-{
-    std::sort(v.begin(), v.end());
-    return v[v.size() / 2];
-}
+using corvane::bench::median;
 
 int main(int argc, char** argv)
 {

@@ -6,6 +6,7 @@
 // Variants: the system's default send buffer, the buffer sized for the range (with CAP_NET_ADMIN,
 // and without it, where SO_SNDBUF falls back under net.core.wmem_max), and the built corvane-scan.
 // Needs root, iproute2 and nmbd. Usage: bench_lan_scan [PATH-TO-corvane-scan]
+#include "BenchStats.h"
 #include "NmbdLan.h"
 #include "ScanLog.h"
 
@@ -40,6 +41,8 @@
 
 using namespace corvane::test;
 
+using corvane::bench::median;
+
 namespace {
 
 constexpr int runs = 5;
@@ -54,12 +57,6 @@ const LanPlan& plan()
                               {"nb120", kSubnet + "120", "HOST120", "BENCH"},
                               {"nb240", kSubnet + "240", "HOST240", "BENCH"}}};
     return lan;
-}
-
-double median(std::vector<double> v)
-{
-    std::sort(v.begin(), v.end());
-    return v.empty() ? 0 : v[v.size() / 2];
 }
 
 // First time each address was sent to, from the scanner's outgoing packets.

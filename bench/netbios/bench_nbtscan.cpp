@@ -2,6 +2,7 @@
 // the time from the last query to the end of the scan, the rate of hand-overs to the owner thread
 // (during the scan, and for a burst of answers to one query) and the CPU time the scan costs.
 // Needs root (the peer binds port 137).
+#include "BenchStats.h"
 #include "NbResponder.h"
 
 #include "netbios/nbtscan.h"
@@ -28,6 +29,8 @@ using corvane::test::NbResponder;
 using corvane::test::dotted_host_order;
 using corvane::test::node_status_answer;
 
+using corvane::bench::median;
+
 namespace {
 
 constexpr int runs = 7;
@@ -35,12 +38,6 @@ constexpr const char* first_address = "127.1.0.1";
 constexpr const char* last_address = "127.1.3.232"; // 1,000 addresses
 constexpr int burst_size = 5000;
 constexpr int burst_per_ms = 100;
-
-double median(std::vector<double> v)
-{
-    std::sort(v.begin(), v.end());
-    return v[v.size() / 2];
-}
 
 double process_cpu_seconds()
 {

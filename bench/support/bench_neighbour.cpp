@@ -6,6 +6,7 @@
 // Filling the table takes room in the machine-wide one: that part holds /tmp/corvane-neigh.lock,
 // leaves gc_thresh3 - 64 entries at most in use, and its entries go with the namespace.
 // Needs root and iproute2.
+#include "BenchStats.h"
 #include "NetnsLab.h"
 
 #include "platform/FdCloser.h"
@@ -30,13 +31,9 @@
 using corvane::test::NetnsLab;
 using namespace corvane::platform;
 
-namespace {
+using corvane::bench::median;
 
-double median(std::vector<double> v)
-{
-    std::sort(v.begin(), v.end());
-    return v[v.size() / 2];
-}
+namespace {
 
 // The median over runs of the nanoseconds one call of f(i) takes, i counting up within a run.
 double ns_per_call(int runs, int calls, const std::function<void(int)>& f)

@@ -1,5 +1,6 @@
 // Converting one NetBIOS name for display, as every result row does: the user's code page, a
 // 15-byte name. Prints medians.
+#include "BenchStats.h"
 #include "platform/OemText.h"
 
 #include <QElapsedTimer>
@@ -8,13 +9,9 @@
 #include <cstdio>
 #include <vector>
 
-namespace {
+using corvane::bench::median;
 
-double median(std::vector<double> v)
-{
-    std::sort(v.begin(), v.end());
-    return v[v.size() / 2];
-}
+namespace {
 
 } // namespace
 

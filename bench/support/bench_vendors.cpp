@@ -1,5 +1,6 @@
 // The vendor registry: reading a registry of Debian's size, a lookup, and what the caller's thread
 // spends to start the read. Prints medians.
+#include "BenchStats.h"
 #include "support/Vendors.h"
 
 #include <QElapsedTimer>
@@ -12,6 +13,8 @@
 #include <vector>
 
 using namespace corvane;
+
+using corvane::bench::median;
 
 namespace {
 
@@ -31,12 +34,6 @@ bool write_registry(const QString& dir, const char* file, const char* kind, int 
               + ",\"Example Devices " + QByteArray::number(i) + ", Inc.\",\"Street " + QByteArray::number(i)
               + " Industrial Park  Springfield  ST  US  12345\"\r\n";
     return f.write(text) == text.size();
-}
-
-double median(std::vector<double> v)
-{
-    std::sort(v.begin(), v.end());
-    return v[v.size() / 2];
 }
 
 } // namespace

@@ -3,6 +3,7 @@
 // timed run of the program in the scanner's namespace with its pending resolutions watched from
 // outside, and medians.
 
+#include "BenchStats.h"
 #include "NetnsLab.h"
 #include "NmbdLan.h"
 
@@ -23,14 +24,6 @@
 namespace corvane::bench {
 
 using corvane::test::NetnsLab;
-
-inline double median(std::vector<double> v)
-{
-    if (v.empty())
-        return 0;
-    std::sort(v.begin(), v.end());
-    return v[v.size() / 2];
-}
 
 // The neighbour table is one for the machine: a benchmark that fills it holds this lock throughout.
 class NeighbourTableLock

@@ -1,6 +1,7 @@
 // Prints: corvane-scan ping over a namespace /24 (a few hosts, the rest empty) at a 30 ms time-out,
 // parallel and --serial, beside fping -r0 -t30 on the same range in the same run; medians of the
 // wall times and whether the answering hosts agree. Needs root (namespaces) and fping.
+#include "BenchStats.h"
 #include "NetnsLab.h"
 
 #include <QCoreApplication>
@@ -15,13 +16,9 @@
 
 using corvane::test::NetnsLab;
 
-namespace {
+using corvane::bench::median;
 
-double median(std::vector<double> v)
-{
-    std::sort(v.begin(), v.end());
-    return v[v.size() / 2];
-}
+namespace {
 
 QSet<QString> receivedIn(const QString& txt)
 {
