@@ -171,8 +171,9 @@ void TResultViews::setupHostList()
 {
     m_sortedHosts.setSourceModel(&m_hosts);
     m_shownHosts.setSourceModel(&m_sortedHosts);
-    // An address, three 15-character names, a MAC text, a vendor, the two flags.
-    setup_list(m_c.hosts, &m_shownHosts, {15, 15, 15, 15, 17, 20, 5, 5});
+    // An address, three names, a MAC text, a vendor, the two flags: every column in view at the
+    // window's first size; a survey then fits them to what they hold.
+    setup_list(m_c.hosts, &m_shownHosts, {15, 9, 9, 9, 17, 8, 5, 5});
     m_c.copyHosts->setShortcut(QKeySequence::Copy);
     m_c.copyHosts->setShortcutContext(Qt::WidgetWithChildrenShortcut);
     connect(m_c.copyHosts, &QAction::triggered, this, &TResultViews::copyHosts);

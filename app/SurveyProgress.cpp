@@ -9,6 +9,7 @@
 namespace {
 // The bar's resolution: a range may hold more addresses than an int counts.
 constexpr int ProgressSteps = 1000;
+constexpr int kBarWidth = 300; // at least
 } // namespace
 
 TSurveyProgress::TSurveyProgress(QProgressBar* bar, QObject* parent)
@@ -64,7 +65,14 @@ void TSurveyProgress::update()
     const std::uint64_t done = std::min(s.done(), s.total);
     const std::uint64_t waiting = s.waiting ? s.waiting() : 0;
     m_bar->setValue(s.total == 0 ? ProgressSteps : int(done * ProgressSteps / s.total));
-    m_bar->setFormat(corvane::progress_text(done, s.total, waiting, s.drains,
-                                            corvane::time_left_ms(done, s.total, shown->started.elapsed())));
+    const QString text = corvane::progress_text(done, s.total, waiting, s.drains,
+                                                corvane::time_left_ms(done, s.total, shown->started.elapsed()));
+    m_bar->setFormat(text);
+    m_bar->setToolTip(text);
+    // The text is long while the scan waits for address resolution: the bar grows to show it whole
+    // where the status bar has room beside its two panels.
+    const int wanted = m_bar->fontMetrics().horizontalAdvance(text) + 4 * m_bar->fontMetrics().averageCharWidth();
+    const int room = m_bar->parentWidget() ? m_bar->parentWidget()->width() - 280 : wanted;
+    m_bar->setFixedWidth(std::max(kBarWidth, std::min(wanted, room)));
     m_bar->show();
 }
