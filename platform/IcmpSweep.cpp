@@ -204,6 +204,8 @@ void icmp_sweep::run(std::uint64_t count, const address_fn& address, const void*
     std::int64_t next_tick = monotonic_us();
     bool send_blocked = false;
     for (;;) {
+        if (m_abandon_on_stop && stopping())
+            return;
         receive_all();
         std::int64_t now = monotonic_us();
         deliver(now);

@@ -35,6 +35,9 @@ public:
 
     // Echoes per second; 0 or less: one per millisecond tick (the default).
     void set_rate(std::int32_t per_second);
+    // A stop then also ends the wait for the echoes already out: their outcomes are never handed
+    // over, and run() returns within one wake-up (50 ms at most).
+    void set_abandon_on_stop(bool abandon) { m_abandon_on_stop = abandon; }
 
     icmp_echo_handle::socket_kind kind() const { return m_kind; }
     std::uint16_t ident() const { return m_ident; }
@@ -52,6 +55,7 @@ private:
     std::string m_failure_text;
     std::atomic<std::uint64_t> m_sent{0};
     std::int64_t m_interval_us = 1000;
+    bool m_abandon_on_stop = false;
 };
 
 } // namespace corvane::platform
