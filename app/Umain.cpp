@@ -2,8 +2,10 @@
 
 #include "app/ErrorPage.h"
 #include "app/HeaderFit.h"
+#include "app/PingSweep.h"
 #include "app/ResultViews.h"
 #include "app/SurveyProgress.h"
+#include "app/SurveyStatus.h"
 #include "icmp/Ping.h"
 #include "netbios/nbtscan.h"
 #include "netbios/netBios_procs.h"
@@ -19,6 +21,7 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QDir>
+#include <QEventLoop>
 #include <QFileInfo>
 #include <QFileDialog>
 #include <QFontDatabase>
@@ -141,7 +144,15 @@ void TFrm_Corvane::SetupStatusBar()
     m_pingReason = new QLabel(this);
     m_pingReason->setObjectName(QStringLiteral("StatusPingReason"));
     m_pingReason->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    // The Ping page's own count, apart from the hosts found; shown from the first sweep on.
+    m_pingCount = new QLabel(this);
+    m_pingCount->setObjectName(QStringLiteral("StatusPingCount"));
+    m_pingCount->hide();
+    m_ui->StatusBar1->addWidget(m_pingCount);
     m_ui->StatusBar1->addWidget(m_pingReason, 1);
+    m_countPacer.setSingleShot(true);
+    m_countPacer.setInterval(250);
+    connect(&m_countPacer, &QTimer::timeout, this, &TFrm_Corvane::ShowCounts);
     // Right of the panels and apart from them: it never changes what they show.
     m_progress = new QProgressBar(this);
     m_progress->setObjectName(QStringLiteral("ProgressBar1"));
@@ -218,6 +229,8 @@ void TFrm_Corvane::FormClose()
     // From here on a scan's late hand-overs are dropped and a running sweep ends.
     m_closed = true;
     m_surveyProgress->stopAll();
+    for (TPingSweep* sweep : std::as_const(m_parallelSweeps))
+        sweep->stop();
     winsock_cleanup();
     ClearResults();
     QCoreApplication::processEvents();
@@ -283,6 +296,13 @@ int key_code(const QKeyEvent* key)
 {
     if (key->key() == Qt::Key_Tab || key->key() == Qt::Key_Backtab)
         return -1;
+    // The desktop's editing keys (select all, undo, redo ...) type nothing and work in every field.
+    for (const QKeySequence::StandardKey editing :
+         {QKeySequence::SelectAll, QKeySequence::Undo, QKeySequence::Redo, QKeySequence::Deselect,
+          QKeySequence::DeleteStartOfWord, QKeySequence::DeleteEndOfWord, QKeySequence::DeleteEndOfLine,
+          QKeySequence::DeleteCompleteLine})
+        if (key->matches(editing))
+            return -1;
     // Enter starts Scan from an address field.
     if (key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter)
         return -1;
@@ -390,6 +410,8 @@ void TFrm_Corvane::But_ScanClick()
             thread->FreeOnTerminate = true;
             m_startedScans.removeAll(nullptr);
             m_startedScans.append(thread.get());
+            m_unqueried = 0;
+            m_panel1->setText(QStringLiteral("0"));
             const QPointer<TNBTscanThread> scan(thread.get());
             m_surveyProgress->start(TSurvey::NodeStatus,
                                     {thread->AddressCount(), true,
@@ -409,9 +431,13 @@ void TFrm_Corvane::But_ScanClick()
 void TFrm_Corvane::But_StopClick()
 {
     StopRequested = true;
+    for (TPingSweep* sweep : std::as_const(m_parallelSweeps))
+        sweep->stop();
     m_surveyProgress->stopAll();
-    if (m_ScanThread && m_ScanThread->isRunning())
+    if (m_ScanThread && m_ScanThread->isRunning()) {
         m_ScanThread->Terminate();
+        m_stoppedScan = m_ScanThread;
+    }
 }
 
 void TFrm_Corvane::PingRange(const QString& firstText, const QString& lastText)
@@ -432,6 +458,9 @@ void TFrm_Corvane::PingRange(const QString& firstText, const QString& lastText)
 
     m_pingReasons.clear();
     m_pingDone = 0;
+    m_pingAnswered = 0;
+    m_pingCount->show();
+    ShowCounts();
     ++m_sweeps;
     m_surveyProgress->start(TSurvey::Ping, {walk_length(first, last), false, [this] { return m_pingDone; }, {}});
     UpdateScanButton();
@@ -440,26 +469,73 @@ void TFrm_Corvane::PingRange(const QString& firstText, const QString& lastText)
         if (--m_sweeps == 0)
             m_surveyProgress->stop(TSurvey::Ping);
         UpdateScanButton();
+        ShowCounts();
     };
     auto ended = qScopeGuard(endSweep);
-    for (THostAddr current = first; walkable(current, last); ++current.value) {
-        m_Ping1->SetAddress(dotted(current));
-        m_Ping1->Ping();
-        ++m_pingDone;
-        m_surveyProgress->update();
-        if (StopRequested || m_closed)
-            break;
-        // Ends after the last address, so a range ending at 127.255.255.255 does not wrap on.
-        if (current == last)
-            break;
-    }
+    const TSurveyEnd end = m_ui->Chk_OneAtATime->isChecked() ? SweepOneAtATime(first, last)
+                                                              : SweepInParallel(first, last, *timeout.ms);
     ended.dismiss();
     endSweep();
     if (m_closed)
         return;
     m_results->fitColumns(m_ui->LstVw_Ping);
-    ShowMessage(QMessageBox::Information, QStringLiteral("Ping finished."));
-    m_panel1->setText(QString());
+    if (end.stopped)
+        ShowNote(stopped_line(end));
+    m_errorPage->showCount();
+    ShowMessage(QMessageBox::Information, ping_end_text(end));
+}
+
+TSurveyEnd TFrm_Corvane::SweepOneAtATime(corvane::ipv4::THostAddr first, corvane::ipv4::THostAddr last)
+{
+    using namespace corvane::ipv4;
+    TSurveyEnd end;
+    end.total = walk_length(first, last);
+    for (THostAddr current = first; walkable(current, last); ++current.value) {
+        m_Ping1->SetAddress(dotted(current));
+        m_Ping1->Ping();
+        ++m_pingDone;
+        m_surveyProgress->update();
+        // Ends after the last address, so a range ending at 127.255.255.255 does not wrap on.
+        if (current == last)
+            break;
+        if (StopRequested || m_closed) {
+            end.stopped = true;
+            break;
+        }
+    }
+    end.done = m_pingDone;
+    return end;
+}
+
+TSurveyEnd TFrm_Corvane::SweepInParallel(corvane::ipv4::THostAddr first, corvane::ipv4::THostAddr last,
+                                         int timeoutMs)
+{
+    TPingSweep sweep;
+    TPingSweep::TSettings settings;
+    settings.first = first;
+    settings.last = last;
+    settings.timeoutMs = timeoutMs;
+    settings.size = m_Ping1->Size();
+    settings.ttl = m_Ping1->TTL();
+    settings.flags = m_Ping1->Flags();
+    settings.resolve = m_ui->chb_resolve_host->isChecked();
+    QEventLoop loop;
+    sweep.OnRow = [this](corvane::TPingRow row) {
+        AddPingRow(std::move(row));
+        ++m_pingDone;
+    };
+    sweep.OnDisplay = [this](const QString& text) { Ping1Display(m_Ping1, nullptr, text); };
+    sweep.OnEnd = [&loop] { loop.quit(); };
+    sweep.start(settings);
+    // Inside the Scan click, as the one-at-a-time sweep: the window goes on meanwhile.
+    m_parallelSweeps.append(&sweep);
+    const auto forget = qScopeGuard([this, &sweep] { m_parallelSweeps.removeAll(&sweep); });
+    loop.exec();
+    TSurveyEnd end;
+    end.total = sweep.total();
+    end.done = sweep.done();
+    end.stopped = sweep.stopped();
+    return end;
 }
 
 void TFrm_Corvane::Ping1EchoReply(QObject*, TICMP*, std::int32_t Status)
@@ -476,9 +552,38 @@ void TFrm_Corvane::Ping1EchoReply(QObject*, TICMP*, std::int32_t Status)
     row.ipStatus = reply.Status;
     row.dataSize = reply.DataSize;
     row.roundTripTime = reply.RoundTripTime;
+    AddPingRow(std::move(row));
+    QCoreApplication::processEvents();
+}
+
+void TFrm_Corvane::AddPingRow(corvane::TPingRow row)
+{
+    if (row.received)
+        ++m_pingAnswered;
     m_results->pings().append(std::move(row));
     PaceRepaint(m_ui->LstVw_Ping, m_pingRepaint);
-    QCoreApplication::processEvents();
+    PaceCounts();
+}
+
+void TFrm_Corvane::PaceCounts()
+{
+    if (!m_countPacer.isActive())
+        m_countPacer.start();
+}
+
+void TFrm_Corvane::ShowCounts()
+{
+    m_countPacer.stop();
+    // Hosts found counts the running scan's rows; the panel keeps the last count otherwise.
+    if (m_ScanThread)
+        m_panel1->setText(QString::number(m_results->hosts().answered()));
+    m_pingCount->setText(QStringLiteral("Pings answered: %1").arg(m_pingAnswered));
+}
+
+void TFrm_Corvane::ShowNote(const QString& text)
+{
+    m_pingReason->setText(text);
+    m_pingReason->setToolTip(text);
 }
 
 void TFrm_Corvane::Ping1Display(QObject*, TICMP*, const QString& Msg)
@@ -488,8 +593,7 @@ void TFrm_Corvane::Ping1Display(QObject*, TICMP*, const QString& Msg)
         return;
     m_pingReasons.insert(Msg);
     m_errorPage->add(Msg);
-    m_pingReason->setText(Msg);
-    m_pingReason->setToolTip(Msg);
+    ShowNote(Msg);
 }
 
 void TFrm_Corvane::NetBiosStat1Receive(TNBTscanThread*, const QString& IP, nb_status_result* Result)
@@ -505,6 +609,7 @@ void TFrm_Corvane::NetBiosStat1Receive(TNBTscanThread*, const QString& IP, nb_st
             row.vendor = vendors->vendor(*mac);
     m_results->hosts().append(std::move(row));
     PaceRepaint(m_ui->LstVw_Res, m_resRepaint);
+    PaceCounts();
     // A host that reports zeros is looked up in the neighbour table, read off this thread a few times
     // a second while the exchange has just filled it; its row learns the address a moment later.
     if (zeros) {
@@ -523,6 +628,14 @@ void TFrm_Corvane::ShowVendors()
     if (!vendors || m_closed)
         return;
     m_results->hosts().showVendors(*vendors);
+    // Said once: the registry is read once in the window's life.
+    if (vendors->size() == 0) {
+        const QString note = QStringLiteral("No vendor names: the IEEE registry cannot be read in %1 "
+                                            "(install the package ieee-data)")
+                                 .arg(QDir::toNativeSeparators(m_vendors.directory()));
+        m_results->hosts().setVendorNote(note);
+        ShowNote(note);
+    }
 }
 
 void TFrm_Corvane::PaceRepaint(QWidget* list, QTimer& timer)
@@ -540,6 +653,9 @@ void TFrm_Corvane::NetBiosScanError(TNBTscanThread*, const QString& Text)
 {
     if (m_closed)
         return;
+    // Until the thread counts them, its report of each address it gave up on counts.
+    if (Text.startsWith(QLatin1String("Send to ")))
+        ++m_unqueried;
     m_errorPage->add(Text);
 }
 
@@ -547,6 +663,7 @@ void TFrm_Corvane::NetBiosScanDone(TNBTscanThread* Sender)
 {
     // Stop reaches only a thread that still runs.
     if (Sender == m_ScanThread) {
+        ShowCounts();
         m_ScanThread = nullptr;
         m_surveyProgress->stop(corvane::TSurvey::NodeStatus);
         UpdateScanButton();
@@ -554,8 +671,16 @@ void TFrm_Corvane::NetBiosScanDone(TNBTscanThread* Sender)
     if (m_closed)
         return;
     m_results->fitColumns(m_ui->LstVw_Res);
-    ShowMessage(QMessageBox::Information,
-                QString::asprintf("Scanning finished.\rComputers founded: %d", m_results->hosts().answered()));
+    TSurveyEnd end;
+    end.done = Sender->QueriesSent();
+    end.total = Sender->AddressCount();
+    // The thread forgets the request once it has ended.
+    end.stopped = Sender == m_stoppedScan;
+    end.unqueried = m_unqueried;
+    if (end.stopped)
+        ShowNote(stopped_line(end));
+    m_errorPage->showCount();
+    ShowMessage(QMessageBox::Information, scan_end_text(m_results->hosts().answered(), end));
     // Rows of other scans may have come in while the box was open.
     m_panel1->setText(QString::number(m_results->hosts().answered()));
 }

@@ -33,6 +33,8 @@ class QObject;
 class TErrorPage;
 class TICMP;
 class TPing;
+class TPingSweep;
+struct TSurveyEnd;
 class TSurveyProgress;
 
 namespace Ui {
@@ -75,6 +77,8 @@ public:
     bool BrowserLookupRunning() const { return m_browserLookup; }
 
     QLabel* statusPanel(int index) const;
+    // The status bar's count of the addresses that answered the last ping sweep; shown from the first.
+    QLabel* pingCountPanel() const { return m_pingCount; }
     // Shown in the status bar while a scan or a sweep runs.
     QProgressBar* progressBar() const { return m_progress; }
     // The lines of the Errors page.
@@ -148,6 +152,14 @@ private:
     void FormCreate();
     void FormClose();
     void Ping1EchoReply(QObject* Sender, TICMP* Icmp, std::int32_t Status);
+    void AddPingRow(corvane::TPingRow row);
+    // The two ways to sweep first..last; each tells how far it got.
+    TSurveyEnd SweepOneAtATime(corvane::ipv4::THostAddr first, corvane::ipv4::THostAddr last);
+    TSurveyEnd SweepInParallel(corvane::ipv4::THostAddr first, corvane::ipv4::THostAddr last, int timeoutMs);
+    // The live counts of the status bar, a few times a second while rows come in.
+    void PaceCounts();
+    void ShowCounts();
+    void ShowNote(const QString& text);
     void Ping1Display(QObject* Sender, TICMP* Icmp, const QString& Msg);
     void ShowMessage(QMessageBox::Icon icon, const QString& text);
     void placeLink();
@@ -171,7 +183,12 @@ private:
     TPing* m_Ping1 = nullptr;
     QLabel* m_panel0 = nullptr;
     QLabel* m_panel1 = nullptr;
-    QLabel* m_pingReason = nullptr;
+    QLabel* m_pingReason = nullptr; // the status bar's note: why echoes failed, a stop, a missing registry
+    QLabel* m_pingCount = nullptr;
+    QTimer m_countPacer;
+    std::uint64_t m_pingAnswered = 0;
+    std::uint64_t m_unqueried = 0; // addresses of the scan whose query could not be sent
+    QList<TPingSweep*> m_parallelSweeps; // running, innermost last
     TDesktop m_systemDesktop;
     TDesktop* m_desktop = &m_systemDesktop;
     QString m_browserExec; // the default browser, once found
@@ -182,6 +199,7 @@ private:
 
     bool StopRequested = false;
     QPointer<TNBTscanThread> m_ScanThread;
+    QPointer<TNBTscanThread> m_stoppedScan; // the scan Stop reached, for its end box
     QString LastNbtIP;
     QList<QPointer<TNBTscanThread>> m_startedScans;
     bool m_closed = false;

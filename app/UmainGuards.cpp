@@ -17,7 +17,7 @@ using corvane::TSurvey;
 
 void TFrm_Corvane::SetupGuards()
 {
-    m_errorPage = std::make_unique<TErrorPage>(m_ui->Lst_err);
+    m_errorPage = std::make_unique<TErrorPage>(m_ui->Lst_err, m_ui->PageCtrlRes);
     // Keys press the buttons, so a key never reaches a Scan that a click could not.
     const auto key = [this](Qt::Key k, QAbstractButton* button) {
         auto* shortcut = new QShortcut(QKeySequence(k), this);
@@ -56,8 +56,9 @@ bool TFrm_Corvane::SurveyRunning(TSurvey survey) const
 
 void TFrm_Corvane::UpdateScanButton()
 {
+    // The pages "IP <-> Host" and "Errors" have nothing to scan.
     const std::optional<TSurvey> survey = ShowingSurvey();
-    m_ui->But_Scan->setEnabled(!survey || !SurveyRunning(*survey));
+    m_ui->But_Scan->setEnabled(survey && !SurveyRunning(*survey));
 }
 
 bool TFrm_Corvane::ExpandRangeForm(bool report)

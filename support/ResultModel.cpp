@@ -32,9 +32,19 @@ QVariant THostTableModel::data(const QModelIndex& index, int role) const
 
 QVariant THostTableModel::headerData(int section, Qt::Orientation orientation, int role) const
 {
-    if (orientation != Qt::Horizontal || role != Qt::DisplayRole)
+    if (orientation != Qt::Horizontal)
+        return {};
+    if (role == Qt::ToolTipRole)
+        return section == HostVendor && !m_vendorNote.isEmpty() ? QVariant(m_vendorNote) : QVariant();
+    if (role != Qt::DisplayRole)
         return {};
     return host_heading(section);
+}
+
+void THostTableModel::setVendorNote(const QString& note)
+{
+    m_vendorNote = note;
+    Q_EMIT headerDataChanged(Qt::Horizontal, HostVendor, HostVendor);
 }
 
 void THostTableModel::clear()

@@ -69,6 +69,8 @@ public:
 
     // The vendors of every row whose address is known, once the registry is read.
     void showVendors(const TVendorTable& vendors);
+    // Why the Vendor column stays empty, as its heading's tool tip; empty: no tip.
+    void setVendorNote(const QString& note);
     // The neighbour table's address of a host that reported zeros, when it is read after the row was
     // added; the vendor follows when the registry is read.
     void setNeighbour(int row, const TMacAddress& mac, const TVendorTable* vendors);
@@ -84,6 +86,7 @@ private:
     void columnsChanged(int first, int last);
 
     QString m_comparedWith;
+    QString m_vendorNote;
 };
 
 class TPingTableModel : public TRowTableModel<TPingRow>

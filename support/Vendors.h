@@ -71,6 +71,7 @@ public:
     std::shared_ptr<const TVendorTable> table() const;
     // Starts the read if needed and waits for it.
     std::shared_ptr<const TVendorTable> wait();
+    QString directory() const { return m_directory; }
 
 private:
     QString m_directory;

@@ -59,6 +59,9 @@ struct Window : corvane::test::WindowDriver
         w.show();
     }
     void sweep(const QString& first, const QString& last) { scan(first, last); }
+    void oneAtATime(bool on) { w.findChild<QCheckBox*>("Chk_OneAtATime")->setChecked(on); }
+    QString note() const { return w.findChild<QLabel*>("StatusPingReason")->text(); }
+    QString errorsTitle() const { return w.findChild<QTabWidget*>("PageCtrlRes")->tabText(3); }
     QStringList captions() const { return corvane::test::columnTexts(list, 0); }
     QStringList statuses() const { return corvane::test::columnTexts(list, 1); }
     QString cell(int row, int column) const { return list->model()->index(row, column).data().toString(); }
@@ -100,9 +103,11 @@ private Q_SLOTS:
         m_lab.reset();
     }
 
+    // One at a time: each row comes after the one before has answered or timed out.
     void rowPerAddressInOrder()
     {
         Window win;
+        win.oneAtATime(true);
         win.timeout->setText("500");
         win.w.findChild<QPlainTextEdit*>("Lst_err")->setPlainText("old error");
         corvane::TPingRow earlier;
@@ -137,7 +142,9 @@ private Q_SLOTS:
         }
         QCOMPARE(win.boxes, QStringList{"Ping finished."});
         QCOMPARE(win.icons, QList<QMessageBox::Icon>{QMessageBox::Information});
-        QCOMPARE(win.w.statusPanel(1)->text(), QString());
+        // The hosts found stay; the sweep has a count of its own.
+        QCOMPARE(win.w.statusPanel(1)->text(), QStringLiteral("5"));
+        QCOMPARE(win.w.pingCountPanel()->text(), QStringLiteral("Pings answered: 2"));
         QCOMPARE(win.w.findChild<QPlainTextEdit*>("Lst_err")->toPlainText(), QString());
         QCOMPARE(win.timeout->text(), QStringLiteral("500"));
         QCOMPARE(win.w.Ping1()->Timeout(), 500);
@@ -293,10 +300,12 @@ private Q_SLOTS:
         QVERIFY(win.w.findChild<QWidget*>("But_Scan")->isEnabled());
     }
 
-    // Stop clicked while the second address's row is processed: that row stays, the sweep ends.
+    // One at a time, Stop clicked while the second address's row is processed: that row stays, the
+    // sweep ends and says where.
     void stopDuringSweep()
     {
         Window win;
+        win.oneAtATime(true);
         win.timeout->setText("300");
         win.afterRow = [&](int rows) {
             if (rows == 2)
@@ -305,8 +314,9 @@ private Q_SLOTS:
         win.sweep(kLive3, kQuiet6);
         QCOMPARE(win.captions(), (QStringList{kLive3, kQuiet4}));
         QVERIFY(!win.w.progressBar()->isVisible());
-        QCOMPARE(win.boxes, QStringList{"Ping finished."});
-        QCOMPARE(win.w.statusPanel(1)->text(), QString());
+        QCOMPARE(win.boxes, QStringList{"Ping finished.\rStopped after 2 of 4 addresses."});
+        QCOMPARE(win.note(), QStringLiteral("Stopped after 2 of 4 addresses."));
+        QCOMPARE(win.w.statusPanel(1)->text(), QStringLiteral("0"));
     }
 
     // Scan is disabled while the sweep runs: a click or F5 during it nests no second sweep, and the
@@ -378,6 +388,84 @@ private Q_SLOTS:
         QCOMPARE(win.captions(), QStringList{caption});
     }
 
+    // The parallel sweep gives the rows, boxes, errors and counts the one-at-a-time sweep gives.
+    void bothSweepsAlike_data()
+    {
+        QTest::addColumn<QString>("first");
+        QTest::addColumn<QString>("last");
+        QTest::addColumn<bool>("resolve");
+        QTest::addColumn<int>("rows");
+        QTest::addColumn<int>("answered");
+        QTest::newRow("live and quiet") << kLive3 << kQuiet6 << false << 4 << 2;
+        QTest::newRow("resolved") << "127.0.0.1" << "127.0.0.3" << true << 3 << 3;
+        QTest::newRow("no route") << "10.79.0.1" << "10.79.0.3" << false << 3 << 0;
+        QTest::newRow("up to broadcast") << "255.255.255.253" << "255.255.255.255" << false << 2 << 0;
+    }
+
+    void bothSweepsAlike()
+    {
+        QFETCH(QString, first);
+        QFETCH(QString, last);
+        QFETCH(bool, resolve);
+        QFETCH(int, rows);
+        QFETCH(int, answered);
+        QStringList seen[2];
+        for (const bool serial : {true, false}) {
+            Window win;
+            win.oneAtATime(serial);
+            win.timeout->setText("300");
+            win.w.findChild<QCheckBox*>("chb_resolve_host")->setChecked(resolve);
+            win.sweep(first, last);
+            QCOMPARE(win.boxes, QStringList{"Ping finished."});
+            QCOMPARE(win.w.pingCountPanel()->text(), QStringLiteral("Pings answered: %1").arg(answered));
+            QCOMPARE(win.count(), rows);
+            QStringList& shown = seen[serial ? 0 : 1];
+            for (int i = 0; i < win.count(); ++i)
+                shown << win.cell(i, 0) + u'|' + win.cell(i, 1) + u'|' + win.cell(i, 2);
+            shown << "errors|" + win.err->toPlainText() << "tab|" + win.errorsTitle();
+        }
+        QCOMPARE(seen[1], seen[0]);
+    }
+
+    // Stop ends the parallel sweep at once: no row comes after it, though echoes are still out.
+    void stopEndsParallelSweepAtOnce()
+    {
+        Window win;
+        win.timeout->setText("5000");
+        int rowsAtStop = -1;
+        win.afterRow = [&](int rows) {
+            if (rowsAtStop < 0) {
+                rowsAtStop = rows;
+                win.click("But_Stop");
+            }
+        };
+        win.sweep(kLive3, kQuiet6);
+        QCOMPARE(rowsAtStop, 1);
+        QCOMPARE(win.captions(), QStringList{kLive3});
+        QCOMPARE(win.boxes, QStringList{"Ping finished.\rStopped after 1 of 4 addresses."});
+        QCOMPARE(win.note(), QStringLiteral("Stopped after 1 of 4 addresses."));
+        QVERIFY(!win.w.progressBar()->isVisible());
+        QVERIFY(win.w.findChild<QWidget*>("But_Scan")->isEnabled());
+    }
+
+    // A node-status scan of a range with no route: the box says how many addresses could not be
+    // queried and the Errors tab shows its count; the next scan starts the count afresh.
+    void unreachableScanSaysSo()
+    {
+        Window win;
+        win.w.findChild<QTabWidget*>("PageCtrlRes")->setCurrentIndex(0);
+        win.scan("10.79.0.1", "10.79.0.20");
+        QVERIFY(win.waitDone());
+        QCOMPARE(win.boxes, QStringList{"Scanning finished.\rComputers founded: 0\r20 addresses could not be queried; "
+                                        "see the page Errors"});
+        QCOMPARE(win.errorsTitle(), QStringLiteral("Errors (20)"));
+        QVERIFY2(win.err->toPlainText().startsWith("Send to 10.79.0.1 failed: "), qPrintable(win.err->toPlainText()));
+        win.scan(kLive3, kLive3);
+        QCOMPARE(win.errorsTitle(), QStringLiteral("Errors"));
+        QVERIFY(win.waitDone(2));
+        QCOMPARE(win.boxes.last(), QStringLiteral("Scanning finished.\rComputers founded: 0"));
+    }
+
     // A user without ICMP permission: every row fails as before, and the reason (what is missing,
     // how to grant it) shows once a sweep on the Errors page and in the status bar. The window runs
     // as that user in this program, started again through setpriv.
@@ -402,7 +490,7 @@ private Q_SLOTS:
                          && lines[3].contains(QLatin1String("setcap cap_net_raw+ep")),
                      qPrintable(lines[3]));
             QCOMPARE(lines[4], QStringLiteral("status|") + lines[3].mid(7));
-            QCOMPARE(lines[5], QStringLiteral("boxes|Ping finished.|panel 0 Computers founded:|panel 1 "));
+            QCOMPARE(lines[5], QStringLiteral("boxes|Ping finished.|panel 0 Computers founded:|panel 1 0"));
         }
     }
 

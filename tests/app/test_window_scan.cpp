@@ -178,8 +178,8 @@ private Q_SLOTS:
         QVERIFY(paintsText(win.res->viewport(), win.res->visualRect(win.res->model()->index(0, 0))));
     }
 
-    // Keyboard only: first address, Tab, last address, Tab, Space on Scan. Tab selects the next
-    // field's text, so typing replaces it.
+    // Keyboard only: first address, Tab, last address, Tab past Get LAN IPs to Scan, Space. Tab
+    // selects the next field's text, so typing replaces it.
     void keyboardOnlyScan()
     {
         Peer peer;
@@ -198,6 +198,8 @@ private Q_SLOTS:
         QTest::keyClicks(QApplication::focusWidget(), QStringLiteral("127.0.0.51"));
         type(Qt::Key_Tab);
         QTest::keyClicks(QApplication::focusWidget(), QStringLiteral("127.0.0.53"));
+        type(Qt::Key_Tab);
+        QCOMPARE(QApplication::focusWidget()->objectName(), QStringLiteral("But_getLocalIPrange"));
         type(Qt::Key_Tab);
         QCOMPARE(QApplication::focusWidget()->objectName(), QStringLiteral("But_Scan"));
         type(Qt::Key_Space);
@@ -320,13 +322,17 @@ private Q_SLOTS:
         const int rows = win.rows();
         QVERIFY2(rows < 10000, qPrintable(QString::number(rows)));
         QVERIFY(responder.queryCount() < 10000);
-        QCOMPARE(win.boxes, QStringList{done(rows)});
+        // The box says that the scan was stopped, and where.
+        QCOMPARE(win.boxes.size(), 1);
+        QVERIFY2(win.boxes[0].startsWith(done(rows) + QStringLiteral("\rStopped after "))
+                     && win.boxes[0].endsWith(QStringLiteral(" of 10238 addresses.")),
+                 qPrintable(win.boxes[0]));
         QCOMPARE(win.w.statusPanel(1)->text(), QString::number(rows));
         QVERIFY(win.w.ScanThread() == nullptr);
     }
 
     // The bar counts the queries sent, then the wait for late answers; it is gone when the box shows.
-    // The panels keep what they showed before the scan until the end.
+    // The panel counts the hosts found as they come.
     void progressBarDuringScan()
     {
         Peer peer;
@@ -370,7 +376,84 @@ private Q_SLOTS:
         QVERIFY(std::is_sorted(values.cbegin(), values.cend()));
         QCOMPARE(values.constLast(), bar->maximum());
         panels.removeDuplicates();
-        QCOMPARE(panels, QStringList{"Computers founded: 0"});
+        // Live: the host found at the range's end is counted while late answers are waited for.
+        QCOMPARE(panels, (QStringList{"Computers founded: 0", "Computers founded: 1"}));
+    }
+
+    // How a scan ended is said in its box and, for a stop, in the status bar too.
+    void endBoxes_data()
+    {
+        QTest::addColumn<QString>("how"); // "end", "Escape" or "Stop"
+        QTest::newRow("to its end") << "end";
+        QTest::newRow("Escape") << "Escape";
+        QTest::newRow("Stop clicked") << "Stop";
+    }
+
+    void endBoxes()
+    {
+        QFETCH(QString, how);
+        Peer peer;
+        peer.plan["127.0.7.220"].names = {{"LAST", 0x00, U}};
+        QVERIFY2(peer.responder.start(), qPrintable(peer.responder.lastError()));
+        const Registry registry("Registry,Assignment,Organization Name\r\nMA-L,AABBCC,Maker\r\n"); // read: no note
+        Window win;
+        win.scan("127.0.2.1", "127.0.7.220"); // 1500 addresses, about 1.5 s of queries
+        const bool stopped = how != QLatin1String("end");
+        if (stopped) {
+            QTRY_VERIFY(win.w.progressBar()->value() > 0);
+            if (how == QLatin1String("Escape"))
+                QTest::keyClick(&win.w, Qt::Key_Escape);
+            else
+                win.click("But_Stop");
+        }
+        QVERIFY(win.waitDone());
+        const QString note = win.w.findChild<QLabel*>("StatusPingReason")->text();
+        if (!stopped) {
+            QCOMPARE(win.boxes, QStringList{done(1)});
+            QCOMPARE(note, QString());
+            return;
+        }
+        QCOMPARE(win.boxes.size(), 1);
+        const QRegularExpressionMatch m
+            = QRegularExpression(QStringLiteral("^Scanning finished\\.\rComputers founded: 0\r"
+                                                "(Stopped after (\\d+) of 1500 addresses\\.)$"))
+                  .match(win.boxes[0]);
+        QVERIFY2(m.hasMatch(), qPrintable(win.boxes[0]));
+        QVERIFY2(m.captured(2).toInt() > 0 && m.captured(2).toInt() < 1500, qPrintable(m.captured(2)));
+        QCOMPARE(note, m.captured(1));
+    }
+
+    // Without a readable registry the Vendor column says why it stays empty, as does the status bar,
+    // once; with one it says nothing.
+    void vendorNote_data()
+    {
+        QTest::addColumn<bool>("registry");
+        QTest::newRow("registry missing") << false;
+        QTest::newRow("registry read") << true;
+    }
+
+    void vendorNote()
+    {
+        QFETCH(bool, registry);
+        QTemporaryDir dir;
+        if (registry)
+            writeFile(dir, QStringLiteral("oui.csv"), "Registry,Assignment,Organization Name\r\nMA-L,001122,Maker A\r\n");
+        const QByteArray oldRegistry = qgetenv("CORVANE_IEEE_DATA");
+        qputenv("CORVANE_IEEE_DATA", QFile::encodeName(dir.path()));
+        const auto restore = qScopeGuard([&] { qputenv("CORVANE_IEEE_DATA", oldRegistry); });
+        Peer peer;
+        peer.plan["127.0.0.11"].names = {{"PC1", 0x00, U}};
+        QVERIFY2(peer.responder.start(), qPrintable(peer.responder.lastError()));
+        Window win;
+        win.scan("127.0.0.11", "127.0.0.11");
+        QVERIFY(win.waitDone());
+        const QString expected = registry ? QString()
+                                          : "No vendor names: the IEEE registry cannot be read in " + dir.path()
+                                                + " (install the package ieee-data)";
+        QTRY_COMPARE(win.res->model()->headerData(TFrm_Corvane::ColVendor, Qt::Horizontal, Qt::ToolTipRole).toString(),
+                     expected);
+        QCOMPARE(win.w.findChild<QLabel*>("StatusPingReason")->text(), expected);
+        QCOMPARE(win.cell(0, TFrm_Corvane::ColVendor), registry ? QStringLiteral("Maker A") : QString());
     }
 
     // The panel counts the rows once the box is closed: a scan started while it is open (Scan is
@@ -410,7 +493,7 @@ private Q_SLOTS:
         QVERIFY(first && w.ScanThread() == first);
         QTRY_VERIFY_WITH_TIMEOUT(boxes.size() == 2 && !w.ScanThreadsAlive(), 10000);
         QCOMPARE(boxes, (QStringList{done(1), done(2)}));
-        QCOMPARE(panelDuringBox, (QStringList{"0", "2"}));
+        QCOMPARE(panelDuringBox, (QStringList{"1", "2"}));
         QCOMPARE(w.statusPanel(1)->text(), QStringLiteral("2"));
     }
 
