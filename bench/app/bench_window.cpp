@@ -24,6 +24,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <vector>
 
 #include <sys/resource.h>
@@ -216,7 +217,9 @@ int main(int argc, char* argv[])
     if (!enterPrivateLoopback())
         std::printf("no private network namespace: using the machine's loopback\n");
     QApplication app(argc, argv);
-    bench_scan();
+    // "sweep": the ping sweeps alone.
+    if (argc < 2 || std::strcmp(argv[1], "sweep") != 0)
+        bench_scan();
     bench_sweep();
     return 0;
 }
