@@ -39,6 +39,13 @@ bool DesktopStandIn::question(QWidget*, const QString& text)
     return answerYes;
 }
 
+int DesktopStandIn::choose(QWidget*, const QString& text, const QStringList& buttons)
+{
+    choiceTexts << text;
+    choices << buttons;
+    return choice;
+}
+
 void RealDialog::operator()(QFileDialog& dialog)
 {
     // The steps run from a timer inside the dialog's own loop (and the question box's).
