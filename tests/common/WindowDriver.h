@@ -104,7 +104,8 @@ public:
     QString cell(int row, int column) const;
     QString tip(int row, int column) const;
     const corvane::THostRow* host(int row) const { return w.results().shownHost(row); }
-    // The compare mark drawn on a row's address, told by its colour: "new", "changed" or "" (none).
+    // The compare mark drawn on a row's address, told by its colour: "new", "changed", "gone" or ""
+    // (none).
     QString markShown(int row);
 };
 
