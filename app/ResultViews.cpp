@@ -8,8 +8,8 @@
 #include <QContextMenuEvent>
 #include <QDate>
 #include <QDir>
-#include <QFileInfo>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QFontDatabase>
 #include <QGuiApplication>
 #include <QHeaderView>
@@ -21,8 +21,8 @@
 #include <QSaveFile>
 #include <QScrollBar>
 #include <QSplitter>
-#include <QTabWidget>
 #include <QStyledItemDelegate>
+#include <QTabWidget>
 #include <QToolTip>
 #include <QTreeView>
 
@@ -237,11 +237,12 @@ void TResultViews::setupHostList()
     connect(&m_shownHosts, &QAbstractItemModel::layoutChanged, this, &TResultViews::followCurrentRow);
     connect(&m_shownHosts, &QAbstractItemModel::modelReset, this, &TResultViews::followCurrentRow);
     // A gone host that answers late: the box shows its name table instead of saying it has none.
-    connect(&m_hosts, &QAbstractItemModel::dataChanged, this, [this](const QModelIndex& first, const QModelIndex& last) {
-        const int row = m_hosts.rowOf(m_boxIp);
-        if (m_boxGone && row >= first.row() && row <= last.row() && !m_hosts.host(row).gone())
-            showNameTable(&m_hosts.host(row));
-    });
+    connect(&m_hosts, &QAbstractItemModel::dataChanged, this,
+            [this](const QModelIndex& first, const QModelIndex& last) {
+                const int row = m_hosts.rowOf(m_boxIp);
+                if (m_boxGone && row >= first.row() && row <= last.row() && !m_hosts.host(row).gone())
+                    showNameTable(&m_hosts.host(row));
+            });
 
     // Ctrl+S anywhere in the window saves the list of the page showing.
     auto* save = new QAction(QStringLiteral("Save"), m_window);
@@ -428,9 +429,9 @@ void TResultViews::saveHostList()
         const QLocale locale;
         const QString n = locale.toString(shown);
         const QString m = locale.toString(rows.size());
-        const int choice
-            = m_desktop().choose(m_window, QStringLiteral("The filter shows %1 of %2 hosts. Save the %1 shown or all %2?").arg(n, m),
-                                 {QStringLiteral("Save %1 shown").arg(n), QStringLiteral("Save all %1").arg(m)});
+        const int choice = m_desktop().choose(
+            m_window, QStringLiteral("The filter shows %1 of %2 hosts. Save the %1 shown or all %2?").arg(n, m),
+            {QStringLiteral("Save %1 shown").arg(n), QStringLiteral("Save all %1").arg(m)});
         if (choice < 0)
             return;
         if (choice == 0)

@@ -598,8 +598,8 @@ void TFrm_Corvane::Comparewithsavedlist()
     QFileDialog dialog(this);
     dialog.setAcceptMode(QFileDialog::AcceptOpen);
     dialog.setFileMode(QFileDialog::ExistingFile);
-    dialog.setNameFilters({QStringLiteral("TXT (*.txt)"), QStringLiteral("CSV (*.csv)"), QStringLiteral("JSON (*.json)"),
-                           QStringLiteral("All (*)")});
+    dialog.setNameFilters({QStringLiteral("TXT (*.txt)"), QStringLiteral("CSV (*.csv)"),
+                           QStringLiteral("JSON (*.json)"), QStringLiteral("All (*)")});
     const QString fileName = m_desktop->chooseFile(dialog);
     if (fileName.isEmpty())
         return;
