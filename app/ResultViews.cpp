@@ -6,19 +6,23 @@
 #include <QClipboard>
 #include <QComboBox>
 #include <QContextMenuEvent>
+#include <QDate>
 #include <QDir>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QFontDatabase>
 #include <QGuiApplication>
 #include <QHeaderView>
 #include <QHelpEvent>
 #include <QLineEdit>
+#include <QLocale>
 #include <QPainter>
 #include <QPlainTextEdit>
 #include <QSaveFile>
 #include <QScrollBar>
 #include <QSplitter>
 #include <QStyledItemDelegate>
+#include <QTabWidget>
 #include <QToolTip>
 #include <QTreeView>
 
@@ -39,6 +43,21 @@ QColor mixed(const QColor& base, const QColor& hue, double share)
                             float(base.blueF() * (1 - share) + hue.blueF() * share));
 }
 
+// Gone: a crossed ring, so the row keeps a mark where a style sheet sets the text colour itself.
+QIcon gone_icon()
+{
+    QPixmap pixmap(12, 12);
+    pixmap.fill(Qt::transparent);
+    QPainter p(&pixmap);
+    p.setRenderHint(QPainter::Antialiasing);
+    p.setPen(QPen(QColor(0xd0, 0x30, 0x30), 2));
+    p.setBrush(Qt::NoBrush);
+    p.drawEllipse(QRectF(1.5, 1.5, 9, 9));
+    p.drawLine(QPointF(3, 9), QPointF(9, 3));
+    p.end();
+    return QIcon(pixmap);
+}
+
 QIcon mark_icon(const QColor& colour)
 {
     QPixmap pixmap(12, 12);
@@ -54,7 +73,8 @@ QIcon mark_icon(const QColor& colour)
 
 // Draws the compare marks with the view's palette, so they stay legible in light and dark themes: a
 // new or changed row gets a tint of the palette's own base colour and keeps its text colour, and a
-// mark on the address; a gone row the palette's disabled text. Shows a cut text whole as its tool tip.
+// mark on the address; a gone row the palette's disabled text and a mark of its own. Shows a cut text
+// whole as its tool tip.
 class TResultDelegate : public QStyledItemDelegate
 {
 public:
@@ -70,6 +90,12 @@ protected:
         const TChange change = TChange(mark.toInt());
         if (change == TChange::Gone) {
             option->palette.setColor(QPalette::Text, option->palette.color(QPalette::Disabled, QPalette::Text));
+            if (index.column() == HostIP) {
+                static const QIcon goneMark = gone_icon();
+                option->icon = goneMark;
+                option->features |= QStyleOptionViewItem::HasDecoration;
+                option->decorationSize = QSize(12, 12);
+            }
             return;
         }
         if (change != TChange::New && change != TChange::Changed)
@@ -154,6 +180,18 @@ QString suffix_of_filter(const QString& filter)
     return QStringLiteral("txt");
 }
 
+const QStringList& list_filters()
+{
+    static const QStringList filters {QStringLiteral("TXT (*.txt)"), QStringLiteral("CSV (*.csv)"),
+                                      QStringLiteral("JSON (*.json)"), QStringLiteral("All (*)")};
+    return filters;
+}
+
+QString filter_of(TListFormat format)
+{
+    return list_filters()[format == TListFormat::Csv ? 1 : format == TListFormat::Json ? 2 : 0];
+}
+
 } // namespace
 
 TResultViews::TResultViews(const TControls& controls, std::function<TDesktop&()> desktop, QWidget* window)
@@ -194,6 +232,50 @@ void TResultViews::setupHostList()
         if (current.isValid() && selection->isRowSelected(current.row()))
             Q_EMIT hostSelected(current.row());
     });
+    // The filter, a new comparison or a new scan may take away the host the box shows.
+    connect(&m_shownHosts, &QAbstractItemModel::rowsRemoved, this, &TResultViews::followCurrentRow);
+    connect(&m_shownHosts, &QAbstractItemModel::layoutChanged, this, &TResultViews::followCurrentRow);
+    connect(&m_shownHosts, &QAbstractItemModel::modelReset, this, &TResultViews::followCurrentRow);
+    // A gone host that answers late: the box shows its name table instead of saying it has none.
+    connect(&m_hosts, &QAbstractItemModel::dataChanged, this,
+            [this](const QModelIndex& first, const QModelIndex& last) {
+                const int row = m_hosts.rowOf(m_boxIp);
+                if (m_boxGone && row >= first.row() && row <= last.row() && !m_hosts.host(row).gone())
+                    showNameTable(&m_hosts.host(row));
+            });
+
+    // Ctrl+S anywhere in the window saves the list of the page showing.
+    auto* save = new QAction(QStringLiteral("Save"), m_window);
+    save->setObjectName(QStringLiteral("Saveshownlist1"));
+    save->setShortcut(QKeySequence::Save);
+    save->setShortcutContext(Qt::WindowShortcut);
+    m_window->addAction(save);
+    connect(save, &QAction::triggered, this, [this] {
+        if (m_c.pages->currentWidget() == m_c.hostPage)
+            saveHostList();
+        else if (m_c.pages->currentWidget() == m_c.pingPage)
+            savePingList();
+    });
+}
+
+void TResultViews::followCurrentRow()
+{
+    if (m_boxIp.isEmpty())
+        return;
+    if (const int row = m_hosts.rowOf(m_boxIp); row >= 0) {
+        const QModelIndex sorted = m_sortedHosts.mapFromSource(m_hosts.index(row, 0));
+        if (m_shownHosts.mapFromSource(sorted).isValid())
+            return;
+    }
+    const QModelIndex current = m_c.hosts->selectionModel()->currentIndex();
+    const THostRow* host = shownHost(current.isValid() ? current.row() : -1);
+    if (host && (host->gone() || HostInfoLines(host->result()))) {
+        showNameTable(host);
+        return;
+    }
+    m_c.hostInfo->clear(); // no row, or one without a table: nothing of the hidden host stays
+    m_boxIp.clear();
+    m_boxGone = false;
 }
 
 void TResultViews::setupPingList()
@@ -249,6 +331,14 @@ QList<const THostRow*> TResultViews::hostsInShownOrder() const
     return rows_of<THostRow>(m_sortedHosts, nullptr, [this](int r) -> const THostRow& { return m_hosts.host(r); });
 }
 
+QList<const THostRow*> TResultViews::shownHosts() const
+{
+    QList<const THostRow*> rows;
+    for (int r = 0; r < m_shownHosts.rowCount(); ++r)
+        rows << shownHost(r);
+    return rows;
+}
+
 QList<const THostRow*> TResultViews::selectedHosts() const
 {
     QList<const THostRow*> rows;
@@ -292,19 +382,34 @@ void TResultViews::copyPings()
         QGuiApplication::clipboard()->setText(ping_list_copy(rows));
 }
 
-QString TResultViews::chooseListFile(const QString& title)
+QString TResultViews::chooseListFile(const QString& title, const QString& stem)
 {
     QFileDialog dialog(m_window);
     dialog.setAcceptMode(QFileDialog::AcceptSave);
     dialog.setWindowTitle(title);
-    dialog.setDefaultSuffix(QStringLiteral("txt"));
-    dialog.setNameFilters({QStringLiteral("TXT (*.txt)"), QStringLiteral("CSV (*.csv)"),
-                           QStringLiteral("JSON (*.json)"), QStringLiteral("All (*)")});
-    // A name typed without a suffix gets the chosen format's.
-    connect(&dialog, &QFileDialog::filterSelected, &dialog,
-            [&dialog](const QString& filter) { dialog.setDefaultSuffix(suffix_of_filter(filter)); });
+    dialog.setNameFilters(list_filters());
+    // Where the last list went, in its format, under a name of today.
+    if (!m_saveFolder.isEmpty())
+        dialog.setDirectory(m_saveFolder);
+    const QString filter = filter_of(m_saveFormat);
+    dialog.selectNameFilter(filter);
+    dialog.setDefaultSuffix(suffix_of_filter(filter));
+    const QString named = stem + QDate::currentDate().toString(Qt::ISODate);
+    dialog.selectFile(named + u'.' + suffix_of_filter(filter));
+    // A name typed without a suffix gets the chosen format's; the suggested name changes with it.
+    connect(&dialog, &QFileDialog::filterSelected, &dialog, [&dialog, named](const QString& chosen) {
+        const QString suffix = suffix_of_filter(chosen);
+        dialog.setDefaultSuffix(suffix);
+        const QString typed = QFileInfo(dialog.selectedFiles().value(0)).completeBaseName();
+        if (typed == named && chosen != list_filters().constLast())
+            dialog.selectFile(named + u'.' + suffix);
+    });
     const QString fileName = m_desktop().chooseFile(dialog);
     m_chosenFilter = dialog.selectedNameFilter();
+    if (!fileName.isEmpty()) {
+        m_saveFolder = QFileInfo(fileName).absolutePath();
+        m_saveFormat = list_format_for(fileName, m_chosenFilter);
+    }
     return fileName;
 }
 
@@ -319,10 +424,22 @@ void TResultViews::writeListFile(const QString& fileName, const QByteArray& byte
 
 void TResultViews::saveHostList()
 {
-    const QString fileName = chooseListFile(QString());
+    QList<const THostRow*> rows = hostsInShownOrder();
+    if (const int shown = m_shownHosts.rowCount(); shown < rows.size()) {
+        const QLocale locale;
+        const QString n = locale.toString(shown);
+        const QString m = locale.toString(rows.size());
+        const int choice = m_desktop().choose(
+            m_window, QStringLiteral("The filter shows %1 of %2 hosts. Save the %1 shown or all %2?").arg(n, m),
+            {QStringLiteral("Save %1 shown").arg(n), QStringLiteral("Save all %1").arg(m)});
+        if (choice < 0)
+            return;
+        if (choice == 0)
+            rows = shownHosts();
+    }
+    const QString fileName = chooseListFile(QString(), QStringLiteral("corvane-"));
     if (fileName.isEmpty())
         return;
-    const QList<const THostRow*> rows = hostsInShownOrder();
     const bool compared = !m_hosts.comparedWith().isEmpty();
     switch (list_format_for(fileName, m_chosenFilter)) {
     case TListFormat::Txt:
@@ -339,7 +456,7 @@ void TResultViews::saveHostList()
 
 void TResultViews::savePingList()
 {
-    const QString fileName = chooseListFile(QStringLiteral("Save ping list"));
+    const QString fileName = chooseListFile(QStringLiteral("Save ping list"), QStringLiteral("corvane-ping-"));
     if (fileName.isEmpty())
         return;
     const QList<const TPingRow*> rows = pingsInShownOrder();
@@ -363,11 +480,15 @@ void TResultViews::showNameTable(const THostRow* host)
     QPlainTextEdit* box = m_c.hostInfo;
     if (host->gone()) { // no answer, so no name table: the box says so rather than keep another host's
         box->setPlainText(gone_host_note(host->ip(), m_hosts.comparedWith()));
+        m_boxIp = host->ip();
+        m_boxGone = true;
         return;
     }
     const std::optional<QStringList> lines = HostInfoLines(host->result());
     if (!lines)
         return;
+    m_boxIp = host->ip();
+    m_boxGone = false;
     box->setPlainText(lines->join(u'\n'));
     // From the heading and the host's own names on.
     box->moveCursor(QTextCursor::Start);

@@ -16,6 +16,7 @@ class QComboBox;
 class QLineEdit;
 class QPlainTextEdit;
 class QSplitter;
+class QTabWidget;
 class QTreeView;
 class QWidget;
 class TDesktop;
@@ -36,6 +37,9 @@ public:
         QAction* copyHosts = nullptr;
         QAction* copyPings = nullptr;
         QAction* savePings = nullptr;
+        QTabWidget* pages = nullptr; // Ctrl+S saves the list of the page showing
+        QWidget* hostPage = nullptr;
+        QWidget* pingPage = nullptr;
     };
     // desktop gives the window's desktop of the moment (message boxes, the file dialogs).
     TResultViews(const TControls& controls, std::function<TDesktop&()> desktop, QWidget* window);
@@ -56,11 +60,14 @@ public:
     // Selected rows to the clipboard as tab-separated text with the heading line.
     void copyHosts();
     void copyPings();
-    // The save dialog (txt, csv, json); the list is written in the shown order.
+    // The save dialog (txt, csv, json); the list is written in the shown order. When the filter hides
+    // hosts, the user picks the shown ones or all first.
     void saveHostList();
     void savePingList();
     // The host's name table from its heading on; a gone host says why it has none. Null: unchanged.
     void showNameTable(const corvane::THostRow* host);
+    // The address whose name table the box shows; empty when none.
+    const QString& nameTableShown() const { return m_boxIp; }
     // Column widths to the contents, once a survey has ended.
     void fitColumns(QTreeView* list);
     // The mark filter is offered once the list was compared, and set back at the next scan.
@@ -75,8 +82,11 @@ private:
     void setupHostList();
     void setupPingList();
     void setupFilter();
-    QString chooseListFile(const QString& title);
+    QString chooseListFile(const QString& title, const QString& stem);
     void writeListFile(const QString& fileName, const QByteArray& bytes);
+    QList<const corvane::THostRow*> shownHosts() const;
+    // After rows went or changed: the box follows the current row when its host is no longer shown.
+    void followCurrentRow();
 
     TControls m_c;
     std::function<TDesktop&()> m_desktop;
@@ -87,6 +97,10 @@ private:
     corvane::TPingTableModel m_pings;
     corvane::TResultSortModel m_sortedPings;
     QString m_chosenFilter; // the save dialog's filter when it was accepted
+    QString m_saveFolder; // where the last list was saved, and in which format
+    corvane::TListFormat m_saveFormat = corvane::TListFormat::Txt;
+    QString m_boxIp;
+    bool m_boxGone = false; // the box says the host did not answer
 };
 
 // Opens the pop-up menu of the focused control as a right click there would, at its current row or

@@ -110,6 +110,9 @@ void TFrm_Corvane::SetupResultViews()
     c.copyHosts = m_ui->Copyhostlist1;
     c.copyPings = m_ui->Copypinglist1;
     c.savePings = m_ui->Savepinglist1;
+    c.pages = m_ui->PageCtrlRes;
+    c.hostPage = m_ui->Tab_Nbt;
+    c.pingPage = m_ui->Tab_Ping;
     m_results = new TResultViews(c, [this]() -> TDesktop& { return *m_desktop; }, this);
     m_ui->Lst_HostInfo->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
     connect(m_results, &TResultViews::hostSelected, this, [this](int row) { LstVw_ResSelectItem(row, true); });
@@ -613,11 +616,10 @@ void TFrm_Corvane::NetBiosStat1Receive(TNBTscanThread*, const QString& IP, nb_st
     // A host that reports zeros is looked up in the neighbour table, read off this thread a few times
     // a second while the exchange has just filled it; its row learns the address a moment later.
     if (zeros) {
-        const int at = m_results->hosts().rowCount() - 1;
         const int list = m_listGeneration;
-        m_neighbours.request(IP, this, [this, at, list](const std::optional<corvane::TMacAddress>& mac) {
+        m_neighbours.request(IP, this, [this, IP, list](const std::optional<corvane::TMacAddress>& mac) {
             if (mac && list == m_listGeneration && !m_closed)
-                m_results->hosts().setNeighbour(at, *mac, m_vendors.table().get());
+                m_results->hosts().setNeighbour(IP, *mac, m_vendors.table().get());
         });
     }
 }
@@ -721,7 +723,8 @@ void TFrm_Corvane::Comparewithsavedlist()
     QFileDialog dialog(this);
     dialog.setAcceptMode(QFileDialog::AcceptOpen);
     dialog.setFileMode(QFileDialog::ExistingFile);
-    dialog.setNameFilters({QStringLiteral("TXT (*.txt)"), QStringLiteral("JSON (*.json)"), QStringLiteral("All (*)")});
+    dialog.setNameFilters({QStringLiteral("TXT (*.txt)"), QStringLiteral("CSV (*.csv)"),
+                           QStringLiteral("JSON (*.json)"), QStringLiteral("All (*)")});
     const QString fileName = m_desktop->chooseFile(dialog);
     if (fileName.isEmpty())
         return;
@@ -836,6 +839,18 @@ bool TDesktop::question(QWidget* parent, const QString& text)
                     parent);
     box.setDefaultButton(QMessageBox::No);
     return box.exec() == QMessageBox::Yes;
+}
+
+int TDesktop::choose(QWidget* parent, const QString& text, const QStringList& choices)
+{
+    QMessageBox box(QMessageBox::Question, QStringLiteral("Question"), text, QMessageBox::Cancel, parent);
+    QList<QPushButton*> buttons;
+    for (const QString& choice : choices)
+        buttons << box.addButton(choice, QMessageBox::AcceptRole);
+    if (!buttons.isEmpty())
+        box.setDefaultButton(buttons.first());
+    box.exec();
+    return int(buttons.indexOf(qobject_cast<QPushButton*>(box.clickedButton())));
 }
 
 void TDesktop::openShare(QWidget* parent, const QString&, const QUrl& url, TLaunchDone done)

@@ -50,6 +50,9 @@ public:
     virtual void message(QWidget* parent, QMessageBox::Icon icon, const QString& text);
     // A question with Yes and No, No the default; true for Yes.
     virtual bool question(QWidget* parent, const QString& text);
+    // A question with a button for each choice and Cancel, the first choice the default; the index
+    // of the choice taken, -1 for Cancel.
+    virtual int choose(QWidget* parent, const QString& text, const QStringList& choices);
     // Gets the save or open dialog as set up; returns the chosen file name, empty when cancelled.
     virtual QString chooseFile(QFileDialog& dialog);
     // The file browser's parameter text and the smb:// address opened for it (empty: nothing to open).

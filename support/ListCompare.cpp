@@ -33,6 +33,20 @@ bool is_flag(const QString& s)
     return s == QLatin1String("True") || s == QLatin1String("False");
 }
 
+// The checks a row of any format passes: an address, a MAC or none, two flags.
+QString row_fault(const TNetworkListRow& row)
+{
+    static const QRegularExpression ip(QStringLiteral("^\\d{1,3}(\\.\\d{1,3}){3}$"));
+    static const QRegularExpression mac(QStringLiteral("^([0-9A-Fa-f]{2}\\.){5}[0-9A-Fa-f]{2}$"));
+    if (!ip.match(row[0]).hasMatch())
+        return QStringLiteral("no IP address at the start");
+    if (!row[4].isEmpty() && !mac.match(row[4]).hasMatch())
+        return QStringLiteral("no MAC address in its column");
+    if (!is_flag(row[5]) || !is_flag(row[6]))
+        return QStringLiteral("FileService and MasterBrowser must be True or False");
+    return {};
+}
+
 // Cuts [from, from + count) of a line held as code points, without the padding after the value.
 QString cut(const QList<uint>& line, qsizetype from, qsizetype count)
 {
@@ -69,15 +83,8 @@ std::optional<TNetworkListRow> parse_row(const QString& text, QString& why)
                          cut(u, macAt, 18),
                          cut(u, fileAt, 14),
                          cut(u, last, u.size() - last)};
-    static const QRegularExpression ip(QStringLiteral("^\\d{1,3}(\\.\\d{1,3}){3}$"));
-    static const QRegularExpression mac(QStringLiteral("^([0-9A-Fa-f]{2}\\.){5}[0-9A-Fa-f]{2}$"));
-    if (!ip.match(row[0]).hasMatch())
-        why = QStringLiteral("no IP address at the start");
-    else if (!row[4].isEmpty() && !mac.match(row[4]).hasMatch())
-        why = QStringLiteral("no MAC address in its column");
-    else if (!is_flag(row[5]) || !is_flag(row[6]))
-        why = QStringLiteral("FileService and MasterBrowser must be True or False");
-    else
+    why = row_fault(row);
+    if (why.isEmpty())
         return row;
     return std::nullopt;
 }
@@ -188,6 +195,109 @@ THostListRead read_json_list(const QByteArray& bytes)
     return read;
 }
 
+// RFC 4180 records, each with the line it starts on; a quoted field may hold commas and line breaks.
+struct TCsvRecord
+{
+    QStringList fields;
+    int line = 0;
+};
+
+std::optional<QList<TCsvRecord>> csv_records(const QString& text, int& badLine)
+{
+    QList<TCsvRecord> records;
+    TCsvRecord record {{}, 1};
+    QString field;
+    bool quoted = false;
+    bool fieldStarted = false;
+    int line = 1;
+    const auto endRecord = [&] {
+        record.fields << field;
+        if (!(record.fields.size() == 1 && record.fields[0].isEmpty()))
+            records << record;
+        record = {{}, line};
+        field.clear();
+        fieldStarted = false;
+    };
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const QChar c = text[i];
+        if (quoted) {
+            if (c == u'"' && i + 1 < text.size() && text[i + 1] == u'"') {
+                field += c;
+                ++i;
+            } else if (c == u'"') {
+                quoted = false;
+            } else {
+                line += c == u'\n';
+                field += c;
+            }
+        } else if (c == u'"' && !fieldStarted) {
+            quoted = fieldStarted = true;
+        } else if (c == u',') {
+            record.fields << field;
+            field.clear();
+            fieldStarted = false;
+        } else if (c == u'\n' || (c == u'\r' && i + 1 < text.size() && text[i + 1] == u'\n')) {
+            i += c == u'\r';
+            ++line;
+            endRecord();
+        } else {
+            field += c;
+            fieldStarted = true;
+        }
+    }
+    if (quoted) {
+        badLine = record.line;
+        return std::nullopt;
+    }
+    if (fieldStarted || !record.fields.isEmpty())
+        endRecord();
+    return records;
+}
+
+// The save's spreadsheet guard undone: an apostrophe it put before a name that starts like a formula.
+QString csv_peer_value(const QString& field)
+{
+    static const QString formulaStarts = QStringLiteral("=+-@\t\r");
+    return field.size() > 1 && field[0] == u'\'' && formulaStarts.contains(field[1]) ? field.mid(1) : field;
+}
+
+// The window's and corvane-scan's csv: the list's seven columns first, then vendor, neighbour MAC
+// and, after a comparison, the mark (hosts marked gone are left out).
+THostListRead read_csv_list(const QString& text)
+{
+    THostListRead read;
+    int badLine = 0;
+    const std::optional<QList<TCsvRecord>> records = csv_records(text, badLine);
+    if (!records) {
+        read.line = badLine;
+        read.error = QStringLiteral("a quoted field is not closed");
+        return read;
+    }
+    const qsizetype changeAt = records->isEmpty() ? -1 : records->first().fields.indexOf(QStringLiteral("Change"));
+    QList<TNetworkListRow> rows;
+    for (qsizetype i = 1; i < records->size(); ++i) {
+        const TCsvRecord& r = records->at(i);
+        if (changeAt >= 0 && r.fields.value(changeAt) == QLatin1String("gone"))
+            continue;
+        if (r.fields.size() < 7) {
+            read.line = r.line;
+            read.error = QStringLiteral("fewer than the seven columns of the network list");
+            return read;
+        }
+        TNetworkListRow row;
+        for (std::size_t c = 0; c < row.size(); ++c)
+            row[c] = c >= 1 && c <= 3 ? csv_peer_value(r.fields[qsizetype(c)]) : r.fields[qsizetype(c)];
+        if (const QString why = row_fault(row); !why.isEmpty()) {
+            read.line = r.line;
+            read.error = why;
+            return read;
+        }
+        rows << row;
+    }
+    read.rows = rows;
+    return read;
+}
+
 } // namespace
 
 THostListRead read_host_list(const QByteArray& text)
@@ -197,6 +307,11 @@ THostListRead read_host_list(const QByteArray& text)
         return {QList<TNetworkListRow> {}, 0, {}};
     if (start.startsWith('['))
         return read_json_list(text);
+    QString decoded = QString::fromUtf8(text);
+    if (decoded.startsWith(QChar(0xFEFF)))
+        decoded.remove(0, 1);
+    if (decoded.startsWith(QLatin1String("IP,CompName,UserName,WorkGroup,MacAddress,FileService,MasterBrowser")))
+        return read_csv_list(decoded);
     return read_text_list(text);
 }
 
@@ -229,6 +344,18 @@ QString change_word(TChange change)
     return QStringLiteral("gone");
 }
 
+THostChange compare_host(const TNetworkListRow* before, const TNetworkListRow& now)
+{
+    THostChange c;
+    if (!before)
+        return c;
+    for (int col = 1; col < 7; ++col)
+        if ((*before)[std::size_t(col)] != now[std::size_t(col)])
+            c.fields << TFieldChange {col, (*before)[std::size_t(col)], now[std::size_t(col)]};
+    c.change = c.fields.isEmpty() ? TChange::Same : TChange::Changed;
+    return c;
+}
+
 TListComparison compare_host_lists(const QList<TNetworkListRow>& before, const QList<TNetworkListRow>& now)
 {
     QHash<QString, qsizetype> earlier;
@@ -239,17 +366,10 @@ TListComparison compare_host_lists(const QList<TNetworkListRow>& before, const Q
     TListComparison result;
     QList<bool> answered(before.size(), false);
     for (const TNetworkListRow& row : now) {
-        THostChange c;
         const auto it = earlier.constFind(row[0]);
-        if (it != earlier.constEnd()) {
+        if (it != earlier.constEnd())
             answered[*it] = true;
-            const TNetworkListRow& old = before[*it];
-            for (int col = 1; col < 7; ++col)
-                if (old[std::size_t(col)] != row[std::size_t(col)])
-                    c.fields << TFieldChange {col, old[std::size_t(col)], row[std::size_t(col)]};
-            c.change = c.fields.isEmpty() ? TChange::Same : TChange::Changed;
-        }
-        result.hosts << c;
+        result.hosts << compare_host(it != earlier.constEnd() ? &before[*it] : nullptr, row);
     }
     for (qsizetype i = 0; i < before.size(); ++i)
         if (!answered[i] && earlier.value(before[i][0]) == i)

@@ -22,8 +22,8 @@ struct THostListRead
 };
 
 // A network list as the window saves it (CR LF or LF, UTF-8, rows padded by characters; the
-// corvane-scan txt sections after the list are ignored), or a corvane-scan json array (hosts marked
-// "gone" are left out). An empty text is an empty list.
+// corvane-scan txt sections after the list are ignored), or a csv or json list as the window and
+// corvane-scan write them (hosts marked "gone" are left out). An empty text is an empty list.
 THostListRead read_host_list(const QByteArray& text);
 // The same from a file; errors name the file: "FILE: line N: why" or "FILE: why".
 struct THostListFile
@@ -56,6 +56,8 @@ struct TListComparison
     QList<TNetworkListRow> gone;   // rows of the earlier list that did not answer, in its order
 };
 
+// One host of a new scan against its row of the earlier list; none: it is new.
+THostChange compare_host(const TNetworkListRow* before, const TNetworkListRow& now);
 // Hosts are matched by IP; the earlier list's first row of an IP counts.
 TListComparison compare_host_lists(const QList<TNetworkListRow>& before, const QList<TNetworkListRow>& now);
 

@@ -51,6 +51,46 @@ void THostTableModel::clear()
 {
     TRowTableModel::clear(); // the rows give their results back
     m_comparedWith.clear();
+    m_before.clear();
+    m_beforeAt.clear();
+}
+
+bool THostTableModel::removeRows(int row, int count, const QModelIndex& parent)
+{
+    if (parent.isValid() || row < 0 || count <= 0 || row + count > rowCount())
+        return false;
+    beginRemoveRows({}, row, row + count - 1);
+    m_rows.erase(m_rows.begin() + row, m_rows.begin() + row + count);
+    indexRows(); // before the views hear of it: they look rows up by address
+    endRemoveRows();
+    return true;
+}
+
+void THostTableModel::indexRows()
+{
+    m_rowOf.clear();
+    for (int i = rowCount() - 1; i >= 0; --i) // the first row of an address wins
+        m_rowOf[m_rows[std::size_t(i)].ip()] = i;
+}
+
+void THostTableModel::append(THostRow row)
+{
+    if (!m_comparedWith.isEmpty()) {
+        const auto it = m_beforeAt.constFind(row.ip());
+        const THostChange c = compare_host(it != m_beforeAt.constEnd() ? &m_before[*it] : nullptr, row.listRow());
+        row.change = c.change;
+        row.changedFields = c.fields;
+        const int at = rowOf(row.ip());
+        if (at >= 0 && m_rows[std::size_t(at)].gone()) {
+            m_rows[std::size_t(at)] = std::move(row);
+            columnsChanged(0, HostColumnCount - 1, at);
+            return;
+        }
+    }
+    const QString ip = row.ip();
+    TRowTableModel::append(std::move(row));
+    if (!m_rowOf.contains(ip))
+        m_rowOf.insert(ip, rowCount() - 1);
 }
 
 int THostTableModel::answered() const
@@ -58,10 +98,10 @@ int THostTableModel::answered() const
     return int(std::count_if(m_rows.begin(), m_rows.end(), [](const THostRow& r) { return !r.gone(); }));
 }
 
-void THostTableModel::columnsChanged(int first, int last)
+void THostTableModel::columnsChanged(int first, int last, int row)
 {
     if (!m_rows.empty())
-        Q_EMIT dataChanged(index(0, first), index(rowCount() - 1, last));
+        Q_EMIT dataChanged(index(row < 0 ? 0 : row, first), index(row < 0 ? rowCount() - 1 : row, last));
 }
 
 void THostTableModel::showVendors(const TVendorTable& vendors)
@@ -72,16 +112,17 @@ void THostTableModel::showVendors(const TVendorTable& vendors)
     columnsChanged(HostVendor, HostVendor);
 }
 
-void THostTableModel::setNeighbour(int row, const TMacAddress& mac, const TVendorTable* vendors)
+void THostTableModel::setNeighbour(const QString& ip, const TMacAddress& mac, const TVendorTable* vendors)
 {
-    if (row < 0 || row >= rowCount())
+    const int row = rowOf(ip);
+    if (row < 0 || m_rows[std::size_t(row)].gone())
         return;
     THostRow& host = m_rows[std::size_t(row)];
     host.neighbour = mac;
     if (vendors)
         if (const std::optional<TMacAddress> lookUp = host.vendorMac())
             host.vendor = vendors->vendor(*lookUp);
-    Q_EMIT dataChanged(index(row, HostVendor), index(row, HostVendor));
+    columnsChanged(HostVendor, HostVendor, row);
 }
 
 void THostTableModel::compareWith(const QList<TNetworkListRow>& before, const QString& fileName)
@@ -95,12 +136,16 @@ void THostTableModel::compareWith(const QList<TNetworkListRow>& before, const QS
     }
     std::vector<THostRow> gone = mark_comparison(now, compare_host_lists(before, nowRows));
     m_comparedWith = fileName;
+    m_before = before;
+    for (qsizetype i = before.size() - 1; i >= 0; --i)
+        m_beforeAt[before[i][0]] = i;
     columnsChanged(0, HostColumnCount - 1);
     if (gone.empty())
         return;
     beginInsertRows({}, rowCount(), rowCount() + int(gone.size()) - 1);
     for (THostRow& row : gone)
         m_rows.push_back(std::move(row));
+    indexRows();
     endInsertRows();
 }
 
@@ -114,6 +159,8 @@ void THostTableModel::clearComparison()
         row.changedFields.clear();
     }
     m_comparedWith.clear();
+    m_before.clear();
+    m_beforeAt.clear();
     columnsChanged(0, HostColumnCount - 1);
 }
 

@@ -6,6 +6,7 @@
 #include "support/ResultRows.h"
 
 #include <QAbstractTableModel>
+#include <QHash>
 #include <QSortFilterProxyModel>
 
 #include <optional>
@@ -64,7 +65,12 @@ public:
     QVariant headerData(int section, Qt::Orientation orientation, int role = Qt::DisplayRole) const override;
 
     void clear();
+    bool removeRows(int row, int count, const QModelIndex& parent = {}) override;
+    // After a comparison a host is marked as it arrives; one the earlier list gave as gone takes
+    // that row's place.
+    void append(THostRow row);
     const THostRow& host(int row) const { return m_rows[std::size_t(row)]; }
+    int rowOf(const QString& ip) const { return m_rowOf.value(ip, -1); } // -1: not listed
     int answered() const; // rows that are not gone
 
     // The vendors of every row whose address is known, once the registry is read.
@@ -72,8 +78,8 @@ public:
     // Why the Vendor column stays empty, as its heading's tool tip; empty: no tip.
     void setVendorNote(const QString& note);
     // The neighbour table's address of a host that reported zeros, when it is read after the row was
-    // added; the vendor follows when the registry is read.
-    void setNeighbour(int row, const TMacAddress& mac, const TVendorTable* vendors);
+    // added (by address: rows may have moved meanwhile); the vendor follows when the registry is read.
+    void setNeighbour(const QString& ip, const TMacAddress& mac, const TVendorTable* vendors);
 
     // Marks the hosts against an earlier list (by IP) and adds its hosts that did not answer; a
     // comparison before is cleared first.
@@ -83,10 +89,14 @@ public:
     const QString& comparedWith() const { return m_comparedWith; } // empty when not compared
 
 private:
-    void columnsChanged(int first, int last);
+    void columnsChanged(int first, int last, int row = -1); // -1: every row
+    void indexRows();
 
     QString m_comparedWith;
     QString m_vendorNote;
+    QList<TNetworkListRow> m_before; // the compared list, for hosts that answer later
+    QHash<QString, qsizetype> m_beforeAt; // its first row of each address
+    QHash<QString, int> m_rowOf; // the first row of each address
 };
 
 class TPingTableModel : public TRowTableModel<TPingRow>

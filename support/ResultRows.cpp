@@ -275,9 +275,20 @@ QByteArray host_list_json(const QList<const THostRow*>& rows, bool compared)
     return QJsonDocument(array).toJson(QJsonDocument::Indented);
 }
 
+namespace {
+
+// Pasted into a spreadsheet like the csv is opened there: the peers' names get the same guard.
+QString host_copy_text(const THostRow& row, int column)
+{
+    const bool peers = column == HostCompName || column == HostUserName || column == HostWorkGroup;
+    return peers ? csv_peer_text(host_text(row, column)) : host_text(row, column);
+}
+
+} // namespace
+
 QString host_list_copy(const QList<const THostRow*>& rows)
 {
-    return copy_text(rows, HostColumnCount, host_heading, host_text);
+    return copy_text(rows, HostColumnCount, host_heading, host_copy_text);
 }
 
 QString ping_heading(int column)

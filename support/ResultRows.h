@@ -89,7 +89,8 @@ std::vector<THostRow> mark_comparison(const QList<THostRow*>& hosts, const TList
 QByteArray network_list_file(const QList<const THostRow*>& rows);
 QByteArray host_list_csv(const QList<const THostRow*>& rows, bool compared);
 QByteArray host_list_json(const QList<const THostRow*>& rows, bool compared);
-// Rows as copied to the clipboard: the headings, then one line a row, columns joined by TABs.
+// Rows as copied to the clipboard: the headings, then one line a row, columns joined by TABs; the
+// names from the network guarded as in the csv.
 QString host_list_copy(const QList<const THostRow*>& rows);
 
 // One RFC 4180 field: quoted when it holds a comma, a double quote, CR or LF; quotes doubled.

@@ -17,7 +17,9 @@
 #include <QTest>
 #include <QTreeView>
 #include <QAction>
+#include <QDate>
 #include <QDir>
+#include <QFileInfo>
 #include <QFileDialog>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -523,6 +525,109 @@ private Q_SLOTS:
         w.findChild<QAction*>("Savenetworklist1")->trigger();
         QCOMPARE(asked, 1);
         QCOMPARE(win.boxes.size(), 0);
+    }
+
+    // With rows hidden by the filter, Save asks first: the shown rows, all of them, or nothing.
+    void save_asks_shown_or_all_data()
+    {
+        QTest::addColumn<QString>("filter");
+        QTest::addColumn<int>("choice");
+        QTest::addColumn<bool>("asked");
+        QTest::addColumn<QStringList>("saved"); // the addresses written; none: no file
+        QTest::newRow("nothing hidden") << "" << -1 << false << QStringList{"127.0.0.1", "127.0.0.2", "127.0.0.3"};
+        QTest::newRow("the shown rows") << "0.2" << 0 << true << QStringList{"127.0.0.2"};
+        QTest::newRow("all rows") << "0.2" << 1 << true << QStringList{"127.0.0.1", "127.0.0.2", "127.0.0.3"};
+        QTest::newRow("cancelled") << "0.2" << -1 << true << QStringList{};
+    }
+
+    void save_asks_shown_or_all()
+    {
+        QFETCH(QString, filter);
+        QFETCH(int, choice);
+        QFETCH(bool, asked);
+        QFETCH(QStringList, saved);
+        QTemporaryDir dir;
+        WindowDriver win(false);
+        for (const char* ip : {"127.0.0.1", "127.0.0.2", "127.0.0.3"})
+            win.w.results().hosts().append(corvane::THostRow(QString::fromLatin1(ip), TResultPtr()));
+        win.w.findChild<QLineEdit*>("Ed_Filter")->setText(filter);
+        win.desktop.choice = choice;
+        win.desktop.fileAnswer = [&](const QFileDialog&) { return dir.filePath(QStringLiteral("hosts.txt")); };
+        win.w.findChild<QAction*>("Savenetworklist1")->trigger();
+        QCOMPARE(win.desktop.choiceTexts,
+                 asked ? QStringList{QStringLiteral("The filter shows 1 of 3 hosts. Save the 1 shown or all 3?")}
+                       : QStringList{});
+        if (asked)
+            QCOMPARE(win.desktop.choices.value(0), (QStringList{"Save 1 shown", "Save all 3"}));
+        QFile file(dir.filePath(QStringLiteral("hosts.txt")));
+        QCOMPARE(file.open(QIODevice::ReadOnly), !saved.isEmpty());
+        QStringList written;
+        for (const QByteArray& line : file.readAll().split('\n').mid(1))
+            if (!line.isEmpty())
+                written << QString::fromLatin1(line.left(line.indexOf(' ')));
+        QCOMPARE(written, saved);
+    }
+
+    // The save dialog suggests a name of today in the format saved last, in the folder saved to last.
+    void save_dialog_remembers_data()
+    {
+        QTest::addColumn<QString>("chosen"); // the first save's file, in a folder of its own
+        QTest::addColumn<QString>("filter"); // the filter the second dialog opens with
+        QTest::newRow("csv") << "hosts.csv" << "CSV (*.csv)";
+        QTest::newRow("json") << "hosts.json" << "JSON (*.json)";
+        QTest::newRow("txt") << "hosts.txt" << "TXT (*.txt)";
+    }
+
+    void save_dialog_remembers()
+    {
+        QFETCH(QString, chosen);
+        QFETCH(QString, filter);
+        QTemporaryDir dir;
+        QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("lists")));
+        const QString today = QDate::currentDate().toString(Qt::ISODate);
+        WindowDriver win(false);
+        QStringList seen; // folder, filter, default suffix, suggested name
+        win.desktop.fileAnswer = [&](const QFileDialog& dialog) {
+            seen << dialog.directory().absolutePath() << dialog.selectedNameFilter() << dialog.defaultSuffix()
+                 << QFileInfo(dialog.selectedFiles().value(0)).fileName();
+            return dir.filePath(QStringLiteral("lists/") + chosen);
+        };
+        win.w.findChild<QAction*>("Savenetworklist1")->trigger();
+        QCOMPARE(seen.mid(1), (QStringList{"TXT (*.txt)", "txt", "corvane-" + today + ".txt"}));
+        win.w.findChild<QAction*>("Savepinglist1")->trigger();
+        const QString suffix = QFileInfo(chosen).suffix();
+        QCOMPARE(seen.mid(4), (QStringList{dir.filePath(QStringLiteral("lists")), filter, suffix,
+                                           "corvane-ping-" + today + u'.' + suffix}));
+    }
+
+    // Ctrl+S saves the list of the page showing, wherever the focus is; a page without a list has none.
+    void ctrl_s_saves_showing_list_data()
+    {
+        QTest::addColumn<int>("page");
+        QTest::addColumn<QString>("suggested"); // the name the dialog suggests; empty: no dialog
+        const QString today = QDate::currentDate().toString(Qt::ISODate);
+        QTest::newRow("node status") << 0 << "corvane-" + today + ".txt";
+        QTest::newRow("ping") << 1 << "corvane-ping-" + today + ".txt";
+        QTest::newRow("errors") << 3 << "";
+    }
+
+    void ctrl_s_saves_showing_list()
+    {
+        QFETCH(int, page);
+        QFETCH(QString, suggested);
+        WindowDriver win;
+        win.w.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&win.w));
+        win.w.findChild<QTabWidget*>("PageCtrlRes")->setCurrentIndex(page);
+        QStringList asked;
+        win.desktop.fileAnswer = [&](const QFileDialog& dialog) {
+            asked << QFileInfo(dialog.selectedFiles().value(0)).fileName();
+            return QString();
+        };
+        auto* field = win.w.findChild<QLineEdit*>("Ed_IPstart");
+        field->setFocus();
+        QTest::keyClick(field, Qt::Key_S, Qt::ControlModifier);
+        QCOMPARE(asked, suggested.isEmpty() ? QStringList{} : QStringList{suggested});
     }
 
     void save_empty_list_writes_heading()

@@ -251,6 +251,40 @@ private Q_SLOTS:
         QCOMPARE(win.info->toPlainText().split(u'\n').size(), 3);
     }
 
+    // The name-table box under the filter: it follows the current row when the filter hides the host
+    // it shows, and is empty when no row is left.
+    void nameTableFollowsFilter_data()
+    {
+        QTest::addColumn<QString>("filter");
+        QTest::addColumn<QString>("shown"); // the first name of the box's table; empty: an empty box
+        QTest::newRow("keeps the selected host") << "BETA" << "BETA";
+        QTest::newRow("hides the selected host") << "A1" << "ALPHA1";
+        QTest::newRow("hides every host") << "nobody" << "";
+    }
+
+    void nameTableFollowsFilter()
+    {
+        QFETCH(QString, filter);
+        QFETCH(QString, shown);
+        Peer peer;
+        peer.plan["127.0.0.41"].names = {{"ALPHA1", 0x00, U}};
+        peer.plan["127.0.0.42"].names = {{"BETA", 0x00, U}};
+        peer.plan["127.0.0.43"].names = {{"ALPHA3", 0x00, U}};
+        QVERIFY2(peer.responder.start(), qPrintable(peer.responder.lastError()));
+        Window win;
+        win.scan("127.0.0.41", "127.0.0.43");
+        QVERIFY(win.waitDone());
+        win.res->sortByColumn(TFrm_Corvane::ColIP, Qt::AscendingOrder);
+        win.select(1);
+        QCOMPARE(win.info->toPlainText().split(u'\n').value(1).section(u' ', 0, 0), QStringLiteral("BETA"));
+        win.type("Ed_Filter", filter);
+        QCOMPARE(win.info->toPlainText().split(u'\n').value(1).section(u' ', 0, 0), shown);
+        if (!shown.isEmpty()) // the box and the current row name one host
+            QCOMPARE(win.cell(win.res->currentIndex().row(), TFrm_Corvane::ColCompName), shown);
+        win.type("Ed_Filter", QString()); // all back: the box keeps the host it follows
+        QCOMPARE(win.info->toPlainText().split(u'\n').value(1).section(u' ', 0, 0), shown);
+    }
+
     // Within one scan the thread passes each address once, and a second Scan clicked while it runs
     // starts nothing: two scans never deliver into one list, so no host is listed twice.
     void repeatedAnswerDropped_data()
@@ -678,6 +712,52 @@ private Q_SLOTS:
         QVERIFY(!show->isEnabled());
     }
 
+    // "Compare with saved list..." while the scan runs: hosts that answer later are marked as they
+    // come, one the file knows takes its gone row's place (the box then shows its name table), and
+    // the csv gives every row its own mark.
+    void lateHostsCompared()
+    {
+        QTemporaryDir dir;
+        const QString old = writeFile(dir, "old.txt",
+                                      NetworkListFile({{"127.0.0.11", "PC11", "", "", "00.11.22.AA.BB.CC", "False", "False"},
+                                                       {"127.0.0.13", "OLDNAME", "", "", "00.11.22.AA.BB.CC", "False", "False"},
+                                                       {"127.0.0.14", "PC14", "", "", "", "False", "False"}}));
+        Peer peer;
+        peer.plan["127.0.0.11"].names = {{"PC11", 0x00, U}};
+        peer.plan["127.0.0.12"].names = {{"PC12", 0x00, U}};
+        peer.plan["127.0.0.12"].delayMs = 600;
+        peer.plan["127.0.0.13"].names = {{"PC13", 0x00, U}};
+        peer.plan["127.0.0.13"].delayMs = 600;
+        QVERIFY2(peer.responder.start(), qPrintable(peer.responder.lastError()));
+        Window win;
+        win.desktop.fileAnswer = [&](const QFileDialog& dialog) {
+            return dialog.acceptMode() == QFileDialog::AcceptOpen ? old : dir.filePath("now.csv");
+        };
+        win.scan("127.0.0.11", "127.0.0.13");
+        QTRY_COMPARE(win.rows(), 1);
+        win.w.findChild<QAction*>("Comparewithsavedlist1")->trigger();
+        QCOMPARE(columnTexts(win.res, 0), (QStringList{"127.0.0.11", "127.0.0.13", "127.0.0.14"}));
+        win.select(1);
+        QVERIFY(win.info->toPlainText().startsWith(QStringLiteral("No name table: 127.0.0.13")));
+        QVERIFY(win.waitDone());
+        QCOMPARE(columnTexts(win.res, 0), (QStringList{"127.0.0.11", "127.0.0.13", "127.0.0.14", "127.0.0.12"}));
+        QStringList marks;
+        for (int r = 0; r < win.rows(); ++r)
+            marks << corvane::change_word(*win.host(r)->change);
+        QCOMPARE(marks, (QStringList{"same", "changed", "gone", "new"}));
+        QCOMPARE(win.tip(1, 0), QStringLiteral("Changed since old.txt: CompName: OLDNAME -> PC13"));
+        QCOMPARE(win.markShown(3), QStringLiteral("new"));
+        QCOMPARE(win.info->toPlainText().split(u'\n').value(1).left(4), QStringLiteral("PC13"));
+
+        win.w.findChild<QAction*>("Savenetworklist1")->trigger();
+        QFile csv(dir.filePath("now.csv"));
+        QVERIFY(csv.open(QIODevice::ReadOnly));
+        QStringList written;
+        for (const QByteArray& line : csv.readAll().trimmed().split('\n').mid(1))
+            written << QString::fromUtf8(line.trimmed().split(',').last());
+        QCOMPARE(written, marks);
+    }
+
     // Headings clicked as a user does: by address as numbers, reversed, arrival order again, by
     // name; Ctrl+A and Ctrl+C copy the rows as shown. Columns fit their contents after the survey, a
     // cut name shows whole in its tool tip, and the name-table box opens at its heading.
@@ -780,12 +860,23 @@ private Q_SLOTS:
         QFile f(dir.filePath(written));
         QVERIFY2(f.open(QIODevice::ReadOnly), qPrintable(f.fileName()));
         const QByteArray bytes = f.readAll();
+        // Compared with the file just written: it reads (the gone host left out), and every host is the same.
+        const auto compareWithWritten = [&] {
+            win.desktop.driveDialog = nullptr;
+            win.desktop.fileAnswer = [&](const QFileDialog&) { return f.fileName(); };
+            win.w.findChild<QAction*>("Comparewithsavedlist1")->trigger();
+            QCOMPARE(win.boxes.size(), 1);
+            QCOMPARE(columnTexts(win.res, 0), (QStringList{"127.0.0.12", "127.0.0.11"}));
+            QCOMPARE(win.host(0)->change, std::optional<corvane::TChange>(corvane::TChange::Same));
+            QCOMPARE(win.host(1)->change, std::optional<corvane::TChange>(corvane::TChange::Same));
+        };
         if (written.endsWith(QLatin1String(".csv"))) {
             QCOMPARE(bytes, QByteArray("IP,CompName,UserName,WorkGroup,MacAddress,FileService,MasterBrowser,Vendor,"
                                        "NeighbourMac,Change\r\n"
                                        "127.0.0.13,GONE,,WG,,False,False,,,gone\r\n"
                                        "127.0.0.12,'=HYPERLINK(1),,,0A.0B.0C.0D.0E.0F,False,False,,,new\r\n"
                                        "127.0.0.11,PC1,,,00.11.22.AA.BB.CC,False,False,Maker A,,changed\r\n"));
+            compareWithWritten();
             return;
         }
         QJsonParseError error {};
@@ -798,20 +889,25 @@ private Q_SLOTS:
         QCOMPARE(shown, (QStringList{"127.0.0.13 gone GONE ", "127.0.0.12 new =HYPERLINK(1) ",
                                      "127.0.0.11 changed PC1 Maker A"}));
         QCOMPARE(hosts[2]["names"].toArray().size(), 1);
+        compareWithWritten();
     }
 
-    // The marks in a light and in a dark palette: a new or changed row's text stands out from its
-    // tinted background, a gone row's greyed text still shows.
+    // The marks in a light and in a dark palette, and under a dark style sheet that sets the text
+    // colour itself: a new or changed row's text stands out from its tinted background, a gone row's
+    // greyed text still shows, and each of the three has its symbol on the address.
     void marksLegibleInPalette_data()
     {
         QTest::addColumn<bool>("dark");
-        QTest::newRow("light") << false;
-        QTest::newRow("dark") << true;
+        QTest::addColumn<QString>("sheet");
+        QTest::newRow("light") << false << QString();
+        QTest::newRow("dark") << true << QString();
+        QTest::newRow("dark style sheet") << false << "QTreeView { background-color: #202020; color: #e0e0e0; }";
     }
 
     void marksLegibleInPalette()
     {
         QFETCH(bool, dark);
+        QFETCH(QString, sheet);
         QTemporaryDir dir;
         const QString old = writeFile(dir, "old.txt", NetworkListFile({{"127.0.0.11", "PCONE", "OLD", "", "", "False", "False"},
                                                                         {"127.0.0.13", "PCGONE", "", "", "", "False", "False"}}));
@@ -830,6 +926,7 @@ private Q_SLOTS:
             palette.setColor(QPalette::Disabled, QPalette::Text, QColor(0x80, 0x80, 0x80));
         }
         win.res->setPalette(palette);
+        win.res->setStyleSheet(sheet);
         win.scan("127.0.0.11", "127.0.0.12");
         QVERIFY(win.waitDone());
         win.res->sortByColumn(TFrm_Corvane::ColIP, Qt::AscendingOrder);
@@ -845,6 +942,8 @@ private Q_SLOTS:
             if (row < 2) // the mark itself shows: not the plain base colour
                 QVERIFY(background != palette.color(QPalette::Base).rgb());
         }
+        QCOMPARE((QStringList{win.markShown(0), win.markShown(1), win.markShown(2)}),
+                 (QStringList{"changed", "new", "gone"}));
     }
 
     // A folder that cannot be written (a read-only bind mount: root ignores permission bits) keeps

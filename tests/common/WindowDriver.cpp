@@ -39,6 +39,13 @@ bool DesktopStandIn::question(QWidget*, const QString& text)
     return answerYes;
 }
 
+int DesktopStandIn::choose(QWidget*, const QString& text, const QStringList& buttons)
+{
+    choiceTexts << text;
+    choices << buttons;
+    return choice;
+}
+
 void RealDialog::operator()(QFileDialog& dialog)
 {
     // The steps run from a timer inside the dialog's own loop (and the question box's).
@@ -168,13 +175,18 @@ QString WindowDriver::markShown(int row)
     const QImage image = res->viewport()->grab(r).toImage();
     int green = 0;
     int amber = 0;
+    int red = 0;
     for (int y = 0; y < image.height(); ++y)
         for (int x = 0; x < image.width(); ++x) {
             const QColor c = image.pixelColor(x, y);
             green += c.green() > 120 && c.red() < 90 && c.blue() < 120;
             amber += c.red() > 180 && c.green() > 100 && c.green() < 170 && c.blue() < 60;
+            red += c.red() > 150 && c.green() < 90 && c.blue() < 90;
         }
-    return green > 10 ? QStringLiteral("new") : amber > 10 ? QStringLiteral("changed") : QString();
+    return green > 10 ? QStringLiteral("new")
+         : amber > 10 ? QStringLiteral("changed")
+         : red > 10   ? QStringLiteral("gone")
+                      : QString();
 }
 
 QStringList columnTexts(const QAbstractItemView* list, int column)

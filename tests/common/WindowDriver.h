@@ -32,6 +32,10 @@ public:
     std::function<QString(const QFileDialog& dialog)> fileAnswer;
     QStringList questions;
     bool answerYes = false; // the answer to every question; No is the box's default
+    // The questions with choices: their texts, their buttons, and the answer (-1: Cancel).
+    QStringList choiceTexts;
+    QList<QStringList> choices;
+    int choice = -1;
     // When set, the real dialog runs instead, driven by this (see RealDialog).
     std::function<void(QFileDialog& dialog)> driveDialog;
     QList<QPair<QString, QUrl>> shares; // parameter text, address
@@ -45,6 +49,7 @@ public:
 
     void message(QWidget* parent, QMessageBox::Icon icon, const QString& text) override;
     bool question(QWidget* parent, const QString& text) override;
+    int choose(QWidget* parent, const QString& text, const QStringList& choices) override;
     QString chooseFile(QFileDialog& dialog) override;
     void openShare(QWidget* parent, const QString& parameter, const QUrl& url, TLaunchDone done) override;
     QString browserExec() override;
@@ -99,7 +104,8 @@ public:
     QString cell(int row, int column) const;
     QString tip(int row, int column) const;
     const corvane::THostRow* host(int row) const { return w.results().shownHost(row); }
-    // The compare mark drawn on a row's address, told by its colour: "new", "changed" or "" (none).
+    // The compare mark drawn on a row's address, told by its colour: "new", "changed", "gone" or ""
+    // (none).
     QString markShown(int row);
 };
 

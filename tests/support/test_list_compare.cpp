@@ -84,6 +84,16 @@ private Q_SLOTS:
                           "   \"workgroup\": \"W\", \"mac\": \"\", \"file_service\": true, \"master_browser\": false},\n"
                           "  {\"address\": \"10.0.0.2\"}\n]")
             << QStringList{} << 4;
+        const QByteArray csvHeading = "IP,CompName,UserName,WorkGroup,MacAddress,FileService,MasterBrowser,Vendor,"
+                                      "NeighbourMac";
+        QTest::newRow("csv, names guarded and quoted, gone host left out")
+            << csvHeading + ",Change\r\n10.0.0.1,'=PC,\"PC1, \"\"J\"\"\",WG,,True,False,Maker,,same\r\n"
+                            "10.0.0.9,OLD,,WG,,False,False,,,gone\r\n"
+            << QStringList{"10.0.0.1|=PC|PC1, \"J\"|WG||True|False"} << 0;
+        QTest::newRow("csv with an unquoted comma") << csvHeading + "\n10.0.0.1,PC1,PC1, JOHN,WORKGRP,00.11.22.AA.BB.CC,True,False,,\n"
+                                                << QStringList{} << 2;
+        QTest::newRow("csv quote not closed") << csvHeading + "\r\n10.0.0.1,\"PC1,,,,True,False,,\r\n"
+                                              << QStringList{} << 2;
         QTest::newRow("json syntax") << QByteArray("[\n{\"address\": }\n]") << QStringList{} << 2;
     }
 

@@ -225,11 +225,112 @@ private Q_SLOTS:
         vendors.addCsv("MA-L,0A0B0C,Late Maker,x\r\n");
         hosts.showVendors(vendors);
         QCOMPARE(hosts.index(0, HostVendor).data().toString(), QString());
-        hosts.setNeighbour(0, {0x0A, 0x0B, 0x0C, 0x01, 0x02, 0x03}, &vendors);
+        hosts.setNeighbour(QStringLiteral("127.1.0.1"), {0x0A, 0x0B, 0x0C, 0x01, 0x02, 0x03}, &vendors);
         QCOMPARE(hosts.index(0, HostVendor).data().toString(), QStringLiteral("Late Maker"));
         QCOMPARE(hosts.index(0, HostVendor).data(Qt::ToolTipRole).toString(),
                  QStringLiteral("Late Maker\nAdapter address from the neighbour table: 0A.0B.0C.01.02.03"));
         QCOMPARE(hosts.index(0, HostMAC).data().toString(), QStringLiteral("00.00.00.00.00.00"));
+
+        // Asked for behind a gone row; compared again before the answer, that row goes and others
+        // come: the answer still reaches its own host.
+        hosts.compareWith({{"127.1.0.7", "OLD", "", "", "", "False", "False"}}, QStringLiteral("a.txt"));
+        hosts.append(host("127.1.0.2|PC2", {}));
+        QCOMPARE(hosts.rowOf(QStringLiteral("127.1.0.2")), 2);
+        hosts.compareWith({{"127.1.0.8", "OLD", "", "", "", "False", "False"},
+                           {"127.1.0.9", "OLD", "", "", "", "False", "False"}},
+                          QStringLiteral("b.txt"));
+        hosts.setNeighbour(QStringLiteral("127.1.0.2"), {0x0A, 0x0B, 0x0C, 0x04, 0x05, 0x06}, &vendors);
+        QCOMPARE(texts_of(hosts, HostVendor), (QStringList {"Late Maker", "Late Maker", "", ""}));
+        QVERIFY(hosts.host(1).neighbour && !hosts.host(2).neighbour);
+        // A gone host is no host to give an address to.
+        hosts.setNeighbour(QStringLiteral("127.1.0.9"), {0x0A, 0x0B, 0x0C, 0x04, 0x05, 0x06}, &vendors);
+        QVERIFY(!hosts.host(3).neighbour);
+    }
+
+    // Hosts that answer after "Compare with saved list": marked as they come; one the list gave as
+    // gone takes that row's place; csv writes each row's own mark.
+    void lateRowsCompared_data()
+    {
+        QTest::addColumn<QString>("late");
+        QTest::addColumn<QStringList>("marks"); // "address mark" in the model's order
+        QTest::newRow("a host of the list, as it was")
+            << "127.1.0.5|PC5" << QStringList {"127.1.0.1 same", "127.1.0.2 new", "127.1.0.5 same", "127.1.0.6 gone"};
+        QTest::newRow("a host of the list, changed")
+            << "127.1.0.6|OTHER" << QStringList {"127.1.0.1 same", "127.1.0.2 new", "127.1.0.5 gone", "127.1.0.6 changed"};
+        QTest::newRow("a host not in the list") << "127.1.0.9|NEW"
+                                                << QStringList {"127.1.0.1 same", "127.1.0.2 new", "127.1.0.5 gone",
+                                                                "127.1.0.6 gone", "127.1.0.9 new"};
+    }
+
+    void lateRowsCompared()
+    {
+        QFETCH(QString, late);
+        QFETCH(QStringList, marks);
+        Stack s({"127.1.0.1|PC1", "127.1.0.2|PC2"});
+        THostTableModel& m = s.hosts;
+        const THostRow pc5 = host("127.1.0.5|PC5");
+        const THostRow pc6 = host("127.1.0.6|PC6");
+        m.compareWith({m.host(0).listRow(), pc5.listRow(), pc6.listRow()}, QStringLiteral("old.txt"));
+        m.append(host(late));
+        QStringList got;
+        QList<const THostRow*> rows;
+        for (int r = 0; r < m.rowCount(); ++r) {
+            rows << &m.host(r);
+            got << m.host(r).ip() + u' ' + (m.host(r).change ? change_word(*m.host(r).change) : QStringLiteral("none"));
+        }
+        QCOMPARE(got, marks);
+        QStringList written; // address and Change of each csv line
+        for (const QByteArray& line : host_list_csv(rows, true).trimmed().split('\n').mid(1)) {
+            const QList<QByteArray> fields = line.trimmed().split(',');
+            written << QString::fromUtf8(fields.first() + ' ' + fields.last());
+        }
+        QCOMPARE(written, marks);
+        QCOMPARE(s.shown.rowCount(), marks.size()); // the views hear of it
+    }
+
+    // Every format the window saves reads back as the hosts that answered, peers' names as they came.
+    void savedListReadBack_data()
+    {
+        QTest::addColumn<int>("format");
+        QTest::newRow("txt") << int(TListFormat::Txt);
+        QTest::newRow("csv") << int(TListFormat::Csv);
+        QTest::newRow("json") << int(TListFormat::Json);
+    }
+
+    void savedListReadBack()
+    {
+        QFETCH(int, format);
+        Stack s({"127.1.0.1|=HYPERLINK(1)|@ME|WG", "127.1.0.2|PC2|\"A\", B|-WG"});
+        s.hosts.compareWith({{"127.1.0.9", "GONE", "", "", "", "False", "False"}}, QStringLiteral("old.txt"));
+        QList<const THostRow*> rows;
+        for (int r = 0; r < s.hosts.rowCount(); ++r)
+            rows << &s.hosts.host(r);
+        const QByteArray file = format == int(TListFormat::Txt)   ? network_list_file(rows)
+                              : format == int(TListFormat::Csv) ? host_list_csv(rows, true)
+                                                                : host_list_json(rows, true);
+        const THostListRead read = read_host_list(file);
+        QVERIFY2(read.rows, qPrintable(QStringLiteral("line %1: %2").arg(read.line).arg(read.error)));
+        QCOMPARE(*read.rows, (QList<TNetworkListRow> {s.hosts.host(0).listRow(), s.hosts.host(1).listRow()}));
+    }
+
+    // Copied names from the network are guarded as the csv guards them.
+    void copiedPeerNames_data()
+    {
+        QTest::addColumn<QString>("host");
+        QTest::addColumn<QString>("line"); // the host's copied line
+        const QString rest = QStringLiteral("\t00.11.22.AA.BB.CC\t\tTrue\tFalse\n");
+        QTest::newRow("computer name") << "127.1.0.1|=HYPERLINK(1)||WG" << "127.1.0.1\t'=HYPERLINK(1)\t\tWG" + rest;
+        QTest::newRow("user names") << "127.1.0.1|PC|+SUM(A1)|WG" << "127.1.0.1\tPC\t'+SUM(A1)\tWG" + rest;
+        QTest::newRow("workgroup") << "127.1.0.1|PC||@WG" << "127.1.0.1\tPC\t\t'@WG" + rest;
+        QTest::newRow("a minus inside stays") << "127.1.0.1|PC-1||WG" << "127.1.0.1\tPC-1\t\tWG" + rest;
+    }
+
+    void copiedPeerNames()
+    {
+        QFETCH(QString, host);
+        QFETCH(QString, line);
+        const THostRow row = ::host(host);
+        QCOMPARE(host_list_copy({&row}).section(u'\n', 1), line);
     }
 
     void formatOfName_data()
