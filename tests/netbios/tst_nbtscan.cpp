@@ -26,6 +26,7 @@
 #include <limits>
 #include <map>
 #include <memory>
+#include <optional>
 #include <random>
 
 #if defined(__SANITIZE_ADDRESS__)
@@ -991,8 +992,21 @@ void TestNbtScan::port137WhenFree()
     from.sin_family = AF_INET;
     from.sin_addr.s_addr = htonl(dotted_host_order("127.0.0.1"));
     QCOMPARE(::bind(sender, reinterpret_cast<sockaddr*>(&from), sizeof from), 0);
-    const QByteArray answer = node_status_answer(0x4242, {{"ELSEWHERE", 0x00, 0x04}});
-    QTimer::singleShot(300, [sender, answer] {
+    // The answer carries the transaction id of the scan's query, read off the wire.
+    const int capture = ::socket(AF_INET, SOCK_RAW | SOCK_CLOEXEC | SOCK_NONBLOCK, IPPROTO_UDP);
+    QVERIFY(capture >= 0);
+    const auto closeCapture = qScopeGuard([capture] { ::close(capture); });
+    std::optional<std::uint16_t> queryId;
+    QTimer::singleShot(300, [sender, capture, &queryId] {
+        std::uint8_t packet[256];
+        ssize_t n;
+        while ((n = ::recv(capture, packet, sizeof packet, 0)) >= 28) {
+            const int ihl = (packet[0] & 0x0F) * 4;
+            if (n >= ihl + 10 && ((packet[ihl] << 8) | packet[ihl + 1]) == nb_name_service_port
+                && ((packet[ihl + 2] << 8) | packet[ihl + 3]) == nb_name_service_port)
+                queryId = std::uint16_t((packet[ihl + 8] << 8) | packet[ihl + 9]);
+        }
+        const QByteArray answer = node_status_answer(queryId.value_or(0), {{"ELSEWHERE", 0x00, 0x04}});
         sockaddr_in to{};
         to.sin_family = AF_INET;
         to.sin_port = htons(nb_name_service_port);
@@ -1007,7 +1021,8 @@ void TestNbtScan::port137WhenFree()
     QCOMPARE(log->errors, QStringList{});
     QCOMPARE(log->received(), QStringList{"127.0.0.1"});
     QVERIFY(portHeld);
-    QCOMPARE(log->deliveries[0].transactionId, std::uint16_t{0x4242});
+    QVERIFY(queryId);
+    QCOMPARE(log->deliveries[0].transactionId, *queryId);
     QVERIFY(!holdsUdpPort(nb_name_service_port));
     QCOMPARE(log->offThread, 0);
 }
