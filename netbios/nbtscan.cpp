@@ -100,6 +100,34 @@ QString source_dotted(const sockaddr_in& from)
     return ipv4::dotted(ipv4::TNetAddr {from.sin_addr.s_addr});
 }
 
+// The transaction ids this scan has put on the wire (the low 16 bits of the scan clock).
+class TSentIds
+{
+public:
+    void add(std::uint16_t id) { m_bits[id / 64] |= std::uint64_t{1} << (id % 64); }
+    bool contains(std::uint16_t id) const { return (m_bits[id / 64] >> (id % 64)) & 1u; }
+
+private:
+    std::vector<std::uint64_t> m_bits = std::vector<std::uint64_t>(65536 / 64);
+};
+
+// A node-status answer to one of this scan's queries: a response (opcode 0, no error code) carrying an
+// NBSTAT record of class IN. Anything else reaching the socket (stray bytes, other hosts' name
+// service traffic) makes no host row. The record's type and class end at byte 50.
+bool is_status_answer(const nb_status_result& r, const TSentIds& sent)
+{
+    constexpr std::int32_t type_and_class_end = 50;
+    const nb_status_header* h = r.status_header;
+    if (!h || r.parsed_length < type_and_class_end)
+        return false;
+    const std::uint16_t flags = h->header_flags;
+    const bool response = (flags & 0x8000) != 0;
+    const unsigned opcode = (flags >> 11) & 0xF;
+    const unsigned rcode = flags & 0xF;
+    return response && opcode == 0 && rcode == 0 && h->rr_type == 0x21 && h->rr_class == 1
+        && sent.contains(h->transaction_id);
+}
+
 // The addresses a scan walks: StartIP..EndIP under the signed walk rule, or the union of Targets.
 struct TOrder
 {
@@ -120,14 +148,24 @@ struct TOrder
     }
     std::optional<std::uint64_t> index(std::uint32_t net_address) const
     {
+        if (ranges.empty())
+            return std::nullopt;
         const std::uint32_t a = ipv4::TNetAddr{net_address}.host().value;
-        for (std::size_t i = 0; i < ranges.size(); ++i) {
-            const std::uint64_t length = (i + 1 < starts.size() ? starts[i + 1] : count) - starts[i];
-            // Unsigned: a signed walk may pass from 255.255.255.255 to 0.0.0.0.
-            const std::uint32_t offset = a - ranges[i].first.value;
-            if (offset < length)
-                return starts[i] + offset;
+        // Several ranges are ascending and disjoint: the last one starting at or below a may hold it.
+        // One range may wrap (a signed walk from 255.255.255.255 to 0.0.0.0): then it is the only one.
+        std::size_t i = 0;
+        if (ranges.size() > 1) {
+            const auto after = std::upper_bound(ranges.begin(), ranges.end(), a,
+                                                [](std::uint32_t v, const ipv4::THostRange& r) { return v < r.first.value; });
+            if (after == ranges.begin())
+                return std::nullopt;
+            i = static_cast<std::size_t>(after - ranges.begin() - 1);
         }
+        const std::uint64_t length = (i + 1 < starts.size() ? starts[i + 1] : count) - starts[i];
+        // Unsigned: a signed walk may pass from 255.255.255.255 to 0.0.0.0.
+        const std::uint32_t offset = a - ranges[i].first.value;
+        if (offset < length)
+            return starts[i] + offset;
         return std::nullopt;
     }
 };
@@ -186,6 +224,11 @@ TNBTscanThread::~TNBTscanThread()
 std::uint32_t TNBTscanThread::QueriesSent() const
 {
     return QueriesSent_.load(std::memory_order_relaxed);
+}
+
+std::uint32_t TNBTscanThread::FailedSends() const
+{
+    return FailedSends_.load(std::memory_order_relaxed);
 }
 
 std::uint32_t TNBTscanThread::WaitingForResolution() const
@@ -258,6 +301,11 @@ struct TNBTscanThread::TWalk
     std::int64_t quiet_until_ns = 0;
     bool quiet_restarts = false;
     sockaddr_in from {};
+    TSentIds sent_ids;
+    // Datagrams dropped as no answer to this scan: one line for all of them at the end.
+    std::uint64_t dropped = 0;
+    std::uint32_t dropped_from = 0; // the first sender, network order
+    bool dropped_from_others = false;
 
     bool due() const
     {
@@ -284,6 +332,7 @@ void TNBTscanThread::RunScan()
 {
     ReportedIPs.clear();
     QueriesSent_ = 0;
+    FailedSends_ = 0;
     WaitingForResolution_ = 0;
     SetupFailure_ = TScanSetupFailure::None;
 
@@ -299,7 +348,21 @@ void TNBTscanThread::RunScan()
     if (!SetUpSocket(socket.fd, static_cast<std::uint32_t>(walk.order.count)))
         return;
     QueryRange(socket.fd, walk);
+    ReportDropped(walk);
     FinishScan(socket.fd);
+}
+
+void TNBTscanThread::ReportDropped(const TWalk& walk)
+{
+    if (walk.dropped == 0)
+        return;
+    const QString sender = ipv4::dotted(ipv4::TNetAddr{walk.dropped_from});
+    if (walk.dropped == 1)
+        ReportError(QStringLiteral("Dropped a datagram from %1: not a node-status answer to this scan").arg(sender));
+    else
+        ReportError(QStringLiteral("Dropped %1 datagrams from %2%3: not node-status answers to this scan")
+                        .arg(walk.dropped)
+                        .arg(sender, walk.dropped_from_others ? QStringLiteral(" and others") : QString()));
 }
 
 void TNBTscanThread::FailSetUp(TScanSetupFailure why, const QString& Text)
@@ -519,6 +582,15 @@ bool TNBTscanThread::ReceiveAnswer(int fd, TWalk& walk)
         release_result(result);
         return false;
     }
+    // Like the requests, neither an answer nor a reason to keep the drain open; but said once.
+    if (result && !is_status_answer(*result, walk.sent_ids)) {
+        release_result(result);
+        if (walk.dropped++ == 0)
+            walk.dropped_from = walk.from.sin_addr.s_addr;
+        else if (walk.from.sin_addr.s_addr != walk.dropped_from)
+            walk.dropped_from_others = true;
+        return false;
+    }
     walk.quiet_restarts = true;
     if (got > 0)
         walk.pacer->answered(walk.from.sin_addr.s_addr);
@@ -556,10 +628,13 @@ void TNBTscanThread::SendNextQuery(int fd, TWalk& walk)
         const int err = errno;
         // An ICMP error of an earlier query may be what the send reported: read the queue first.
         const bool queued = ReadErrorQueue(fd, walk) > 0;
-        if (walk.pacer->send_failed(step, err, queued) != query_pacer::send_result::resend)
+        if (walk.pacer->send_failed(step, err, queued) != query_pacer::send_result::resend) {
+            FailedSends_.fetch_add(1, std::memory_order_relaxed);
             ReportError(QStringLiteral("Send to %1 failed: %2")
                             .arg(ipv4::dotted(ipv4::TNetAddr{step.destination}), walk.pacer->failure_text()));
+        }
     } else {
+        walk.sent_ids.add(static_cast<std::uint16_t>(tid & 0xFFFF));
         walk.pacer->sent(step);
     }
     QueriesSent_.store(static_cast<std::uint32_t>(walk.pacer->queried()), std::memory_order_relaxed);

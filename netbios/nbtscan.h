@@ -92,6 +92,9 @@ public:
     // Addresses queried so far in the current scan, each counted once, also those whose send failed
     // (readable from any thread; for progress display).
     std::uint32_t QueriesSent() const;
+    // Addresses of the current scan that could not be queried at all: each send failure reported as
+    // "Send to ... failed" (readable from any thread; for the end-of-scan summary).
+    std::uint32_t FailedSends() const;
     // Queries to on-link addresses whose address resolution is still pending (readable from any thread).
     std::uint32_t WaitingForResolution() const;
     // The number of addresses a scan queries (of Targets, or from StartIP to EndIP); 0 for a range it refuses.
@@ -114,6 +117,7 @@ private:
     bool SetUpSocket(int fd, std::uint32_t addresses);
     void QueryRange(int fd, TWalk& walk);
     void FinishScan(int fd);
+    void ReportDropped(const TWalk& walk);
     // One pass of the loop: wait, read the error queue, take one answer (false: skip this pass's send),
     // send the next query.
     TWoke WaitForSocket(pollfd& pfd, TWalk& walk);
@@ -129,6 +133,7 @@ private:
     QPointer<QObject> Receiver_;
     bool HasReceiver_;
     std::atomic<std::uint32_t> QueriesSent_{0};
+    std::atomic<std::uint32_t> FailedSends_{0};
     std::atomic<std::uint32_t> WaitingForResolution_{0};
     TScanSetupFailure SetupFailure_ = TScanSetupFailure::None;
 };

@@ -50,6 +50,8 @@ struct slot
         done
     };
     state st = state::free;
+    std::uint32_t to = 0; // network order
+    bool reused = false;  // an earlier address had this slot and sequence
     std::int64_t sent_mono = 0;
     std::int64_t sent_real = 0;
     TIcmpEchoReply record{};
@@ -147,6 +149,13 @@ void icmp_sweep::run(std::uint64_t count, const address_fn& address, const void*
         if (at >= window || slots[at].st != slot::state::outstanding)
             return; // answered already, timed out, or never ours
         slot& s = slots[at];
+        // Above 65,536 addresses a slot and its sequence come round again: a late answer to the address
+        // before must not pass for this one's. Hosts answer an echo to a group from their own address.
+        if (s.reused) {
+            const bool group = (ipv4::TNetAddr{s.to}.host().value >> 28) == 0xE;
+            if (m.what == icmp_message::type::reply ? !group && m.from != s.to : m.destination != s.to)
+                return;
+        }
         const std::int64_t after = m.stamp_us >= 0 ? m.stamp_us - s.sent_real : now - s.sent_mono;
         if (after > timeout_us)
             return; // late: the address has timed out
@@ -240,6 +249,8 @@ void icmp_sweep::run(std::uint64_t count, const address_fn& address, const void*
                 } else {
                     pacer.sent(step);
                 }
+                s.to = step.destination;
+                s.reused = next_send >= window;
                 s.sent_mono = monotonic_us();
                 s.sent_real = real_us();
                 s.record = TIcmpEchoReply{};

@@ -1,6 +1,7 @@
 #include "platform/Neighbour.h"
 #include "platform/FdCloser.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstddef>
@@ -9,7 +10,9 @@
 #include <string>
 #include <unordered_map>
 
+#include <arpa/inet.h>
 #include <fcntl.h>
+#include <linux/fib_rules.h>
 #include <linux/neighbour.h>
 #include <linux/netlink.h>
 #include <linux/rtnetlink.h>
@@ -121,6 +124,21 @@ neigh_state state_of(std::uint16_t nud)
     return neigh_state::other;
 }
 
+// The kernel's forced collection removes entries last updated before this (net/core/neighbour.c).
+constexpr std::int64_t reclaim_after_ms = 5000;
+
+bool takes_room(std::uint16_t nud, std::uint8_t flags, const std::optional<nda_cacheinfo>& cache)
+{
+    if ((nud & (NUD_PERMANENT | NUD_FAILED | NUD_NOARP)) || (flags & NTF_EXT_LEARNED))
+        return false;
+    if (!cache || cache->ndm_refcnt != 0)
+        return true;
+    // The ages come in clock ticks; a tenth of a second of slack for the kernel's jiffies.
+    static const long ticks = std::max(1L, ::sysconf(_SC_CLK_TCK));
+    const std::int64_t updated_ms = std::int64_t{cache->ndm_updated} * 1000 / ticks;
+    return updated_ms <= reclaim_after_ms + 100;
+}
+
 std::optional<long> read_number(const std::string& path)
 {
     const fd_closer f(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
@@ -160,6 +178,7 @@ std::optional<std::vector<neigh_entry>> read_neighbours()
         e.ifindex = ndm->ndm_ifindex;
         e.state = state_of(ndm->ndm_state);
         bool hasAddress = false;
+        std::optional<nda_cacheinfo> cache;
         for_each_attribute<ndmsg>(nh, [&](unsigned type, const void* data, std::size_t size) {
             if (type == NDA_DST && size == sizeof e.address) {
                 std::memcpy(&e.address, data, size);
@@ -168,8 +187,12 @@ std::optional<std::vector<neigh_entry>> read_neighbours()
                 mac_bytes mac;
                 std::memcpy(mac.data(), data, size);
                 e.lladdr = mac;
+            } else if (type == NDA_CACHEINFO && size >= sizeof(nda_cacheinfo)) {
+                cache.emplace();
+                std::memcpy(&*cache, data, sizeof(nda_cacheinfo));
             }
         });
+        e.takes_room = takes_room(ndm->ndm_state, ndm->ndm_flags, cache);
         if (hasAddress)
             entries.push_back(e);
     });
@@ -227,6 +250,62 @@ std::int64_t resolution_time_ms(int ifindex)
     if (!mcast || !app || !retrans)
         return linux_default;
     return std::int64_t(*mcast + *app) * *retrans;
+}
+
+std::optional<std::vector<std::uint32_t>> route_boundaries()
+{
+    const fd_closer fd(open_rtnetlink());
+    if (fd.fd < 0)
+        return std::nullopt;
+    std::vector<std::uint32_t> points {0};
+    // A destination prefix bounds the addresses it covers: its first, and the one after its last.
+    const auto add = [&points](const void* data, std::size_t size, unsigned length) {
+        if (length == 0 || length > 32)
+            return;
+        std::uint32_t net = 0;
+        if (data && size == sizeof net)
+            std::memcpy(&net, data, size);
+        const std::uint32_t mask = length == 32 ? ~0u : ~(~0u >> length);
+        const std::uint32_t first = ntohl(net) & mask;
+        points.push_back(first);
+        if (const std::uint32_t last = first | ~mask; last != ~0u)
+            points.push_back(last + 1);
+    };
+    std::vector<char> buffer(dump_buffer_bytes);
+    auto routes = request_of<rtmsg>(RTM_GETROUTE, NLM_F_DUMP);
+    routes.body.rtm_family = AF_INET;
+    const int routeError = exchange(fd.fd, &routes.nh, buffer, [&](const nlmsghdr* nh) {
+        if (nh->nlmsg_type != RTM_NEWROUTE || nh->nlmsg_len < NLMSG_LENGTH(sizeof(rtmsg)))
+            return;
+        const unsigned length = static_cast<const rtmsg*>(NLMSG_DATA(nh))->rtm_dst_len;
+        const void* dst = nullptr;
+        std::size_t size = 0;
+        for_each_attribute<rtmsg>(nh, [&](unsigned type, const void* data, std::size_t n) {
+            if (type == RTA_DST) {
+                dst = data;
+                size = n;
+            }
+        });
+        add(dst, size, length);
+    });
+    if (routeError != 0)
+        return std::nullopt;
+    auto rules = request_of<fib_rule_hdr>(RTM_GETRULE, NLM_F_DUMP);
+    rules.body.family = AF_INET;
+    const int ruleError = exchange(fd.fd, &rules.nh, buffer, [&](const nlmsghdr* nh) {
+        if (nh->nlmsg_type != RTM_NEWRULE || nh->nlmsg_len < NLMSG_LENGTH(sizeof(fib_rule_hdr)))
+            return;
+        const unsigned length = static_cast<const fib_rule_hdr*>(NLMSG_DATA(nh))->dst_len;
+        for_each_attribute<fib_rule_hdr>(nh, [&](unsigned type, const void* data, std::size_t n) {
+            if (type == FRA_DST)
+                add(data, n, length);
+        });
+    });
+    if (ruleError != 0)
+        return std::nullopt;
+    std::sort(points.begin(), points.end());
+    points.erase(std::unique(points.begin(), points.end()), points.end());
+    return points;
 }
 
 struct route_oracle::state

@@ -30,6 +30,10 @@ struct neigh_entry
     int ifindex = 0;
     neigh_state state = neigh_state::other;
     std::optional<mac_bytes> lladdr; // the link-layer address, when the entry has one
+    // Whether the entry keeps a new one out of a full table. The kernel makes room by removing FAILED
+    // and NOARP entries and those not updated for 5 s that nothing else holds; PERMANENT entries are
+    // outside the cap.
+    bool takes_room = true;
 };
 
 // The IPv4 entries of this network namespace's neighbour table (an rtnetlink RTM_GETNEIGH dump);
@@ -74,6 +78,11 @@ struct route_info
 // flags. Keeps one rtnetlink socket and what it has learned of interfaces; one object per thread.
 // The socket sees the network namespace of the thread that made the oracle. Should rtnetlink fail,
 // route() answers on_link with ifindex 0: the cautious guess, which costs pacing but no query.
+// Where the destination of a route (of any table) or of a policy rule begins or ends, host order,
+// ascending, each once: between two neighbouring points every address is routed alike. None when
+// rtnetlink cannot be asked.
+std::optional<std::vector<std::uint32_t>> route_boundaries();
+
 class route_oracle
 {
 public:

@@ -112,9 +112,12 @@ void query_pacer::read_if_due(std::int64_t now)
                 failed.push_back(e.address);
             continue;
         }
-        ++present;
-        if (mine == m_pending.end())
+        if (mine == m_pending.end()) {
+            // Old STALE entries of a LAN scanned before are reclaimed as well: only the rest is occupied.
+            present += e.takes_room;
             continue;
+        }
+        ++present;
         if (e.state == neigh_state::incomplete)
             ++ours;
         else

@@ -115,6 +115,11 @@ TRangeResult parse_range(const QStringList& words)
         return range_error(QStringLiteral("a range is one or two words"));
     // Both ends of FIRST LAST or FIRST-LAST.
     const auto pair = [](const QString& a, const QString& b) {
+        // A half-typed range is told by the part that is missing, not as an empty address.
+        if (a.isEmpty())
+            return range_error(QStringLiteral("the range has no first address"));
+        if (b.isEmpty())
+            return range_error(QStringLiteral("the range has no last address"));
         const std::optional<THostAddr> first = parse_strict(a);
         if (!first)
             return range_error(not_an_address(a));
@@ -127,6 +132,8 @@ TRangeResult parse_range(const QStringList& words)
         return pair(words[0], words[1]);
     const QString& word = words[0];
     if (const qsizetype slash = word.indexOf(u'/'); slash >= 0) {
+        if (slash == 0)
+            return range_error(QStringLiteral("the range has no address before ") + word);
         const std::optional<THostAddr> address = parse_strict(word.left(slash));
         if (!address)
             return range_error(not_an_address(word.left(slash)));

@@ -297,6 +297,32 @@ TRangeGroups group_range_words(const QStringList& words)
     return g;
 }
 
+namespace {
+
+// Text from a file as one line of a message: control and format characters as \xNN or \uNNNN (a NUL
+// or an escape sequence would cut or garble the line), cut after most characters.
+QString message_text(const QString& text, qsizetype most)
+{
+    QString out;
+    qsizetype shown = 0;
+    for (qsizetype i = 0; i < text.size(); ++i, ++shown) {
+        if (shown == most)
+            return out + QStringLiteral("...");
+        const QChar c = text.at(i);
+        if (c == u'\\')
+            out += QStringLiteral("\\\\");
+        else if (c.unicode() < 0x20 || (c.unicode() >= 0x7F && c.unicode() < 0xA0))
+            out += QStringLiteral("\\x%1").arg(c.unicode(), 2, 16, QLatin1Char('0'));
+        else if (c.category() == QChar::Other_Format)
+            out += QStringLiteral("\\u%1").arg(c.unicode(), 4, 16, QLatin1Char('0'));
+        else
+            out += c;
+    }
+    return out;
+}
+
+} // namespace
+
 TTargetsResult parse_targets(const QString& name, const QByteArray& text)
 {
     static const QRegularExpression blanks(QStringLiteral("\\s+"));
@@ -311,7 +337,11 @@ TTargetsResult parse_targets(const QString& name, const QByteArray& text)
             continue;
         const TRangeResult r = parse_range(words);
         if (!r.range) {
-            t.error = QStringLiteral("%1: line %2: %3").arg(name).arg(i + 1).arg(r.error);
+            QString shown = QString::fromUtf8(lines[i]);
+            if (shown.endsWith(u'\r'))
+                shown.chop(1);
+            t.error = QStringLiteral("%1: line %2: '%3': %4")
+                          .arg(name, QString::number(i + 1), message_text(shown, 80), message_text(r.error, 160));
             t.ranges.clear();
             return t;
         }

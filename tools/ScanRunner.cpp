@@ -3,6 +3,7 @@
 #include "icmp/Ping.h"
 #include "netbios/nbtscan.h"
 #include "platform/IcmpSweep.h"
+#include "platform/Neighbour.h"
 #include "support/My_net_tcpip.h"
 
 #include <QSocketNotifier>
@@ -43,6 +44,31 @@ bool write_all(std::FILE* to, const QByteArray& bytes)
     const std::size_t n = static_cast<std::size_t>(bytes.size());
     const bool written = std::fwrite(bytes.constData(), 1, n, to) == n;
     return std::fflush(to) == 0 && written;
+}
+
+// Whether some address of the ranges (ascending, disjoint) has a route: one lookup per stretch
+// between route boundaries, so a /8 costs no more than one address. True when the tables cannot be read.
+bool some_address_routed(const std::vector<TAddressRange>& ranges)
+{
+    const std::optional<std::vector<std::uint32_t>> points = corvane::platform::route_boundaries();
+    if (!points || points->empty())
+        return true;
+    corvane::platform::route_oracle oracle;
+    std::optional<std::size_t> asked;
+    for (const TAddressRange& r : ranges) {
+        auto stretch = static_cast<std::size_t>(std::upper_bound(points->begin(), points->end(), r.first.value)
+                                                - points->begin() - 1);
+        for (std::uint32_t at = r.first.value;; at = (*points)[++stretch]) {
+            if (asked != stretch) {
+                asked = stretch;
+                if (oracle.route(ipv4::THostAddr {at}.net().value).kind != corvane::platform::route_kind::unreachable)
+                    return true;
+            }
+            if (stretch + 1 >= points->size() || (*points)[stretch + 1] > r.last.value)
+                break;
+        }
+    }
+    return false;
 }
 
 } // namespace
@@ -275,6 +301,16 @@ void TScanRunner::stop()
 
 void TScanRunner::startNbstat()
 {
+    // Otherwise every address would fail on its own, one line each, and the survey read as an empty LAN.
+    if (!some_address_routed(m_ranges)) {
+        errorLine(m_ranges.size() == 1 ? QStringLiteral("no route to any address of %1-%2; nothing was queried")
+                                             .arg(ipv4::dotted(m_ranges.front().first), ipv4::dotted(m_ranges.front().last))
+                                       : QStringLiteral("no route to any address of the %1 ranges; nothing was queried")
+                                             .arg(m_ranges.size()));
+        finish(kExitCannotStart);
+        return;
+    }
+
     m_progress = std::make_unique<TProgressLine>(
         [this] {
             return QStringLiteral("%1/%2 queried, %3 found, %4")

@@ -12,6 +12,7 @@
 #include <poll.h>
 
 #include <chrono>
+#include <map>
 #include <numeric>
 #include <thread>
 
@@ -32,6 +33,8 @@ private Q_SLOTS:
     void namespaceEchoes();
     void sweepMatchesAnswers_data();
     void sweepMatchesAnswers();
+    void sweepCreditsNoLateAnswerAfterTheWrap_data() { sweepMatchesAnswers_data(); }
+    void sweepCreditsNoLateAnswerAfterTheWrap();
 };
 
 namespace {
@@ -432,6 +435,105 @@ void TestIcmp::sweepMatchesAnswers()
     std::vector<std::uint64_t> ascending(order.size());
     std::iota(ascending.begin(), ascending.end(), 0);
     QCOMPARE(order, ascending);
+}
+
+// 65,546 addresses at 100,000 echoes a second: the slot and sequence of 127.0.0.5 come round again for
+// 127.1.0.5. The peer answers 127.0.0.5 only when the echo to 127.1.0.5 arrives; that late answer is
+// nobody's. 127.1.0.7 is answered at once, from its own address as hosts answer.
+void TestIcmp::sweepCreditsNoLateAnswerAfterTheWrap()
+{
+    CORVANE_REQUIRE_ROOT();
+    QFETCH(int, kind);
+    QFETCH(QString, groups);
+    NetnsLab lab;
+    QVERIFY2(lab.ok() && lab.addSegment("s") && lab.addHost("me", "s", "10.82.0.1/24"), qPrintable(lab.lastError()));
+    QVERIFY(lab.setSysctl("me", "net.ipv4.icmp_echo_ignore_all", "1"));
+    QVERIFY(lab.setSysctl("me", "net.ipv4.ping_group_range", groups));
+    NetnsLab::ScopedEnter in(lab, "me");
+    QVERIFY(in.ok());
+    const int peer = ::socket(AF_INET, SOCK_RAW | SOCK_CLOEXEC, IPPROTO_ICMP);
+    QVERIFY(peer >= 0);
+    icmp_filter requestsOnly{~(1U << ICMP_ECHO)};
+    QVERIFY(::setsockopt(peer, SOL_RAW, ICMP_FILTER, &requestsOnly, sizeof(requestsOnly)) == 0);
+    const int room = 64 << 20; // the whole sweep's requests, should the peer fall behind
+    QVERIFY(::setsockopt(peer, SOL_SOCKET, SO_RCVBUFFORCE, &room, sizeof(room)) == 0);
+
+    const auto net = [](const char* dotted) { return corvane::ipv4::inet_addr_value(QString::fromLatin1(dotted)).value; };
+    const std::uint32_t early = net("127.0.0.5"), wrapped = net("127.1.0.5"), answered = net("127.1.0.7");
+    std::atomic<bool> done{false};
+    std::atomic<int> seen{0}; // of the three requests above
+    std::thread responder([&] {
+        // A reply from the address the request went to, back to its sender.
+        const auto reply = [](const unsigned char* ip, std::size_t n) {
+            const std::size_t ihl = std::size_t(ip[0] & 0x0F) * 4;
+            std::vector<unsigned char> icmp(ip + ihl, ip + n);
+            icmp[0] = ICMP_ECHOREPLY;
+            icmp[2] = icmp[3] = 0;
+            const std::uint16_t sum = corvane::platform::icmp_checksum(icmp.data(), icmp.size());
+            std::memcpy(&icmp[2], &sum, 2);
+            const int fd = ::socket(AF_INET, SOCK_RAW | SOCK_CLOEXEC, IPPROTO_ICMP);
+            sockaddr_in from{}, to{};
+            from.sin_family = to.sin_family = AF_INET;
+            std::memcpy(&from.sin_addr.s_addr, ip + 16, 4);
+            std::memcpy(&to.sin_addr.s_addr, ip + 12, 4);
+            if (::bind(fd, reinterpret_cast<sockaddr*>(&from), sizeof(from)) == 0)
+                ::sendto(fd, icmp.data(), icmp.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof(to));
+            ::close(fd);
+        };
+        std::vector<unsigned char> held;
+        unsigned char buf[2048];
+        while (!done) {
+            pollfd pfd{peer, POLLIN, 0};
+            if (::poll(&pfd, 1, 5) <= 0)
+                continue;
+            const ssize_t n = ::recv(peer, buf, sizeof(buf), 0);
+            if (n < 28)
+                continue;
+            std::uint32_t to = 0;
+            std::memcpy(&to, buf + 16, 4);
+            if (to == early) {
+                held.assign(buf, buf + n);
+                ++seen;
+            } else if (to == wrapped) {
+                ++seen;
+                if (!held.empty())
+                    reply(held.data(), held.size());
+            } else if (to == answered) {
+                ++seen;
+                reply(buf, std::size_t(n));
+            }
+        }
+    });
+
+    icmp_sweep sweep;
+    QCOMPARE(int(sweep.kind()), kind);
+    sweep.set_rate(100000);
+    const std::uint32_t first = corvane::ipv4::TNetAddr{net("127.0.0.1")}.host().value;
+    const std::uint64_t count = 65546;
+    const std::vector<unsigned char> data = TICMP::RequestData(56);
+    TIpOptionInfo options{};
+    options.Ttl = 64;
+    std::map<QString, Outcome> got;
+    std::uint64_t outcomes = 0;
+    sweep.run(
+        count, [&](std::uint64_t i) { return corvane::ipv4::THostAddr{first + std::uint32_t(i)}.net().value; },
+        data.data(), 56, &options, 300,
+        [&](std::uint64_t i, const TIcmpEchoReply& r, std::uint32_t n) {
+            ++outcomes;
+            const QString address = corvane::ipv4::dotted(corvane::ipv4::THostAddr{first + std::uint32_t(i)});
+            if (address.startsWith(QLatin1String("127.0.0.")) || address.startsWith(QLatin1String("127.1.0.")))
+                got[address] = {n, r.Status, corvane::ipv4::dotted(corvane::ipv4::TNetAddr{r.Address})};
+        });
+    done = true;
+    responder.join();
+    ::close(peer);
+    QCOMPARE(seen.load(), 3);
+    QCOMPARE(outcomes, count);
+    const Outcome timedOut{0, corvane::platform::ip_status::req_timed_out, "0.0.0.0"};
+    QCOMPARE(got["127.0.0.5"], timedOut);
+    QCOMPARE(got["127.1.0.5"], timedOut);
+    QCOMPARE(got["127.1.0.7"], (Outcome{1, 0, "127.1.0.7"}));
+    QCOMPARE(got["127.1.0.6"], timedOut);
 }
 
 // Run by the test itself inside a namespace as another user.

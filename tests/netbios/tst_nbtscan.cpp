@@ -26,6 +26,7 @@
 #include <limits>
 #include <map>
 #include <memory>
+#include <optional>
 #include <random>
 
 #if defined(__SANITIZE_ADDRESS__)
@@ -184,6 +185,8 @@ private Q_SLOTS:
     void receiveWithoutHandler();
     void oddDatagrams_data();
     void oddDatagrams();
+    void strayDatagramsFoldIntoOneLine_data();
+    void strayDatagramsFoldIntoOneLine();
     void drainLastsWhileDatagramsArrive_data();
     void drainLastsWhileDatagramsArrive();
     void signalDuringDrain();
@@ -673,42 +676,68 @@ void TestNbtScan::receiveWithoutHandler()
 void TestNbtScan::oddDatagrams_data()
 {
     QTest::addColumn<QByteArray>("payload"); // what 127.0.0.9 answers; 127.0.0.8 and .10 answer properly
+    QTest::addColumn<bool>("ownId"); // the peer puts the query's transaction id in the first two bytes
     QTest::addColumn<QStringList>("errors");
     QTest::addColumn<bool>("delivered");
 
     const QStringList failed{QStringLiteral("Recieved failed from 127.0.0.9")};
+    const QStringList dropped{QStringLiteral("Dropped a datagram from 127.0.0.9: not a node-status answer to this scan")};
     std::mt19937 random(1002);
     QByteArray garbage(300, '\0');
     for (char& c : garbage)
         c = static_cast<char>(random());
-    QByteArray padded = node_status_answer(0x1234, {{"BIG", 0x20, 0x04}});
+    QByteArray padded = node_status_answer(0, {{"BIG", 0x20, 0x04}});
     padded.append(QByteArray(1024 - padded.size(), '\x55'));
+    const QByteArray whole = node_status_answer(0, {{"A"}});
+    // Byte 2..3 hold the flags, 46..47 the record's type, 48..49 its class.
+    const auto with = [&whole](int at, const char* bytes) {
+        QByteArray a = whole;
+        a.replace(at, 2, QByteArray(bytes, 2));
+        return a;
+    };
 
-    QTest::newRow("1025 bytes") << QByteArray(1025, 'x') << failed << false;
-    QTest::newRow("60000 bytes") << QByteArray(60000, '\0') << failed << false;
-    QTest::newRow("answer padded to 1024 bytes") << padded << QStringList{} << true;
-    QTest::newRow("1024 bytes of x") << QByteArray(1024, 'x') << QStringList{} << true;
-    QTest::newRow("empty datagram") << QByteArray() << failed << false;
-    QTest::newRow("one byte") << QByteArray(1, '\x7F') << QStringList{} << true;
-    QTest::newRow("three bytes") << QByteArray("\x12\x34\x84", 3) << QStringList{} << true;
-    QTest::newRow("header only") << node_status_answer(0x4321, {}).left(12) << QStringList{} << true;
-    QTest::newRow("cut inside the name table") << node_status_answer(0x4321, {{"A"}, {"B"}, {"C"}}).left(80)
+    QTest::newRow("1025 bytes") << QByteArray(1025, 'x') << false << failed << false;
+    QTest::newRow("60000 bytes") << QByteArray(60000, '\0') << false << failed << false;
+    QTest::newRow("answer padded to 1024 bytes") << padded << true << QStringList{} << true;
+    QTest::newRow("1024 bytes of x") << QByteArray(1024, 'x') << false << dropped << false;
+    QTest::newRow("empty datagram") << QByteArray() << false << failed << false;
+    QTest::newRow("one byte") << QByteArray(1, '\x7F') << false << dropped << false;
+    QTest::newRow("three bytes") << QByteArray("\x12\x34\x84", 3) << false << dropped << false;
+    QTest::newRow("header only") << node_status_answer(0, {}).left(12) << true << dropped << false;
+    QTest::newRow("cut inside the name table") << node_status_answer(0, {{"A"}, {"B"}, {"C"}}).left(80) << true
                                                << QStringList{} << true;
-    QTest::newRow("46-byte statistics") << node_status_answer(0x4321, {{"A"}}, {1, 2, 3, 4, 5, 6}, 46, 0)
+    QTest::newRow("46-byte statistics") << node_status_answer(0, {{"A"}}, {1, 2, 3, 4, 5, 6}, 46, 0) << true
                                         << QStringList{} << true;
-    QTest::newRow("garbage") << garbage << QStringList{} << true;
+    QTest::newRow("garbage") << garbage << false << dropped << false;
+    QTest::newRow("another scan's transaction id") << node_status_answer(0x4321, {{"A"}}) << false << dropped << false;
+    QTest::newRow("a request") << with(2, "\x00\x00") << true << dropped << false;
+    QTest::newRow("opcode of a registration") << with(2, "\xA8\x00") << true << dropped << false;
+    QTest::newRow("error code") << with(2, "\x84\x03") << true << dropped << false;
+    QTest::newRow("record type NB") << with(46, "\x00\x20") << true << dropped << false;
+    QTest::newRow("record class not IN") << with(48, "\x00\x03") << true << dropped << false;
+    // Answers of Samba's nmbd as captured for the parser's fuzzing.
+    for (const QFileInfo& seed : QDir(QStringLiteral(CORVANE_SEED_DIR)).entryInfoList(QDir::Files, QDir::Name)) {
+        QFile f(seed.filePath());
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        QTest::newRow(qPrintable(QStringLiteral("captured nmbd answer ") + seed.fileName())) << f.readAll() << true
+                                                                                           << QStringList{} << true;
+    }
 }
 
 void TestNbtScan::oddDatagrams()
 {
     CORVANE_REQUIRE_ROOT();
     QFETCH(QByteArray, payload);
+    QFETCH(bool, ownId);
     QFETCH(QStringList, errors);
     QFETCH(bool, delivered);
 
     const std::uint32_t odd = dotted_host_order("127.0.0.9");
-    NbResponder peer([odd, payload](const NbResponder::Query& q) {
-        return std::vector<NbResponder::Datagram>{{q.to == odd ? payload : answerFor(q)}};
+    NbResponder peer([odd, payload, ownId](const NbResponder::Query& q) {
+        QByteArray odd_answer = payload;
+        if (ownId)
+            odd_answer.replace(0, 2, answerFor(q).left(2));
+        return std::vector<NbResponder::Datagram>{{q.to == odd ? odd_answer : answerFor(q)}};
     });
     QVERIFY2(peer.startWaiting(), qPrintable(peer.lastError()));
     Log log = std::make_shared<ScanLog>();
@@ -727,10 +756,13 @@ void TestNbtScan::oddDatagrams()
         return;
 
     // The delivered result is what the parser makes of exactly the bytes that arrived.
-    nb_status_result* reference = parse_response(payload.constData(), static_cast<std::int32_t>(payload.size()));
+    const nb_status_result* got = log->deliveries[1].result;
+    QByteArray arrived = payload;
+    if (ownId)
+        arrived.replace(0, 2, node_status_answer(got->status_header->transaction_id, {}).left(2));
+    nb_status_result* reference = parse_response(arrived.constData(), static_cast<std::int32_t>(arrived.size()));
     QVERIFY(reference);
     const auto cleanup = qScopeGuard([reference] { release_result(reference); });
-    const nb_status_result* got = log->deliveries[1].result;
     QCOMPARE(got->parsed_length, reference->parsed_length);
     QCOMPARE(got->status_header != nullptr, reference->status_header != nullptr);
     QCOMPARE(got->name_table != nullptr, reference->name_table != nullptr);
@@ -743,6 +775,45 @@ void TestNbtScan::oddDatagrams()
         QCOMPARE(std::memcmp(got->name_table, reference->name_table, 18 * reference->status_header->name_count), 0);
     if (reference->adapter_stats)
         QCOMPARE(std::memcmp(got->adapter_stats->mac_address, reference->adapter_stats->mac_address, 6), 0);
+}
+
+void TestNbtScan::strayDatagramsFoldIntoOneLine_data()
+{
+    QTest::addColumn<int>("senders"); // addresses from 127.0.6.1 on, each sending a stray datagram per query
+    QTest::addColumn<int>("each");
+    QTest::addColumn<QString>("line");
+    QTest::newRow("three from one sender")
+        << 1 << 3 << "Dropped 3 datagrams from 127.0.6.1: not node-status answers to this scan";
+    QTest::newRow("random bytes from fifty senders")
+        << 50 << 1 << "Dropped 50 datagrams from 127.0.6.1 and others: not node-status answers to this scan";
+}
+
+// Stray datagrams come beside the real answer: the answer is the one row, and one line names them all.
+void TestNbtScan::strayDatagramsFoldIntoOneLine()
+{
+    CORVANE_REQUIRE_ROOT();
+    QFETCH(int, senders);
+    QFETCH(int, each);
+    QFETCH(QString, line);
+    NbResponder peer([senders, each](const NbResponder::Query& q) {
+        std::mt19937 random(q.transactionId());
+        std::vector<NbResponder::Datagram> d{{answerFor(q)}};
+        for (int s = 0; s < senders; ++s)
+            for (int i = 0; i < each; ++i) {
+                QByteArray bytes(40 + int(random() % 200), '\0');
+                for (char& c : bytes)
+                    c = static_cast<char>(random());
+                d.push_back({bytes, dotted_host_order("127.0.6.1") + std::uint32_t(s), 1 + i});
+            }
+        return d;
+    });
+    QVERIFY2(peer.startWaiting(), qPrintable(peer.lastError()));
+    Log log = std::make_shared<ScanLog>();
+    m_scans.make(log, QStringLiteral("127.0.0.9"), QStringLiteral("127.0.0.9"))->Resume();
+    QTRY_VERIFY_WITH_TIMEOUT(log->ended, 10000);
+    QCOMPARE(peer.answersSent(), std::int64_t{1 + senders * each});
+    QCOMPARE(log->received(), QStringList{"127.0.0.9"});
+    QCOMPARE(log->errors, QStringList{line});
 }
 
 void TestNbtScan::drainLastsWhileDatagramsArrive_data()
@@ -921,8 +992,21 @@ void TestNbtScan::port137WhenFree()
     from.sin_family = AF_INET;
     from.sin_addr.s_addr = htonl(dotted_host_order("127.0.0.1"));
     QCOMPARE(::bind(sender, reinterpret_cast<sockaddr*>(&from), sizeof from), 0);
-    const QByteArray answer = node_status_answer(0x4242, {{"ELSEWHERE", 0x00, 0x04}});
-    QTimer::singleShot(300, [sender, answer] {
+    // The answer carries the transaction id of the scan's query, read off the wire.
+    const int capture = ::socket(AF_INET, SOCK_RAW | SOCK_CLOEXEC | SOCK_NONBLOCK, IPPROTO_UDP);
+    QVERIFY(capture >= 0);
+    const auto closeCapture = qScopeGuard([capture] { ::close(capture); });
+    std::optional<std::uint16_t> queryId;
+    QTimer::singleShot(300, [sender, capture, &queryId] {
+        std::uint8_t packet[256];
+        ssize_t n;
+        while ((n = ::recv(capture, packet, sizeof packet, 0)) >= 28) {
+            const int ihl = (packet[0] & 0x0F) * 4;
+            if (n >= ihl + 10 && ((packet[ihl] << 8) | packet[ihl + 1]) == nb_name_service_port
+                && ((packet[ihl + 2] << 8) | packet[ihl + 3]) == nb_name_service_port)
+                queryId = std::uint16_t((packet[ihl + 8] << 8) | packet[ihl + 9]);
+        }
+        const QByteArray answer = node_status_answer(queryId.value_or(0), {{"ELSEWHERE", 0x00, 0x04}});
         sockaddr_in to{};
         to.sin_family = AF_INET;
         to.sin_port = htons(nb_name_service_port);
@@ -937,7 +1021,8 @@ void TestNbtScan::port137WhenFree()
     QCOMPARE(log->errors, QStringList{});
     QCOMPARE(log->received(), QStringList{"127.0.0.1"});
     QVERIFY(portHeld);
-    QCOMPARE(log->deliveries[0].transactionId, std::uint16_t{0x4242});
+    QVERIFY(queryId);
+    QCOMPARE(log->deliveries[0].transactionId, *queryId);
     QVERIFY(!holdsUdpPort(nb_name_service_port));
     QCOMPARE(log->offThread, 0);
 }

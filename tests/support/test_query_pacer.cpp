@@ -1,8 +1,15 @@
 // The query pacer against a neighbour table, routes, clock and kernel the test controls: the budget,
 // resending what the kernel refused, the bound on it, what frees room, and retry passes.
+#include "NetnsLab.h"
+#include "TestSupport.h"
+#include "platform/FdCloser.h"
 #include "platform/QueryPacer.h"
 
 #include <QtTest>
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <sys/file.h>
 
 #include <cerrno>
 #include <map>
@@ -32,6 +39,7 @@ struct Machine
     std::int64_t now = 0;
     neigh_limits limits{128, 1024, true};
     int others = 0;                      // INCOMPLETE entries of other programs
+    bool othersReclaimable = false;      // they are old STALE ones instead, the kernel's to take back
     std::optional<int> unseen;           // entries of other namespaces, in the machine-wide count only
     std::map<std::uint32_t, neigh_state> ours; // what a reading shows of our queries
     std::set<std::uint64_t> routed;      // indexes behind a gateway
@@ -46,9 +54,11 @@ struct Machine
         v.read_table = [this] {
             std::vector<neigh_entry> t;
             for (int i = 0; i < others; ++i)
-                t.push_back({__builtin_bswap32(0xC0A80000u + std::uint32_t(i)), 2, neigh_state::incomplete, {}});
+                t.push_back({__builtin_bswap32(0xC0A80000u + std::uint32_t(i)), 2,
+                             othersReclaimable ? neigh_state::resolved : neigh_state::incomplete, {},
+                             !othersReclaimable});
             for (const auto& [a, s] : ours)
-                t.push_back({a, 2, s, {}});
+                t.push_back({a, 2, s, {}, true});
             return std::optional(t);
         };
         v.route = [this](std::uint32_t a) {
@@ -121,6 +131,7 @@ private Q_SLOTS:
     void whatFreesRoom();
     void retriesWalkOnlyTheOpen_data();
     void retriesWalkOnlyTheOpen();
+    void oldStaleEntriesLeaveRoom();
 };
 
 void TestQueryPacer::budgetFromTheTable_data()
@@ -131,14 +142,17 @@ void TestQueryPacer::budgetFromTheTable_data()
     QTest::addColumn<bool>("routed");
     QTest::addColumn<int>("unseen"); // -1: no machine-wide count
     QTest::addColumn<int>("expectedSent"); // of 2,000 addresses in 2 s, before any resolution ends
+    QTest::addColumn<bool>("reclaimable"); // the others' entries are old STALE ones
 
-    QTest::newRow("empty table: all but gc_thresh1") << 0 << true << 100000 << false << -1 << 896;
-    QTest::newRow("500 entries of others") << 500 << true << 100000 << false << -1 << 396;
-    QTest::newRow("full table: nothing on-link") << 1024 << true << 100000 << false << -1 << 0;
-    QTest::newRow("in a namespace: a wider margin") << 0 << false << 100000 << false << -1 << 864;
-    QTest::newRow("send buffer smaller than the room") << 0 << true << 200 << false << -1 << 200;
-    QTest::newRow("full table: routed at full pace") << 1024 << true << 100000 << true << -1 << 2000;
-    QTest::newRow("300 entries of containers, seen only machine-wide") << 100 << true << 100000 << false << 300 << 496;
+    QTest::newRow("empty table: all but gc_thresh1") << 0 << true << 100000 << false << -1 << 896 << false;
+    QTest::newRow("500 entries of others") << 500 << true << 100000 << false << -1 << 396 << false;
+    QTest::newRow("full table: nothing on-link") << 1024 << true << 100000 << false << -1 << 0 << false;
+    QTest::newRow("in a namespace: a wider margin") << 0 << false << 100000 << false << -1 << 864 << false;
+    QTest::newRow("send buffer smaller than the room") << 0 << true << 200 << false << -1 << 200 << false;
+    QTest::newRow("full table: routed at full pace") << 1024 << true << 100000 << true << -1 << 2000 << false;
+    QTest::newRow("300 entries of containers, seen only machine-wide")
+        << 100 << true << 100000 << false << 300 << 496 << false;
+    QTest::newRow("900 old STALE entries: as on an empty table") << 900 << true << 100000 << false << -1 << 896 << true;
 }
 
 void TestQueryPacer::budgetFromTheTable()
@@ -149,9 +163,11 @@ void TestQueryPacer::budgetFromTheTable()
     QFETCH(bool, routed);
     QFETCH(int, unseen);
     QFETCH(int, expectedSent);
+    QFETCH(bool, reclaimable);
 
     Machine m;
     m.others = others;
+    m.othersReclaimable = reclaimable;
     if (unseen >= 0)
         m.unseen = unseen;
     m.limits.machine_wide = machineWide;
@@ -342,6 +358,56 @@ void TestQueryPacer::retriesWalkOnlyTheOpen()
     }
     QCOMPARE(got, passes);
     QCOMPARE(p.queried(), std::uint64_t{10});
+}
+
+// The kernel's own table in a namespace LAN: after a first scan of a LAN of 900 live hosts their
+// entries go STALE, and once 5 s old the kernel takes them back for new ones. A scan of a /22 then has
+// the room it has on an empty table; while they are fresh it has none.
+void TestQueryPacer::oldStaleEntriesLeaveRoom()
+{
+    CORVANE_REQUIRE_ROOT();
+    CORVANE_REQUIRE_PROGRAM("ip");
+    // 900 entries of the machine-wide table: alone, as the scans that fill it (RUN_SERIAL as well).
+    const fd_closer lock(::open("/tmp/corvane-neigh.lock", O_RDWR | O_CREAT | O_CLOEXEC, 0666));
+    QVERIFY(lock.fd >= 0);
+    QElapsedTimer waited;
+    waited.start();
+    while (::flock(lock.fd, LOCK_EX | LOCK_NB) != 0)
+        if (waited.elapsed() > 120000)
+            CORVANE_SKIP_OR_FAIL("another program fills the machine's neighbour table (/tmp/corvane-neigh.lock)");
+        else
+            QTest::qSleep(200);
+    corvane::test::NetnsLab lab; // its namespaces go at the end, and their entries with them
+    QVERIFY2(lab.ok() && lab.addSegment("lan") && lab.addHost("scan", "lan", "10.86.0.2/16"),
+             qPrintable(lab.lastError()));
+    QString batch;
+    for (int i = 0; i < 900; ++i)
+        batch += QStringLiteral("neigh add 10.86.%1.%2 lladdr 02:00:00:00:%3:%4 nud stale dev eth0\n")
+                     .arg(8 + i / 200)
+                     .arg(1 + i % 200)
+                     .arg(i / 256, 2, 16, QLatin1Char('0'))
+                     .arg(i % 256, 2, 16, QLatin1Char('0'));
+    const QString file = lab.tempDir() + QStringLiteral("/stale.batch");
+    {
+        QFile f(file);
+        QVERIFY(f.open(QIODevice::WriteOnly) && f.write(batch.toLatin1()) == batch.size());
+    }
+
+    corvane::test::NetnsLab::ScopedEnter in(lab, "scan");
+    QVERIFY(in.ok());
+    // What the pacer lets go to 10.86.4.0/22 before it first waits (nothing is really sent).
+    const auto room = [] {
+        query_pacer p(system_pacer_view(), 1022, [](std::uint64_t i) { return htonl(0x0A560401u + std::uint32_t(i)); });
+        std::uint64_t n = 0;
+        for (query_pacer::step s = p.next(); s.kind == step_kind::query; s = p.next(), ++n)
+            p.sent(s);
+        return n;
+    };
+    const std::uint64_t empty = room();
+    QVERIFY(empty > 0);
+    QCOMPARE(lab.run(QStringLiteral("scan"), {"ip", "-batch", file}).exitCode, 0);
+    QCOMPARE(room(), std::uint64_t{0});
+    QTRY_COMPARE_WITH_TIMEOUT(room(), empty, 10000);
 }
 
 QTEST_GUILESS_MAIN(TestQueryPacer)

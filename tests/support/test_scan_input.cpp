@@ -84,6 +84,7 @@ private Q_SLOTS:
         QTest::newRow("reversed pair") << "10.0.0.9-10.0.0.5" << "First IP: reversed range: 10.0.0.9 is above "
                                                                  "10.0.0.5";
         QTest::newRow("half typed pair") << "10.0.0.1-10.0" << "First IP: '10.0' is not an IPv4 address";
+        QTest::newRow("no last address") << "127.0.0.1-" << "First IP: the range has no last address";
         QTest::newRow("leading zero") << "010.0.0.0/8" << "First IP: '010.0.0.0' is not an IPv4 address";
     }
 

@@ -77,7 +77,19 @@ private Q_SLOTS:
                                   << "'x' is not an IPv4 address";
         QTest::newRow("dash without last") << QStringList {"10.0.0.1-"} << ""
                                            << ""
-                                           << "'' is not an IPv4 address";
+                                           << "the range has no last address";
+        QTest::newRow("dash without first") << QStringList {"-10.0.0.1"} << ""
+                                            << ""
+                                            << "the range has no first address";
+        QTest::newRow("a dash alone") << QStringList {"-"} << ""
+                                      << ""
+                                      << "the range has no first address";
+        QTest::newRow("empty last word") << QStringList {"10.0.0.1", ""} << ""
+                                         << ""
+                                         << "the range has no last address";
+        QTest::newRow("prefix without address") << QStringList {"/24"} << ""
+                                                << ""
+                                                << "the range has no address before /24";
         QTest::newRow("two dashes") << QStringList {"10.0.0.1-10.0.0.2-10.0.0.3"} << ""
                                     << ""
                                     << "'10.0.0.2-10.0.0.3' is not an IPv4 address";
@@ -345,8 +357,18 @@ private Q_SLOTS:
               "reversed range: 10.0.1.9 is above 10.0.1.1");
         error("missing targets file", {"nbstat", "--targets", "{T}"},
               "{T}: cannot be read: No such file or directory", false);
-        error("bad line in targets", {"ping", "--targets", "{T}"}, "{T}: line 3: '10.0.0.256' is not an IPv4 address",
-              false, "10.0.0.1\n\n10.0.0.256 # typo\n10.0.0.9\n");
+        error("bad line in targets", {"ping", "--targets", "{T}"},
+              "{T}: line 3: '10.0.0.256 # typo': '10.0.0.256' is not an IPv4 address", false,
+              "10.0.0.1\n\n10.0.0.256 # typo\n10.0.0.9\n");
+        error("control bytes in a targets line", {"nbstat", "--targets", "{T}"},
+              "{T}: line 2: '10.0.0.2\\x00evil\\x1b[2J\\\\': '10.0.0.2\\x00evil\\x1b[2J\\\\' is not an IPv4 address",
+              false, QByteArray("10.0.0.1\n10.0.0.2\0evil\x1b[2J\\\n", 28));
+        error("half-typed range in targets", {"nbstat", "--targets", "{T}"},
+              "{T}: line 1: '10.0.0.1-': the range has no last address", false, "10.0.0.1-\r\n");
+        const QString longWord(100, u'9');
+        error("long targets line", {"nbstat", "--targets", "{T}"},
+              "{T}: line 1: '10.0.0.1-" + longWord.left(71) + "...': '" + longWord + "' is not an IPv4 address",
+              false, "10.0.0.1-" + longWord.toLatin1() + "\n");
         error("targets without a RANGE", {"nbstat", "--targets", "{T}"}, "{T}: no RANGE in it", false,
               "# nothing yet\n");
     }

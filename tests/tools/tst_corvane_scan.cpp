@@ -123,6 +123,7 @@ private Q_SLOTS:
         QTest::newRow("host name") << QStringList {"ping", "localhost"} << "'localhost' is not an IPv4 address";
         QTest::newRow("bad last of two") << QStringList {"nbstat", "10.0.0.1", "10.0.0.x"}
                                          << "'10.0.0.x' is not an IPv4 address";
+        QTest::newRow("half-typed range") << QStringList {"nbstat", "127.0.0.1-"} << "the range has no last address";
         QTest::newRow("reversed two words")
             << QStringList {"nbstat", "10.0.0.9", "10.0.0.1"} << "reversed range: 10.0.0.9 is above 10.0.0.1";
         QTest::newRow("reversed dash") << QStringList {"ping", "192.168.1.10-192.168.1.1"}
@@ -553,8 +554,8 @@ private Q_SLOTS:
         QCOMPARE(peer.queryCount(), 2);
     }
 
-    // A datagram too large for the receive buffer and one too short for a header: the first is an
-    // error line on stderr, the second still a row, with empty texts.
+    // A datagram too large for the receive buffer and one too short for a header: both are error lines
+    // on stderr, neither a row.
     void errorLinesGoToStderr()
     {
         CORVANE_REQUIRE_ROOT();
@@ -569,8 +570,9 @@ private Q_SLOTS:
         QVERIFY2(peer.startWaiting(), qPrintable(peer.lastError()));
         const ProgramRun r = runScan({"nbstat", "127.0.0.1-127.0.0.6"});
         QCOMPARE(r.code, 0);
-        QCOMPARE(r.err, QByteArray("corvane-scan: Recieved failed from 127.0.0.3\n"));
-        QCOMPARE(r.out, listHeading() + listLine("127.0.0.4", "", "", "", "", "False", "False"));
+        QCOMPARE(r.err, QByteArray("corvane-scan: Recieved failed from 127.0.0.3\ncorvane-scan: Dropped a datagram from "
+                                   "127.0.0.4: not a node-status answer to this scan\n"));
+        QCOMPARE(r.out, listHeading());
     }
 
     // Names arrive in the OEM code page of the user's locale: 0x81 is u-umlaut in 850 (German).
@@ -748,6 +750,48 @@ private Q_SLOTS:
                              << "^IP,Status,Data size,Time\\r\\n127\\.0\\.0\\.1,Received,56,\\d+\\r\\n"
                                 "127\\.0\\.0\\.2,Received,56,\\d+\\r\\n127\\.0\\.0\\.3,Received,56,\\d+\\r\\n$"
                              << false << one;
+    }
+
+    void noRouteEndsAtOnce_data()
+    {
+        QTest::addColumn<QString>("setup"); // shell commands in a network namespace of the test's own
+        QTest::addColumn<QStringList>("ranges");
+        QTest::addColumn<int>("code");
+        QTest::addColumn<QString>("err"); // the first line on stderr
+        QTest::newRow("no route at all") << "" << QStringList {"10.0.0.1-10.0.0.50"} << 1
+                                         << "corvane-scan: no route to any address of 10.0.0.1-10.0.0.50; nothing was "
+                                            "queried";
+        QTest::newRow("a blackhole route") << "ip route add blackhole 10.0.0.0/24" << QStringList {"10.0.0.0/24"} << 1
+                                           << "corvane-scan: no route to any address of 10.0.0.1-10.0.0.254; nothing "
+                                              "was queried";
+        QTest::newRow("several ranges") << "" << QStringList {"10.0.0.1-10.0.0.5", "10.9.0.0/30"} << 1
+                                        << "corvane-scan: no route to any address of the 2 ranges; nothing was "
+                                           "queried";
+        QTest::newRow("one address in the middle has a route")
+            << "ip route add 10.0.0.20/32 dev lo" << QStringList {"10.0.0.18-10.0.0.21"} << 0
+            << "corvane-scan: Send to 10.0.0.18 failed: Network is unreachable";
+    }
+
+    // Inside a namespace of its own, whose loopback is the only interface.
+    void noRouteEndsAtOnce()
+    {
+        CORVANE_REQUIRE_ROOT();
+        CORVANE_REQUIRE_PROGRAM("unshare");
+        QFETCH(QString, setup);
+        QFETCH(QStringList, ranges);
+        QFETCH(int, code);
+        QFETCH(QString, err);
+        const QString script = QStringLiteral("ip link set lo up && %1 exec \"$0\" nbstat \"$@\"")
+                                   .arg(setup.isEmpty() ? QString() : setup + QStringLiteral(" &&"));
+        const ProgramRun r
+            = runProgram(QStringLiteral("unshare"), QStringList {"--net", "sh", "-c", script, kExe} + ranges);
+        QCOMPARE(r.code, code);
+        const QList<QByteArray> lines = r.err.split('\n');
+        QCOMPARE(QString::fromUtf8(lines.front()), err);
+        if (code != 0) {
+            QCOMPARE(lines.size(), 2); // that line alone
+            QCOMPARE(r.out, QByteArray());
+        }
     }
 
     void pingLoopback()
