@@ -56,17 +56,24 @@ private Q_SLOTS:
     {
         QTest::addColumn<QStringList>("args");
         QTest::addColumn<QString>("found"); // the csv field that marks a found host
-        QTest::newRow("nbstat") << QStringList {"nbstat", "--format", "csv"} << "";
-        QTest::newRow("ping") << QStringList {"ping", "--format", "csv"} << "Received";
+        QTest::addColumn<bool>("asUser");    // uid 65534 without capabilities: the kernel resolves
+        QTest::addColumn<bool>("noFailed");  // no entry of the scanner's table pending or failed after
+        QTest::newRow("nbstat") << QStringList {"nbstat", "--format", "csv"} << "" << false << true;
+        QTest::newRow("nbstat unprivileged")
+            << QStringList {"nbstat", "--format", "csv"} << "" << true << false;
+        QTest::newRow("ping") << QStringList {"ping", "--format", "csv"} << "Received" << false << false;
     }
 
     void everyHostOnce()
     {
         QFETCH(QStringList, args);
         QFETCH(QString, found);
+        QFETCH(bool, asUser);
+        QFETCH(bool, noFailed);
         m_lab->run(plan().scanner, {"ip", "neigh", "flush", "all"});
-        const NetnsLab::RunResult r
-            = m_lab->run(plan().scanner, QStringList {kExe} + args + QStringList {"10.218.0.0/20"}, 240000);
+        const QStringList argv = QStringList {kExe} + args + QStringList {"10.218.0.0/20"};
+        const NetnsLab::RunResult r = asUser ? m_lab->runAsUser(plan().scanner, 65534, 65534, argv, 240000)
+                                             : m_lab->run(plan().scanner, argv, 240000);
         QCOMPARE(r.exitCode, 0);
         QCOMPARE(r.err, QString());
         QStringList hosts;
@@ -82,6 +89,13 @@ private Q_SLOTS:
             expected << plan().scannerAddress;
         expected.sort();
         QCOMPARE(hosts, expected);
+        if (noFailed) {
+            // As root the scan resolves addresses itself: the kernel only ever resolved the hosts.
+            const NetnsLab::RunResult table
+                = m_lab->run(plan().scanner, {"ip", "neigh", "show", "nud", "incomplete", "nud", "failed"});
+            QCOMPARE(table.exitCode, 0);
+            QCOMPARE(table.out, QString());
+        }
     }
 
 private:
