@@ -597,6 +597,8 @@ void TNBTscanThread::ResolveOnLink(TWalk& walk)
     // A frame is 84 bytes on the wire with its padding, preamble and gap.
     if (Bandwidth > 0)
         options.rate = std::clamp(std::min(options.rate, Bandwidth / 672), 1, 100000);
+    // A reply on the link comes within milliseconds; arp-scan waits 500 ms for one too.
+    options.wait_ns = 500'000'000;
     options.stopped = [this] { return isInterruptionRequested(); };
     // Until the sweep ends, the addresses it asked are waiting for address resolution.
     options.progress = [this](std::size_t asked, std::size_t answered) {

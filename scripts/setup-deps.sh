@@ -14,8 +14,8 @@ test_pkgs=(samba samba-common-bin iproute2 iputils-ping nftables util-linux proc
            desktop-file-utils appstream groff-base lintian "${package_pkgs[@]}")
 # ieee-data: the IEEE registry the vendor names come from (the tests write their own).
 run_pkgs=(xdg-utils ieee-data)
-# The benchmarks' reference sweep.
-bench_pkgs=(fping)
+# The benchmarks' reference sweeps (ICMP; ARP).
+bench_pkgs=(fping arp-scan)
 
 pkgs=("${build_pkgs[@]}")
 case "$what" in
