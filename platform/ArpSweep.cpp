@@ -235,7 +235,7 @@ std::vector<arp_reply> arp_sweep::run(const std::vector<std::uint32_t>& addresse
             }
             const std::optional<arp_reply> r
                 = parse_arp_reply(buffer, std::min(static_cast<std::size_t>(got), sizeof buffer));
-            if (!r || !asked.contains(r->sender_ip) || !answered.insert(r->sender_ip).second)
+            if (!r || !sent.contains(r->sender_ip) || !answered.insert(r->sender_ip).second)
                 continue;
             found.push_back(*r);
             if (on_reply)
