@@ -2,6 +2,7 @@
 // MACs the test gave them.
 #include "NetnsLab.h"
 #include "TestSupport.h"
+#include "netbios/nbtscan.h"
 #include "platform/ArpSweep.h"
 
 #include <QtTest>
@@ -176,6 +177,40 @@ private Q_SLOTS:
         for (const neigh_entry& e : *table)
             QVERIFY2(e.state != neigh_state::incomplete && e.state != neigh_state::failed,
                      "the sweep left a pending or failed resolution in the kernel's table");
+    }
+
+    // The node-status scan of a /22 as root: while the sweep runs nothing is queried yet and the
+    // addresses it asked wait for address resolution; at the end every address counts as done, and
+    // the kernel resolved only the one host (which has no name service: no row).
+    void scanProgress()
+    {
+        CORVANE_REQUIRE_ROOT();
+        NetnsLab lab;
+        QVERIFY2(lab.ok(), qPrintable(lab.lastError()));
+        QVERIFY(lab.addSegment("lan"));
+        QVERIFY(lab.addHost("scan", "lan", "10.78.0.2/22"));
+        QVERIFY(lab.addHost("h", "lan", "10.78.3.7/22"));
+        NetnsLab::ScopedEnter in(lab, "scan");
+        QVERIFY(in.ok());
+        TNBTscanThread scan;
+        scan.StartIP = "10.78.0.1";
+        scan.EndIP = "10.78.3.254";
+        int rows = 0;
+        scan.OnReceive = [&rows](TNBTscanThread*, const QString&, nb_status_result*) { ++rows; };
+        scan.Resume();
+        std::uint32_t mostWaitingUnqueried = 0;
+        while (!scan.wait(2)) {
+            const std::uint32_t waiting = scan.WaitingForResolution();
+            if (scan.QueriesSent() == 0)
+                mostWaitingUnqueried = std::max(mostWaitingUnqueried, waiting);
+            QCoreApplication::processEvents();
+        }
+        QVERIFY2(mostWaitingUnqueried > 100, "the sweep's addresses were not shown as waiting");
+        QCOMPARE(std::uint64_t(scan.QueriesSent()), scan.AddressCount());
+        QCOMPARE(rows, 0);
+        const NetnsLab::RunResult table = lab.run("scan", {"ip", "neigh", "show"});
+        QCOMPARE(table.out.count('\n'), 1);
+        QVERIFY2(table.out.startsWith("10.78.3.7 ") && table.out.contains("lladdr"), qPrintable(table.out));
     }
 };
 
