@@ -56,6 +56,8 @@ private Q_SLOTS:
         }
         QVERIFY2(lab.waitForAvahi("mac1", "scan"), qPrintable(lab.lastError()));
 
+        QElapsedTimer took;
+        took.start();
         const auto r
             = lab.run("scan",
                       {QStringLiteral(CORVANE_NAMES_PROBE), QStringLiteral("--timeout"), QStringLiteral("1500"),
