@@ -7,15 +7,16 @@ what=${1:-test}
 # librsvg2-bin draws the icon's PNGs from its SVG.
 build_pkgs=(g++ make cmake pkg-config qt6-base-dev qt6-base-dev-tools libgl-dev librsvg2-bin)
 # Test peers: Samba's nmbd and nmblookup for the private LAN, iproute2 for the namespaces,
-# iputils-ping as the reference echo, nftables for lossy links, clang for the fuzz target, locales for a Latin-1 locale;
+# iputils-ping as the reference echo, nftables for lossy links and walled hosts, libcap2-bin (setcap) for a
+# program given cap_net_raw+p, clang for the fuzz target, locales for a Latin-1 locale;
 # the checkers of the installed files and of the package, and what CPack's DEB generator runs.
 package_pkgs=(dpkg-dev fakeroot file)
-test_pkgs=(samba samba-common-bin iproute2 iputils-ping nftables util-linux procps clang libclang-rt-14-dev locales
+test_pkgs=(samba samba-common-bin iproute2 iputils-ping nftables libcap2-bin util-linux procps clang libclang-rt-14-dev locales
            desktop-file-utils appstream groff-base lintian "${package_pkgs[@]}")
 # ieee-data: the IEEE registry the vendor names come from (the tests write their own).
 run_pkgs=(xdg-utils ieee-data)
-# The benchmarks' reference sweep.
-bench_pkgs=(fping)
+# The benchmarks' reference sweeps (ICMP; ARP).
+bench_pkgs=(fping arp-scan)
 
 pkgs=("${build_pkgs[@]}")
 case "$what" in
