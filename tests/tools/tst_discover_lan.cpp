@@ -69,6 +69,14 @@ private Q_SLOTS:
             const NetnsLab::RunResult wall = lab.run(kWall.host, nft);
             QVERIFY2(wall.exitCode == 0, qPrintable(wall.err));
         }
+        // Name peers: avahi on plain1; plain2 is the scanner's resolver and knows plain3.
+        CORVANE_REQUIRE_PROGRAM("avahi-daemon");
+        CORVANE_REQUIRE_PROGRAM("dnsmasq");
+        QVERIFY2(lab.startAvahi(kPlain[0].host, "labplain"), qPrintable(lab.lastError()));
+        QVERIFY2(lab.startDnsmasq(kPlain[1].host, {{"plain3.lab.test", kPlain[2].address}}),
+                 qPrintable(lab.lastError()));
+        QVERIFY2(lab.setResolver(kScan, kPlain[1].address), qPrintable(lab.lastError()));
+        QVERIFY2(lab.waitForAvahi(kPlain[0].host, kScan), qPrintable(lab.lastError()));
         // The unprivileged user may send echoes from the scanner, as Debian lets everybody.
         QVERIFY2(lab.setSysctl(kScan, "net.ipv4.ping_group_range", "0 2147483647"), qPrintable(lab.lastError()));
     }
@@ -125,6 +133,17 @@ private Q_SLOTS:
         }
         for (const Plain& p : kPlain)
             shows(p.address, p.mac, plainShows);
+        // Names from the peers, each with its source; the best is the first.
+        const auto named = [&](const Plain& p) {
+            QStringList names;
+            for (const QJsonValue& n : byIp[p.address]["names"].toArray())
+                names << n["source"].toString() + u' ' + n["name"].toString();
+            return names;
+        };
+        QCOMPARE(named(kPlain[0]), QStringList {"mdns labplain.local"});
+        QCOMPARE(byIp[kPlain[0].address]["name"].toString(), QStringLiteral("labplain.local"));
+        QCOMPARE(named(kPlain[2]), QStringList {"dns plain3.lab.test"});
+        QCOMPARE(named(kPlain[3]), QStringList {});
         // The firewall leaves nothing but the link's own answer.
         shows(kWall.address, kWall.mac, wallShows);
         QCOMPARE(byIp[kWall.address]["evidence"].toArray(), QJsonArray {wallShows});
