@@ -18,8 +18,10 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
+#include <thread>
 #include <vector>
 
 namespace corvane::discovery {
@@ -74,6 +76,8 @@ public:
     std::uint64_t asked() const;   // addresses asked so far (any thread)
     // With CAP_NET_RAW on-link addresses were resolved by our own ARP sweep; read after started.
     bool ownResolution() const;
+    // The node-status socket could not be set up (its line came by errorLine); read after finished().
+    bool cannotStart() const;
 
     // Every device, in address order; whole once finished() came.
     const std::vector<TDevice>& devices() const;
@@ -86,6 +90,14 @@ Q_SIGNALS:
     void finished();
 
 private:
+    void survey(); // the survey thread
+    void askRest(const std::vector<std::uint32_t>& rest);
+    std::thread askNames();
+    void note(std::uint32_t address, const std::function<bool(TDevice&, bool& macFromNetbios)>& change);
+    void noteEvidence(std::uint32_t address, unsigned evidence, const std::optional<TMacAddress>& mac = {});
+    void noteNetbios(std::uint32_t address, std::shared_ptr<const nb_status_result> result);
+    static void addNames(TDevice& device, const std::vector<found_name>& names);
+
     struct TState;
     std::unique_ptr<TState> m_state;
 };
