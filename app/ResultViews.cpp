@@ -156,6 +156,11 @@ QString suffix_of_filter(const QString& filter)
 
 } // namespace
 
+void setup_result_list(QTreeView* list, QAbstractItemModel* model, const std::vector<int>& chars)
+{
+    setup_list(list, model, chars);
+}
+
 TResultViews::TResultViews(const TControls& controls, std::function<TDesktop&()> desktop, QWidget* window)
     : QObject(window)
     , m_c(controls)

@@ -10,7 +10,9 @@
 #include <QString>
 
 #include <functional>
+#include <vector>
 
+class QAbstractItemModel;
 class QAction;
 class QComboBox;
 class QLineEdit;
@@ -63,6 +65,11 @@ public:
     void showNameTable(const corvane::THostRow* host);
     // Column widths to the contents, once a survey has ended.
     void fitColumns(QTreeView* list);
+    // The save dialog; the file name chosen (empty: cancelled), its filter then in chosenFilter().
+    QString chooseListFile(const QString& title);
+    const QString& chosenFilter() const { return m_chosenFilter; }
+    // Written whole or not at all; a failure is told in a box.
+    void writeListFile(const QString& fileName, const QByteArray& bytes);
     // The mark filter is offered once the list was compared, and set back at the next scan.
     void comparisonShown();
     void comparisonCleared();
@@ -75,8 +82,6 @@ private:
     void setupHostList();
     void setupPingList();
     void setupFilter();
-    QString chooseListFile(const QString& title);
-    void writeListFile(const QString& fileName, const QByteArray& bytes);
 
     TControls m_c;
     std::function<TDesktop&()> m_desktop;
@@ -88,6 +93,10 @@ private:
     corvane::TResultSortModel m_sortedPings;
     QString m_chosenFilter; // the save dialog's filter when it was accepted
 };
+
+// A list set up as the result lists are: sorted by a click on a heading, several rows selected, the
+// fixed-pitch font, columns this many characters wide.
+void setup_result_list(QTreeView* list, QAbstractItemModel* model, const std::vector<int>& chars);
 
 // Opens the pop-up menu of the focused control as a right click there would, at its current row or
 // text cursor (Shift+F10, the Menu key).
