@@ -35,10 +35,13 @@ struct arp_reply
 };
 
 // An ARP reply (Ethernet/IPv4, opcode 2) from a frame as a packet socket gives it, Ethernet header
-// included; none for any other frame, a short one, or a sender address of all zeros or broadcast.
+// included; none for any other frame, a short one, a sender address (IPv4 or MAC) of all zeros or
+// broadcast, a multicast sender MAC, or a gratuitous announcement (sender address = target address).
 std::optional<arp_reply> parse_arp_reply(const std::uint8_t* frame, std::size_t length);
 
-// Whether this process may open a packet socket: CAP_NET_RAW in its effective set (root has it).
+// Whether this process may open a packet socket: CAP_NET_RAW in its permitted set (root has it; so has
+// a program given `setcap cap_net_raw+p`). The sweep raises it to effective only around opening its
+// socket, on the calling thread, and lowers it again.
 bool can_resolve_addresses();
 
 // An interface as a sweep needs it: where to send from and which subnet replies may come from.
@@ -58,6 +61,9 @@ struct arp_sweep_options
     int rate = 1000;                        // frames per second (1..100000)
     int tries = 2;                          // the second try goes only to the silent addresses
     std::int64_t wait_ns = 1'000'000'000;   // how long to wait for late replies after the last frame
+    std::function<bool()> stopped;          // besides stop: asked between frames and while waiting
+    // After each first frame to an address and each first reply: addresses asked so far and answered.
+    std::function<void(std::size_t asked, std::size_t answered)> progress;
 };
 
 // One sweep of addresses on one interface. Blocking; meant for a scan's own thread.
@@ -95,6 +101,23 @@ struct arp_survey
     std::vector<arp_reply> replies;       // hosts that answered, on every interface swept
     std::vector<std::uint32_t> swept;     // the on-link addresses that were asked (network order, ascending)
 };
+// The on-link addresses of one interface, in the order given.
+struct on_link_part
+{
+    int ifindex = 0;
+    std::vector<std::uint32_t> addresses; // network order
+};
+// Walks count addresses (address(i), network order) through a route_oracle of the calling thread's
+// namespace: on-link ones grouped by interface; every other one (routed, local, unreachable, or
+// when rtnetlink fails) goes to other.
+std::vector<on_link_part> split_on_link(std::uint64_t count, const std::function<std::uint32_t(std::uint64_t)>& address,
+                                        const std::function<void(std::uint32_t)>& other = {});
+// Sweeps the parts as below: all or nothing (ran is false when any interface cannot be swept).
+// Addresses outside their interface's subnet are not asked and not in swept.
+arp_survey resolve_on_link(const std::vector<on_link_part>& parts, const arp_sweep_options& options,
+                           const std::function<void(const arp_reply&)>& on_reply = {},
+                           const std::atomic<bool>* stop = nullptr);
+
 // Splits addresses (network order) by route_oracle: each on-link interface's addresses are swept
 // with arp_sweep (one interface after the other); routed, local and unreachable ones are left to the
 // caller. Addresses that are the interface's own are not asked.
