@@ -12,6 +12,10 @@
 
 namespace corvane::discovery {
 
+// A name's exact text: a NetBIOS name from its OEM code page, a DNS name as UTF-8 (bytes that are
+// no UTF-8 as Latin-1, so none is lost). Not yet made printable: json carries it as it is.
+QString found_name_text(const found_name& name);
+
 enum TDeviceColumn { DeviceIP, DeviceName, DeviceSource, DeviceMAC, DeviceVendor, DeviceFoundBy, DeviceColumnCount };
 QString device_heading(int column); // "IP", "Name", "Source", "MAC", "Vendor", "Found by"
 QString device_text(const TDevice& device, int column);

@@ -18,8 +18,10 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
+#include <thread>
 #include <vector>
 
 namespace corvane::discovery {
@@ -86,6 +88,14 @@ Q_SIGNALS:
     void finished();
 
 private:
+    void survey(); // the survey thread
+    void askRest(const std::vector<std::uint32_t>& rest);
+    std::thread askNames();
+    void note(std::uint32_t address, const std::function<bool(TDevice&, bool& macFromNetbios)>& change);
+    void noteEvidence(std::uint32_t address, unsigned evidence, const std::optional<TMacAddress>& mac = {});
+    void noteNetbios(std::uint32_t address, std::shared_ptr<const nb_status_result> result);
+    static void addNames(TDevice& device, const std::vector<found_name>& names);
+
     struct TState;
     std::unique_ptr<TState> m_state;
 };

@@ -9,6 +9,7 @@
 #include <QMetaObject>
 
 #include <arpa/inet.h>
+#include <linux/errqueue.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -16,6 +17,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
 #include <optional>
 
 time_value time_of_day()
@@ -484,11 +486,29 @@ int TNBTscanThread::ReadErrorQueue(int fd, TWalk& walk)
         if (::recvmsg(fd, &msg, MSG_ERRQUEUE | MSG_DONTWAIT) < 0)
             break;
         for (cmsghdr* c = CMSG_FIRSTHDR(&msg); c; c = CMSG_NXTHDR(&msg, c))
-            if (c->cmsg_level == SOL_IP && c->cmsg_type == IP_RECVERR && to.sin_family == AF_INET)
+            if (c->cmsg_level == SOL_IP && c->cmsg_type == IP_RECVERR && to.sin_family == AF_INET) {
                 walk.pacer->ended(to.sin_addr.s_addr);
+                if (OnPresence)
+                    ReportPresence(c, to.sin_addr.s_addr);
+            }
     }
     WaitingForResolution_ = walk.pacer->pending();
     return read;
+}
+
+void TNBTscanThread::ReportPresence(const cmsghdr* c, std::uint32_t destination)
+{
+    // Only the address itself saying "port unreachable" shows a host; a router's or our own
+    // resolution's "host unreachable" shows none.
+    sock_extended_err ee {};
+    if (c->cmsg_len < CMSG_LEN(sizeof ee + sizeof(sockaddr_in)))
+        return;
+    std::memcpy(&ee, CMSG_DATA(c), sizeof ee);
+    sockaddr_in offender {};
+    std::memcpy(&offender, CMSG_DATA(c) + sizeof ee, sizeof offender);
+    if (ee.ee_origin == SO_EE_ORIGIN_ICMP && ee.ee_type == 3 && ee.ee_code == 3 && offender.sin_family == AF_INET
+        && offender.sin_addr.s_addr == destination)
+        OnPresence(destination, TPresence::PortUnreachable);
 }
 
 bool TNBTscanThread::ReceiveAnswer(int fd, TWalk& walk)

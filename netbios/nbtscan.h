@@ -19,6 +19,7 @@
 #include <functional>
 #include <vector>
 
+struct cmsghdr;
 struct pollfd;
 
 // A time as whole seconds and microseconds (0 .. 999999).
@@ -84,6 +85,11 @@ public:
     // Queries per second (1..100000); 0 or less: one per tick of the millisecond clock, the window's pace.
     // With a Bandwidth as well, the slower of the two.
     std::int32_t Rate = 0;
+    // Signs of a host that come without an answer; the devices survey counts them, the window does not.
+    enum class TPresence { PortUnreachable };
+    // When set, called on the scan thread for a port unreachable sent by the queried address itself
+    // (address in network order).
+    std::function<void(std::uint32_t Address, TPresence How)> OnPresence;
 
     void Resume() { start(); }
     void Terminate() { requestInterruption(); }
@@ -118,6 +124,7 @@ private:
     // send the next query.
     TWoke WaitForSocket(pollfd& pfd, TWalk& walk);
     int ReadErrorQueue(int fd, TWalk& walk);
+    void ReportPresence(const cmsghdr* c, std::uint32_t destination);
     bool ReceiveAnswer(int fd, TWalk& walk);
     void SendNextQuery(int fd, TWalk& walk);
     bool DrainEnded(TWalk& walk);
