@@ -143,7 +143,7 @@ QByteArray device_list_json(const QList<const TDevice*>& devices)
 
 QString device_list_copy(const QList<const TDevice*>& devices)
 {
-    const auto line = [](QStringList cells) {
+    const auto line = [](QStringList cells) -> QString { // not a builder over the dead cells
         // A cell of copied text stays one cell of one line.
         for (QString& cell : cells)
             for (QChar& ch : cell)
