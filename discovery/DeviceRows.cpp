@@ -6,7 +6,6 @@
 
 #include <QJsonArray>
 #include <QJsonDocument>
-#include <QJsonObject>
 #include <QStringDecoder>
 
 namespace corvane::discovery {
@@ -121,29 +120,36 @@ QByteArray device_list_csv(const QList<const TDevice*>& devices)
 
 QByteArray device_list_json(const QList<const TDevice*>& devices)
 {
-    QJsonArray array;
-    for (const TDevice* d : devices) {
-        // Exact texts: JSON escapes control characters itself.
-        QJsonObject o;
-        o[QLatin1String("address")] = ipv4::dotted(d->address);
-        o[QLatin1String("mac")] = d->mac ? QJsonValue(mac_address_text(*d->mac)) : QJsonValue();
-        o[QLatin1String("vendor")] = d->vendor;
-        const found_name* best = best_name(*d);
-        o[QLatin1String("name")] = best ? found_name_text(*best) : QString();
-        QJsonArray names;
-        for (const found_name& n : d->names)
-            names.append(QJsonObject {{QLatin1String("name"), found_name_text(n)},
-                                      {QLatin1String("source"), QLatin1String(name_source_word(n.source))}});
-        o[QLatin1String("names")] = names;
-        o[QLatin1String("evidence")] = QJsonArray::fromStringList(evidence_words(d->evidence));
-        array.append(o);
+    // Written by hand to keep the fields in their documented order; values are escaped by QJson
+    // (exact texts: control characters and any other byte come out escaped, never raw).
+    const auto value = [](const QJsonValue& v) -> QByteArray {
+        const QByteArray a = QJsonDocument(QJsonArray {v}).toJson(QJsonDocument::Compact);
+        return a.mid(1, a.size() - 2);
+    };
+    const auto list = [](const QList<QByteArray>& items) -> QByteArray { return '[' + items.join(", ") + ']'; };
+    QByteArray out = "[";
+    for (qsizetype i = 0; i < devices.size(); ++i) {
+        const TDevice& d = *devices[i];
+        const found_name* best = best_name(d);
+        QList<QByteArray> names;
+        for (const found_name& n : d.names)
+            names << "{\"name\": " + value(found_name_text(n))
+                    + ", \"source\": " + value(QLatin1String(name_source_word(n.source))) + '}';
+        QList<QByteArray> evidence;
+        for (const QString& w : evidence_words(d.evidence))
+            evidence << value(w);
+        out += (i ? ",\n    " : "\n    ") + QByteArray("{\"address\": ") + value(ipv4::dotted(d.address))
+            + ", \"mac\": " + value(d.mac ? QJsonValue(mac_address_text(*d.mac)) : QJsonValue())
+            + ", \"vendor\": " + value(d.vendor) + ", \"name\": " + value(best ? found_name_text(*best) : QString())
+            + ", \"names\": " + list(names) + ", \"evidence\": " + list(evidence) + '}';
     }
-    return QJsonDocument(array).toJson(QJsonDocument::Indented);
+    out += devices.isEmpty() ? "]\n" : "\n]\n";
+    return out;
 }
 
 QString device_list_copy(const QList<const TDevice*>& devices)
 {
-    const auto line = [](QStringList cells) -> QString { // not a builder over the dead cells
+    const auto line = [](QStringList cells) -> QString {
         // A cell of copied text stays one cell of one line.
         for (QString& cell : cells)
             for (QChar& ch : cell)

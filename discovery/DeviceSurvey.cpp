@@ -105,6 +105,7 @@ struct TDeviceSurvey::TState
     std::atomic<bool> stopRequested {false};
     std::atomic<bool> running {false};
     std::atomic<bool> own {false};
+    std::atomic<bool> cannotStart {false};
     std::atomic<std::uint64_t> asked {0};
     std::uint64_t total = 0;
     TVendorRegistry vendors;
@@ -175,6 +176,11 @@ bool TDeviceSurvey::ownResolution() const
     return m_state->own;
 }
 
+bool TDeviceSurvey::cannotStart() const
+{
+    return m_state->cannotStart;
+}
+
 const std::vector<TDevice>& TDeviceSurvey::devices() const
 {
     return m_state->devices;
@@ -198,6 +204,7 @@ void TDeviceSurvey::start()
     m_state->found.clear();
     m_state->stop = false;
     m_state->stopRequested = false;
+    m_state->cannotStart = false;
     m_state->asked = 0;
     m_state->running = true;
     m_state->vendors.load();
@@ -445,6 +452,7 @@ void TDeviceSurvey::askRest(const std::vector<std::uint32_t>& rest)
     scan.Resume();
     loop.exec();
     echo.join();
+    s.cannotStart = scan.SetupFailure() != TScanSetupFailure::None;
     // Entries the last answers brought.
     if (readTable)
         readNeighbours();

@@ -76,6 +76,8 @@ public:
     std::uint64_t asked() const;   // addresses asked so far (any thread)
     // With CAP_NET_RAW on-link addresses were resolved by our own ARP sweep; read after started.
     bool ownResolution() const;
+    // The node-status socket could not be set up (its line came by errorLine); read after finished().
+    bool cannotStart() const;
 
     // Every device, in address order; whole once finished() came.
     const std::vector<TDevice>& devices() const;

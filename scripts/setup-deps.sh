@@ -7,15 +7,17 @@ what=${1:-test}
 # librsvg2-bin draws the icon's PNGs from its SVG.
 build_pkgs=(g++ make cmake pkg-config qt6-base-dev qt6-base-dev-tools libgl-dev librsvg2-bin)
 # Test peers: Samba's nmbd and nmblookup for the private LAN, iproute2 for the namespaces,
-# iputils-ping as the reference echo, nftables for lossy links, clang for the fuzz target, locales for a Latin-1 locale;
+# iputils-ping as the reference echo, nftables for lossy links and walled hosts, libcap2-bin (setcap) for a
+# program given cap_net_raw+p, avahi-daemon and dnsmasq-base as the name peers (mDNS, reverse DNS),
+# clang for the fuzz target, locales for a Latin-1 locale;
 # the checkers of the installed files and of the package, and what CPack's DEB generator runs.
 package_pkgs=(dpkg-dev fakeroot file)
-test_pkgs=(samba samba-common-bin iproute2 iputils-ping nftables util-linux procps clang libclang-rt-14-dev locales
+test_pkgs=(samba samba-common-bin iproute2 iputils-ping nftables libcap2-bin avahi-daemon dnsmasq-base util-linux procps clang libclang-rt-14-dev locales
            desktop-file-utils appstream groff-base lintian "${package_pkgs[@]}")
 # ieee-data: the IEEE registry the vendor names come from (the tests write their own).
 run_pkgs=(xdg-utils ieee-data)
-# The benchmarks' reference sweep.
-bench_pkgs=(fping)
+# The benchmarks' reference sweeps (ICMP; ARP).
+bench_pkgs=(fping arp-scan)
 
 pkgs=("${build_pkgs[@]}")
 case "$what" in
@@ -47,4 +49,12 @@ export DEBIAN_FRONTEND=noninteractive
 # nmbd and smbd start as services when samba is installed; the tests run their own nmbd.
 if [[ " ${missing[*]} " == *" samba "* ]] && command -v systemctl >/dev/null; then
     "${sudo[@]}" systemctl disable --now nmbd smbd samba-ad-dc >/dev/null 2>&1 || true
+fi
+# avahi-daemon starts as a service too and would talk mDNS on the real network; the tests run
+# their own, confined to their namespaces.
+if [[ " ${missing[*]} " == *" avahi-daemon "* ]]; then
+    if command -v systemctl >/dev/null; then
+        "${sudo[@]}" systemctl disable --now avahi-daemon.socket avahi-daemon.service >/dev/null 2>&1 || true
+    fi
+    "${sudo[@]}" avahi-daemon --kill >/dev/null 2>&1 || true
 fi

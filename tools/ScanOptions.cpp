@@ -25,6 +25,7 @@ struct TParseState
     QStringList nbstatOnly; // options given that only nbstat takes
     QStringList pingOnly;
     bool rateGiven = false;
+    bool timeoutGiven = false;
 };
 
 // The steps below give an error line without the hint, or an empty text.
@@ -40,8 +41,10 @@ QString take_word(TParseState& s, const QString& word)
         s.command = TCommand::Nbstat;
     else if (word == QLatin1String("ping"))
         s.command = TCommand::Ping;
+    else if (word == QLatin1String("discover"))
+        s.command = TCommand::Discover;
     else
-        return QStringLiteral("unknown command ") + quoted(word) + QStringLiteral(" (nbstat or ping)");
+        return QStringLiteral("unknown command ") + quoted(word) + QStringLiteral(" (nbstat, ping or discover)");
     return {};
 }
 
@@ -145,6 +148,7 @@ QString take_value(TParseState& s, const QString& name, const QString& v)
         s.nbstatOnly << name;
     } else {
         s.o.timeoutMs = *n;
+        s.timeoutGiven = true;
         s.pingOnly << name;
     }
     return {};
@@ -180,8 +184,18 @@ QString take_option(TParseState& s, const QStringList& args, qsizetype& i)
 QString check_command(TParseState& s)
 {
     if (!s.command)
-        return QStringLiteral("no command given (nbstat or ping)");
+        return QStringLiteral("no command given (nbstat, ping or discover)");
     s.o.command = *s.command;
+    if (s.o.command == TCommand::Discover) {
+        // Discover waits for late answers too.
+        s.pingOnly.removeAll(QStringLiteral("--timeout"));
+        if (!s.timeoutGiven)
+            s.o.timeoutMs = 1000;
+        if (!s.nbstatOnly.isEmpty())
+            return QStringLiteral("option ") + s.nbstatOnly.first() + QStringLiteral(" belongs to nbstat, not discover");
+        if (!s.pingOnly.isEmpty())
+            return QStringLiteral("option ") + s.pingOnly.first() + QStringLiteral(" belongs to ping, not discover");
+    }
     if (s.o.command == TCommand::Ping && !s.nbstatOnly.isEmpty())
         return QStringLiteral("option ") + s.nbstatOnly.first() + QStringLiteral(" belongs to nbstat, not ping");
     if (s.o.command == TCommand::Nbstat && !s.pingOnly.isEmpty())
@@ -350,6 +364,8 @@ QString usage_text()
         "                           [--compare FILE] [--retries N] [--rate N] [--targets FILE] [RANGE...]\n"
         "       corvane-scan ping [--format txt|csv|json] [--timeout MS] [--resolve] [--serial] [--rate N]\n"
         "                         [--targets FILE] [RANGE...]\n"
+        "       corvane-scan discover [--format txt|csv|json] [--rate N] [--timeout MS] [--targets FILE]\n"
+        "                             [RANGE...]\n"
         "       corvane-scan --help | --version\n"
         "\n"
         "Surveys an IPv4 range from the command line with the engine of the Corvane window.\n"
@@ -358,6 +374,9 @@ QString usage_text()
         "  nbstat            NetBIOS node-status scan (UDP 137); prints the network list\n"
         "  ping              ICMP echo sweep, one line per address in address order; one echo\n"
         "                    per millisecond without waiting for answers\n"
+        "  discover          every device that shows itself by any evidence (ARP reply, neighbour\n"
+        "                    entry, node-status answer, echo reply, port unreachable), with its\n"
+        "                    MAC, vendor and names from NetBIOS, mDNS, LLMNR and reverse DNS\n"
         "\n"
         "RANGE (default: the local subnet, as the window's \"Get LAN IPs\" finds it, up to a /16):\n"
         "  FIRST LAST        both ends included, e.g. 192.168.1.1 192.168.1.254\n"
@@ -383,7 +402,8 @@ QString usage_text()
         "                    millisecond); on-link addresses still wait for room in the machine's\n"
         "                    neighbour table; not with --serial\n"
         "  --targets FILE    more RANGEs, one a line ('#' comments, blank lines); - reads stdin\n"
-        "  --timeout MS      ping: time-out per address in milliseconds (default 30)\n"
+        "  --timeout MS      ping: time-out per address in milliseconds (default 30); discover:\n"
+        "                    how long to wait for late answers (default 1000)\n"
         "  --resolve         ping: name each answering host (lookups run side by side)\n"
         "  --serial          ping: one address at a time, each waiting out its answer, as the\n"
         "                    window sweeps\n"
@@ -397,7 +417,12 @@ QString usage_text()
         "\n"
         "Vendor names (json \"vendor\", csv Vendor) come from the IEEE registry of the ieee-data\n"
         "package; for hosts that report the adapter address 00.00.00.00.00.00 from the address the\n"
-        "neighbour table holds for them (json \"neighbour_mac\", csv NeighbourMac).\n");
+        "neighbour table holds for them (json \"neighbour_mac\", csv NeighbourMac).\n"
+        "\n"
+        "discover resolves on-link addresses with ARP frames of its own when it has CAP_NET_RAW\n"
+        "(root, or setcap cap_net_raw+p on the program); without it the evidence is what the\n"
+        "kernel resolved for its queries and what answered them. The machine's own addresses are\n"
+        "not listed.\n");
 }
 
 } // namespace corvane::scan

@@ -23,7 +23,7 @@ using corvane::parse_non_negative;
 using corvane::parse_range;
 using corvane::TRangeResult;
 
-enum class TCommand { Help, Version, Nbstat, Ping };
+enum class TCommand { Help, Version, Nbstat, Ping, Discover };
 enum class TFormat { Txt, Csv, Json };
 
 struct TScanOptions
@@ -34,7 +34,7 @@ struct TScanOptions
     std::int32_t bandwidth = 0; // nbstat: bits per second, 0 no limit
     bool port137 = false; // nbstat
     QString compareFile; // nbstat: an earlier list to compare with, empty for none
-    std::int32_t timeoutMs = 30; // ping: the window's default
+    std::int32_t timeoutMs = 30; // ping: the window's default; discover: how long late answers are awaited (1000)
     bool resolve = false; // ping
     bool serial = false; // ping: one address at a time, as the window sweeps
     std::int32_t retries = 0; // nbstat: more queries to an address that neither answered nor failed resolution

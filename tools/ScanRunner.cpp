@@ -1,5 +1,7 @@
 #include "tools/ScanRunner.h"
 
+#include "discovery/DeviceRows.h"
+#include "discovery/DeviceSurvey.h"
 #include "icmp/Ping.h"
 #include "netbios/nbtscan.h"
 #include "platform/IcmpSweep.h"
@@ -257,6 +259,8 @@ void TScanRunner::start()
     }
     if (m_options.command == TCommand::Nbstat)
         startNbstat();
+    else if (m_options.command == TCommand::Discover)
+        startDiscover();
     else
         startPing();
 }
@@ -269,6 +273,8 @@ void TScanRunner::stop()
     // The scan ends at the next return of its wait; its end event prints what it found.
     if (m_scan)
         m_scan->Terminate();
+    if (m_survey)
+        m_survey->stop();
     // The sweep sends no more and waits for the echoes already out.
     m_sweepStop = true;
 }
@@ -354,6 +360,54 @@ void TScanRunner::nbstatDone()
         break;
     case TFormat::Json:
         writeOut(nbstat_json(m_hosts, compared != nullptr));
+        break;
+    }
+    finish(kExitScanRan);
+}
+
+void TScanRunner::startDiscover()
+{
+    corvane::discovery::TDeviceSurveyOptions o;
+    o.targets = m_ranges;
+    o.rate = m_options.rate;
+    o.timeoutMs = m_options.timeoutMs;
+    m_survey = std::make_unique<corvane::discovery::TDeviceSurvey>(std::move(o));
+    m_progress = std::make_unique<TProgressLine>(
+        [this] {
+            return QStringLiteral("%1/%2 asked, %3 found, %4")
+                .arg(m_survey->asked())
+                .arg(m_total)
+                .arg(m_survey->devices().size())
+                .arg(m_progress->elapsedText());
+        },
+        [this] { return double(m_survey->asked()) / double(m_total); });
+    connect(m_survey.get(), &corvane::discovery::TDeviceSurvey::errorLine, this, &TScanRunner::errorLine);
+    connect(m_survey.get(), &corvane::discovery::TDeviceSurvey::finished, this, &TScanRunner::discoverDone);
+    m_progress->start();
+    m_survey->start();
+    if (m_stopRequested)
+        m_survey->stop();
+}
+
+void TScanRunner::discoverDone()
+{
+    m_progress->stop();
+    if (m_survey->cannotStart()) {
+        finish(kExitCannotStart);
+        return;
+    }
+    QList<const corvane::discovery::TDevice*> list;
+    for (const corvane::discovery::TDevice& d : m_survey->devices())
+        list << &d;
+    switch (m_options.format) {
+    case TFormat::Txt:
+        writeOut(corvane::discovery::device_list_txt(list));
+        break;
+    case TFormat::Csv:
+        writeOut(corvane::discovery::device_list_csv(list));
+        break;
+    case TFormat::Json:
+        writeOut(corvane::discovery::device_list_json(list));
         break;
     }
     finish(kExitScanRan);

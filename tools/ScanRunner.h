@@ -29,6 +29,9 @@ class TPing;
 namespace corvane::platform {
 class icmp_sweep;
 }
+namespace corvane::discovery {
+class TDeviceSurvey;
+}
 
 namespace corvane::scan {
 
@@ -104,6 +107,8 @@ private:
     corvane::ipv4::THostAddr addressAt(std::uint64_t index) const;
     void startNbstat();
     void nbstatDone();
+    void startDiscover();
+    void discoverDone();
     void startPing();
     void pingStep();
     void pingReply(std::int32_t replies);
@@ -133,6 +138,8 @@ private:
     std::vector<std::optional<corvane::TMacAddress>> m_vendorMacs; // parallel to m_hosts
     corvane::TVendorRegistry m_vendors;
     std::optional<QList<TNetworkListRow>> m_before; // the --compare list
+
+    std::unique_ptr<corvane::discovery::TDeviceSurvey> m_survey;
 
     std::unique_ptr<TPing> m_ping;
     std::uint64_t m_pinged = 0;
