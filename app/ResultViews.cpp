@@ -194,6 +194,11 @@ QString filter_of(TListFormat format)
 
 } // namespace
 
+void setup_result_list(QTreeView* list, QAbstractItemModel* model, const std::vector<int>& chars)
+{
+    setup_list(list, model, chars);
+}
+
 TResultViews::TResultViews(const TControls& controls, std::function<TDesktop&()> desktop, QWidget* window)
     : QObject(window)
     , m_c(controls)

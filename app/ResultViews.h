@@ -10,7 +10,9 @@
 #include <QString>
 
 #include <functional>
+#include <vector>
 
+class QAbstractItemModel;
 class QAction;
 class QComboBox;
 class QLineEdit;
@@ -70,6 +72,12 @@ public:
     const QString& nameTableShown() const { return m_boxIp; }
     // Column widths to the contents, once a survey has ended.
     void fitColumns(QTreeView* list);
+    // The save dialog, suggesting stem + today's date; the file name chosen (empty: cancelled), its
+    // filter then in chosenFilter().
+    QString chooseListFile(const QString& title, const QString& stem);
+    const QString& chosenFilter() const { return m_chosenFilter; }
+    // Written whole or not at all; a failure is told in a box.
+    void writeListFile(const QString& fileName, const QByteArray& bytes);
     // The mark filter is offered once the list was compared, and set back at the next scan.
     void comparisonShown();
     void comparisonCleared();
@@ -82,8 +90,6 @@ private:
     void setupHostList();
     void setupPingList();
     void setupFilter();
-    QString chooseListFile(const QString& title, const QString& stem);
-    void writeListFile(const QString& fileName, const QByteArray& bytes);
     QList<const corvane::THostRow*> shownHosts() const;
     // After rows went or changed: the box follows the current row when its host is no longer shown.
     void followCurrentRow();
@@ -102,6 +108,10 @@ private:
     QString m_boxIp;
     bool m_boxGone = false; // the box says the host did not answer
 };
+
+// A list set up as the result lists are: sorted by a click on a heading, several rows selected, the
+// fixed-pitch font, columns this many characters wide.
+void setup_result_list(QTreeView* list, QAbstractItemModel* model, const std::vector<int>& chars);
 
 // Opens the pop-up menu of the focused control as a right click there would, at its current row or
 // text cursor (Shift+F10, the Menu key).

@@ -53,9 +53,11 @@ void TSurveyProgress::follow(corvane::TSurvey survey)
 
 void TSurveyProgress::update()
 {
-    const std::optional<TRunning>& followed = m_running[int(m_followed)];
-    const std::optional<TRunning>& other = m_running[1 - int(m_followed)];
-    const std::optional<TRunning>& shown = followed ? followed : other;
+    const std::optional<TRunning>* running = &m_running[int(m_followed)];
+    for (const std::optional<TRunning>& other : m_running)
+        if (!*running)
+            running = &other;
+    const std::optional<TRunning>& shown = *running;
     if (!shown) {
         m_timer.stop();
         m_bar->hide();

@@ -1,5 +1,5 @@
 #pragma once
-// The status bar's progress of the two surveys. Each survey has its own counts; when both run, the
+// The status bar's progress of the surveys. Each survey has its own counts; when several run, the
 // bar follows the survey of the page showing.
 
 #include "support/ScanInput.h"
@@ -29,7 +29,7 @@ public:
     void start(corvane::TSurvey survey, TSource source);
     void stop(corvane::TSurvey survey);
     void stopAll();
-    // The survey the bar follows while both run.
+    // The survey the bar follows while several run.
     void follow(corvane::TSurvey survey);
     // Reads the counts now; a timer also does it a few times a second.
     void update();
@@ -44,6 +44,6 @@ private:
 
     QProgressBar* m_bar;
     QTimer m_timer;
-    std::optional<TRunning> m_running[2];
+    std::optional<TRunning> m_running[3];
     corvane::TSurvey m_followed = corvane::TSurvey::NodeStatus;
 };

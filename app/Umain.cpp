@@ -1,5 +1,6 @@
 #include "app/Umain.h"
 
+#include "app/DevicesPage.h"
 #include "app/ErrorPage.h"
 #include "app/HeaderFit.h"
 #include "app/PingSweep.h"
@@ -53,6 +54,7 @@ TFrm_Corvane::TFrm_Corvane(QWidget* parent) : QMainWindow(parent), m_ui(std::mak
     SetupPing();
     SetupRepaintPacing();
     SetupResultViews();
+    SetupDevicesPage();
     SetupMenus();
     SetupStatusBar();
     SetupLink();
@@ -116,6 +118,18 @@ void TFrm_Corvane::SetupResultViews()
     m_results = new TResultViews(c, [this]() -> TDesktop& { return *m_desktop; }, this);
     m_ui->Lst_HostInfo->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
     connect(m_results, &TResultViews::hostSelected, this, [this](int row) { LstVw_ResSelectItem(row, true); });
+}
+
+void TFrm_Corvane::SetupDevicesPage()
+{
+    m_devicesPage = new TDevicesPage(*m_results, m_ui->PageCtrlRes);
+    m_ui->PageCtrlRes->insertTab(m_ui->PageCtrlRes->indexOf(m_ui->Tab_Ping) + 1, m_devicesPage,
+                                 QStringLiteral("Devices"));
+    connect(m_devicesPage, &TDevicesPage::errorLine, this, [this](const QString& text) {
+        if (!m_closed)
+            m_errorPage->add(text);
+    });
+    connect(m_devicesPage, &TDevicesPage::finished, this, &TFrm_Corvane::DeviceSurveyDone);
 }
 
 void TFrm_Corvane::SetupMenus()
@@ -234,6 +248,7 @@ void TFrm_Corvane::FormClose()
     m_surveyProgress->stopAll();
     for (TPingSweep* sweep : std::as_const(m_parallelSweeps))
         sweep->stop();
+    m_devicesPage->shutDown();
     winsock_cleanup();
     ClearResults();
     QCoreApplication::processEvents();
@@ -422,6 +437,12 @@ void TFrm_Corvane::But_ScanClick()
                                      [scan] { return scan ? std::uint64_t {scan->WaitingForResolution()} : 0; }});
             thread.release()->Resume();
             UpdateScanButton();
+        } else if (page == m_devicesPage) {
+            m_devicesPage->start(*range);
+            TDevicesPage* devices = m_devicesPage;
+            m_surveyProgress->start(TSurvey::Devices,
+                                    {devices->total(), true, [devices] { return devices->asked(); }, {}});
+            UpdateScanButton();
         } else if (page == m_ui->Tab_Ping) {
             m_results->pings().clear();
             PingRange(corvane::ipv4::dotted(range->first), corvane::ipv4::dotted(range->last));
@@ -437,6 +458,7 @@ void TFrm_Corvane::But_StopClick()
     for (TPingSweep* sweep : std::as_const(m_parallelSweeps))
         sweep->stop();
     m_surveyProgress->stopAll();
+    m_devicesPage->stop();
     if (m_ScanThread && m_ScanThread->isRunning()) {
         m_ScanThread->Terminate();
         m_stoppedScan = m_ScanThread;
@@ -685,6 +707,17 @@ void TFrm_Corvane::NetBiosScanDone(TNBTscanThread* Sender)
     ShowMessage(QMessageBox::Information, scan_end_text(m_results->hosts().answered(), end));
     // Rows of other scans may have come in while the box was open.
     m_panel1->setText(QString::number(m_results->hosts().answered()));
+}
+
+void TFrm_Corvane::DeviceSurveyDone(int devices, bool stopped)
+{
+    m_surveyProgress->stop(corvane::TSurvey::Devices);
+    UpdateScanButton();
+    if (m_closed)
+        return;
+    ShowMessage(QMessageBox::Information, QStringLiteral("Survey %1.\rDevices found: %2")
+                                              .arg(stopped ? QStringLiteral("stopped") : QStringLiteral("finished"))
+                                              .arg(devices));
 }
 
 void TFrm_Corvane::LstVw_ResSelectItem(int row, bool selected)

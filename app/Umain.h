@@ -26,6 +26,7 @@
 #include <vector>
 
 class QFileDialog;
+class TDevicesPage;
 class QLabel;
 class TResultViews;
 class QProgressBar;
@@ -101,6 +102,7 @@ public:
     void NetBiosStat1Receive(TNBTscanThread* Sender, const QString& IP, nb_status_result* Result);
     void NetBiosScanError(TNBTscanThread* Sender, const QString& Text);
     void NetBiosScanDone(TNBTscanThread* Sender);
+    void DeviceSurveyDone(int devices, bool stopped);
 
     // The newest scan thread while it runs, else null.
     TNBTscanThread* ScanThread() const { return m_ScanThread; }
@@ -108,6 +110,8 @@ public:
     bool ScanThreadsAlive() const;
     // The result lists: the models under LstVw_Res and LstVw_Ping and what the views do with them.
     TResultViews& results() const { return *m_results; }
+    // The page "Devices" and its survey.
+    TDevicesPage& devicesPage() const { return *m_devicesPage; }
     // Columns of LstVw_Res.
     enum {
         ColIP = corvane::HostIP,
@@ -146,6 +150,7 @@ private:
     void SetupPing();
     void SetupRepaintPacing();
     void SetupResultViews();
+    void SetupDevicesPage();
     void SetupMenus();
     void SetupStatusBar();
     void SetupLink();
@@ -183,6 +188,7 @@ private:
 
     std::unique_ptr<Ui::TFrm_Corvane> m_ui;
     TResultViews* m_results = nullptr;
+    TDevicesPage* m_devicesPage = nullptr;
     TPing* m_Ping1 = nullptr;
     QLabel* m_panel0 = nullptr;
     QLabel* m_panel1 = nullptr;

@@ -3,6 +3,7 @@
 // launches that failed.
 #include "app/Umain.h"
 
+#include "app/DevicesPage.h"
 #include "app/ErrorPage.h"
 #include "app/SurveyProgress.h"
 #include "support/LanRange.h"
@@ -46,12 +47,22 @@ std::optional<TSurvey> TFrm_Corvane::ShowingSurvey() const
         return TSurvey::NodeStatus;
     if (page == m_ui->Tab_Ping)
         return TSurvey::Ping;
+    if (page == m_devicesPage)
+        return TSurvey::Devices;
     return std::nullopt;
 }
 
 bool TFrm_Corvane::SurveyRunning(TSurvey survey) const
 {
-    return survey == TSurvey::NodeStatus ? !m_ScanThread.isNull() : m_sweeps > 0;
+    switch (survey) {
+    case TSurvey::NodeStatus:
+        return !m_ScanThread.isNull();
+    case TSurvey::Ping:
+        return m_sweeps > 0;
+    case TSurvey::Devices:
+        return m_devicesPage->running();
+    }
+    return false;
 }
 
 void TFrm_Corvane::UpdateScanButton()

@@ -88,6 +88,9 @@ QString large_range_question(TSurvey survey, const ipv4::THostRange& range, cons
                              "sends one query per millisecond.")
                   .arg(count_text(e.onLink), count_text(kPendingResolutions))
                   .arg(kResolutionMs / 1000);
+    if (survey == TSurvey::Devices) // it queries as the scan does where it cannot send ARP itself
+        return QStringLiteral("Survey ") + what + QStringLiteral("\n\nThis takes up to about %1: ").arg(duration_text(e.ms))
+            + why + QStringLiteral(" With CAP_NET_RAW the local network goes at one address per millisecond.");
     return QStringLiteral("Scan ") + what + QStringLiteral("\n\nThis takes about %1: ").arg(duration_text(e.ms)) + why;
 }
 

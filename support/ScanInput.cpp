@@ -69,8 +69,9 @@ TFieldsRange fields_range(const QString& firstText, const QString& lastText, TSu
     if (last.value < first.value)
         return refuse(kLastField, QStringLiteral("%1 is below %2 %3").arg(dotted(last), kFirstField, dotted(first)));
     const ipv4::THostRange range {first, last};
-    const QString walk = walk_range_error(
-        range, survey == TSurvey::NodeStatus ? QStringLiteral("a node-status scan") : QStringLiteral("a ping sweep"));
+    const QString walk = walk_range_error(range, survey == TSurvey::NodeStatus ? QStringLiteral("a node-status scan")
+                                                 : survey == TSurvey::Ping       ? QStringLiteral("a ping sweep")
+                                                                                 : QStringLiteral("a device survey"));
     if (!walk.isEmpty())
         return refuse(kLastField, walk);
     return {range, {}};

@@ -11,8 +11,8 @@
 
 namespace corvane {
 
-// The two surveys; both walk a range under the signed walk rule.
-enum class TSurvey { NodeStatus, Ping };
+// The surveys of the window's pages; each walks a range under the signed walk rule.
+enum class TSurvey { NodeStatus, Ping, Devices };
 
 // The fields as their labels name them.
 inline const QString kFirstField = QStringLiteral("First IP");

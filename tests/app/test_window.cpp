@@ -70,10 +70,10 @@ private Q_SLOTS:
         QCOMPARE(w.statusPanel(1)->text(), QStringLiteral("0"));
         QCOMPARE(w.statusPanel(0)->text(), QStringLiteral("Computers founded:"));
         auto* tabs = w.findChild<QTabWidget*>("PageCtrlRes");
-        QCOMPARE(tabs->count(), 4);
+        QCOMPARE(tabs->count(), 5);
         QCOMPARE(tabs->currentIndex(), 0);
-        const QStringList titles{"Netbios Node Status", "Ping", "IP <-> Host", "Errors"};
-        for (int i = 0; i < 4; ++i)
+        const QStringList titles{"Netbios Node Status", "Ping", "Devices", "IP <-> Host", "Errors"};
+        for (int i = 0; i < 5; ++i)
             QCOMPARE(tabs->tabText(i), titles[i]);
         QCOMPARE(w.findChild<QTreeView*>("LstVw_Res")->model()->rowCount(), 0);
         QCOMPARE(w.findChild<QTreeView*>("LstVw_Ping")->model()->rowCount(), 0);
@@ -281,7 +281,7 @@ private Q_SLOTS:
         QStringList back(header.rbegin(), header.rend());
         QTest::newRow("header forwards") << 0 << int(Qt::Key_Tab) << header;
         QTest::newRow("header backwards") << 0 << int(Qt::Key_Backtab) << back;
-        QTest::newRow("IP field") << 2 << int(Qt::Key_Tab) << QStringList{"Ed_IP", "But_IP2Host"};
+        QTest::newRow("IP field") << 3 << int(Qt::Key_Tab) << QStringList{"Ed_IP", "But_IP2Host"};
     }
 
     void tab_moves_focus()
@@ -424,8 +424,8 @@ private Q_SLOTS:
     void scan_on_other_pages_does_nothing_data()
     {
         QTest::addColumn<int>("page");
-        QTest::newRow("IP <-> Host") << 2;
-        QTest::newRow("Errors") << 3;
+        QTest::newRow("IP <-> Host") << 3;
+        QTest::newRow("Errors") << 4;
     }
 
     void scan_on_other_pages_does_nothing()
@@ -727,6 +727,9 @@ private Q_SLOTS:
                                                    << hosts;
         QTest::newRow("Shift+F10 on the ping list") << 1 << "LstVw_Ping" << int(Qt::Key_F10) << int(Qt::ShiftModifier)
                                                     << QStringList {"Save ping list..", "Copy"};
+        QTest::newRow("Menu key on the device list") << 2 << "LstVw_Devices" << int(Qt::Key_Menu)
+                                                     << int(Qt::NoModifier)
+                                                     << QStringList {"Save device list..", "Copy"};
         QTest::newRow("Shift+F10 in the filter field")
             << 0 << "Ed_Filter" << int(Qt::Key_F10) << int(Qt::ShiftModifier) << QStringList {};
     }

@@ -232,6 +232,8 @@ private Q_SLOTS:
         QTest::newRow("scan, Yes") << 0 << "127.1.0.1" << true << "Scan 65,537 addresses, 127.0.0.1 to 127.1.0.1?";
         QTest::newRow("scan, at the limit") << 0 << "127.1.0.0" << false << "";
         QTest::newRow("ping, No") << 1 << "127.1.0.1" << false << "Ping 65,537 addresses, 127.0.0.1 to 127.1.0.1?";
+        QTest::newRow("devices, No") << 2 << "127.1.0.1" << false
+                                     << "Survey 65,537 addresses, 127.0.0.1 to 127.1.0.1?";
     }
 
     void largeRangeAsks()
@@ -266,7 +268,7 @@ private Q_SLOTS:
     // repeated line and wraps a long one.
     void errorsPageBounded()
     {
-        Guarded win(3);
+        Guarded win(4);
         for (int i = 0; i < 10006; ++i)
             win.w.NetBiosScanError(nullptr, QStringLiteral("Send to 10.0.%1.%2 failed").arg(i / 256).arg(i % 256));
         const QString longLine = QStringLiteral("Recieved failed from 127.0.0.1: ") + QString(300, u'x');
