@@ -121,6 +121,74 @@ struct TFailure
     QSqlError error;
 };
 
+// Prepared statements kept per connection, so a survey of many devices prepares each once.
+using TStatements = std::unordered_map<QString, QSqlQuery>;
+thread_local TStatements* t_statements = nullptr;
+
+// The rows of a statement run: its own query, or a cached one until that runs again.
+class TRows
+{
+public:
+    explicit TRows(QSqlQuery&& own)
+        : m_own(std::move(own))
+    { }
+    explicit TRows(QSqlQuery* cached)
+        : m_cached(cached)
+    { }
+    bool next() { return query().next(); }
+    QVariant value(int i) { return query().value(i); }
+    QSqlError lastError() { return query().lastError(); }
+
+private:
+    QSqlQuery& query() { return m_cached ? *m_cached : *m_own; }
+    std::optional<QSqlQuery> m_own;
+    QSqlQuery* m_cached = nullptr;
+};
+
+// Runs one statement with its values bound; one without values unprepared, as PostgreSQL takes
+// BEGIN, LOCK and DDL only so.
+TRows run(const QSqlDatabase& db, const QString& sql, const QVariantList& values = {})
+{
+    if (values.isEmpty()) {
+        QSqlQuery q(db);
+        q.setForwardOnly(true);
+        if (!q.exec(sql))
+            throw TFailure {q.lastError()};
+        return TRows(std::move(q));
+    }
+    QSqlQuery fresh(db);
+    QSqlQuery* q = &fresh;
+    if (t_statements) {
+        auto it = t_statements->find(sql);
+        if (it == t_statements->end()) {
+            it = t_statements->emplace(sql, QSqlQuery(db)).first;
+            it->second.setForwardOnly(true);
+            if (!it->second.prepare(sql)) {
+                const QSqlError error = it->second.lastError();
+                t_statements->erase(it);
+                throw TFailure {error};
+            }
+        }
+        q = &it->second;
+    } else {
+        q->setForwardOnly(true);
+        if (!q->prepare(sql))
+            throw TFailure {q->lastError()};
+    }
+    for (int i = 0; i < values.size(); ++i)
+        q->bindValue(i, values[i]);
+    if (!q->exec())
+        throw TFailure {q->lastError()};
+    return q == &fresh ? TRows(std::move(fresh)) : TRows(q);
+}
+
+// Lends a connection's statement cache to run() for one transaction.
+struct TUseStatements
+{
+    explicit TUseStatements(TStatements& s) { t_statements = &s; }
+    ~TUseStatements() { t_statements = nullptr; }
+};
+
 } // namespace
 
 struct TInventory::TState
@@ -131,6 +199,7 @@ struct TInventory::TState
     TDbUrl where;
     bool open = false;
     bool postgres = false;
+    TStatements statements;
 
     QSqlDatabase db() const { return QSqlDatabase::database(connection, false); }
     QString ddl(const char* statement) const
@@ -145,6 +214,7 @@ struct TInventory::TState
     QString checkSchema();
     void close()
     {
+        statements.clear();
         {
             QSqlDatabase d = db();
             if (d.isValid())
@@ -154,20 +224,6 @@ struct TInventory::TState
         open = false;
     }
 };
-
-// Runs one statement with its values bound.
-static QSqlQuery run(const QSqlDatabase& db, const QString& sql, const QVariantList& values = {})
-{
-    QSqlQuery q(db);
-    q.setForwardOnly(true);
-    if (!q.prepare(sql))
-        throw TFailure {q.lastError()};
-    for (const QVariant& v : values)
-        q.addBindValue(v);
-    if (!q.exec())
-        throw TFailure {q.lastError()};
-    return q;
-}
 
 QString default_url()
 {
@@ -357,34 +413,32 @@ QString TInventory::TState::checkSchema()
     try {
         QStringList tables;
         if (postgres) {
-            QSqlQuery q = run(d,
-                              QStringLiteral("SELECT table_name FROM information_schema.tables"
-                                             " WHERE table_schema = current_schema()"));
+            TRows q = run(d,
+                          QStringLiteral("SELECT table_name FROM information_schema.tables"
+                                         " WHERE table_schema = current_schema()"));
             while (q.next())
                 tables << q.value(0).toString();
         } else {
             // Also the first read: a file that is no SQLite database fails here, unaltered.
-            QSqlQuery q = run(d, QStringLiteral("SELECT name FROM sqlite_master WHERE type = 'table'"));
+            TRows q = run(d, QStringLiteral("SELECT name FROM sqlite_master WHERE type = 'table'"));
             while (q.next())
                 tables << q.value(0).toString();
         }
         int version = 0;
         if (tables.contains(QLatin1String("corvane_inventory"))) {
-            QSqlQuery q = run(d, QStringLiteral("SELECT version FROM corvane_inventory"));
+            TRows q = run(d, QStringLiteral("SELECT version FROM corvane_inventory"));
             if (!q.next())
                 return QStringLiteral("%1 is not a Corvane inventory (its version row is missing)").arg(url);
             version = q.value(0).toInt();
             if (version > kSchemaVersion)
                 return QStringLiteral(
                            "%1 is an inventory of a newer Corvane (schema %2, this one knows %3): left as it is")
-                    .arg(url)
-                    .arg(version)
-                    .arg(kSchemaVersion);
+                    .arg(url, QString::number(version), QString::number(kSchemaVersion));
         } else if (!tables.isEmpty()) {
             return QStringLiteral("%1 is not a Corvane inventory (it holds other tables): left as it is").arg(url);
         }
         if (!postgres) {
-            QSqlQuery q = run(d, QStringLiteral("PRAGMA journal_mode=WAL"));
+            TRows q = run(d, QStringLiteral("PRAGMA journal_mode=WAL"));
             if (!q.next() || q.value(0).toString().compare(QLatin1String("wal"), Qt::CaseInsensitive) != 0)
                 return QStringLiteral("%1: cannot use write-ahead logging").arg(url);
             // Safe against a killed process in WAL mode; only a power cut may lose the last survey.
@@ -404,7 +458,7 @@ QString TInventory::TState::checkSchema()
                           QStringLiteral("SELECT 1 FROM information_schema.tables WHERE table_schema ="
                                          " current_schema() AND table_name = 'corvane_inventory'"))
                           .next()) {
-                QSqlQuery q = run(d, QStringLiteral("SELECT version FROM corvane_inventory"));
+                TRows q = run(d, QStringLiteral("SELECT version FROM corvane_inventory"));
                 now = q.next() ? q.value(0).toInt() : 0;
             }
             for (int step = now; step < kSchemaVersion; ++step) {
@@ -465,10 +519,10 @@ void TRecorder::run_()
         ranges += (ranges.isEmpty() ? QString() : QStringLiteral(",")) + corvane::ipv4::dotted(r.first) + u'-'
             + corvane::ipv4::dotted(r.last);
     {
-        QSqlQuery q = run(db,
-                          QStringLiteral("INSERT INTO surveys (time, scanner, ranges, devices) VALUES (?, ?, ?, ?)"
-                                         " RETURNING id"),
-                          {t, survey.scanner, ranges, qint64(survey.devices.size())});
+        TRows q = run(db,
+                      QStringLiteral("INSERT INTO surveys (time, scanner, ranges, devices) VALUES (?, ?, ?, ?)"
+                                     " RETURNING id"),
+                      {t, survey.scanner, ranges, qint64(survey.devices.size())});
         if (!q.next())
             throw TFailure {q.lastError()};
         surveyId = q.value(0).toLongLong();
@@ -476,9 +530,9 @@ void TRecorder::run_()
 
     std::unordered_map<QString, TKnown> known;
     {
-        QSqlQuery q = run(db,
-                          QStringLiteral("SELECT id, key, mac, vendor, last_address, name, name_source, gone"
-                                         " FROM devices"));
+        TRows q = run(db,
+                      QStringLiteral("SELECT id, key, mac, vendor, last_address, name, name_source, gone"
+                                     " FROM devices"));
         while (q.next()) {
             TKnown k;
             k.id = q.value(0).toLongLong();
@@ -503,11 +557,11 @@ void TRecorder::run_()
         if (it == known.end() && d.mac) {
             // A known name under another MAC is that device, when its own MAC is not in this survey.
             for (const found_name& n : d.names) {
-                QSqlQuery q = run(db,
-                                  QStringLiteral("SELECT d.key FROM names n JOIN devices d ON d.id = n.device_id"
-                                                 " WHERE n.name = ? AND n.source = ? AND d.mac IS NOT NULL"
-                                                 " ORDER BY d.last_seen DESC"),
-                                  {n.name, int(n.source)});
+                TRows q = run(db,
+                              QStringLiteral("SELECT d.key FROM names n JOIN devices d ON d.id = n.device_id"
+                                             " WHERE n.name = ? AND n.source = ? AND d.mac IS NOT NULL"
+                                             " ORDER BY d.last_seen DESC"),
+                              {n.name, int(n.source)});
                 while (q.next() && it == known.end()) {
                     auto candidate = known.find(q.value(0).toString());
                     if (candidate != known.end() && !candidate->second.seen && !surveyKeys.count(candidate->first))
@@ -539,12 +593,12 @@ void TRecorder::run_()
             k.vendor = d.vendor;
             k.lastAddress = d.address;
             k.name = bestName;
-            QSqlQuery q = run(db,
-                              QStringLiteral("INSERT INTO devices (key, mac, vendor, last_address, name, name_source,"
-                                             " first_seen, last_seen, times_seen, missed, gone, last_survey)"
-                                             " VALUES (?, ?, ?, ?, ?, ?, ?, ?, 0, 0, 0, ?) RETURNING id"),
-                              {key, text_or_null(d.mac), d.vendor, qint64(d.address.value), bestName.name,
-                               int(bestName.source), t, t, surveyId});
+            TRows q = run(db,
+                          QStringLiteral("INSERT INTO devices (key, mac, vendor, last_address, name, name_source,"
+                                         " first_seen, last_seen, times_seen, missed, gone, last_survey)"
+                                         " VALUES (?, ?, ?, ?, ?, ?, ?, ?, 0, 0, 0, ?) RETURNING id"),
+                          {key, text_or_null(d.mac), d.vendor, qint64(d.address.value), bestName.name,
+                           int(bestName.source), t, t, surveyId});
             if (!q.next())
                 throw TFailure {q.lastError()};
             k.id = q.value(0).toLongLong();
@@ -605,7 +659,7 @@ void TRecorder::run_()
             {surveyId, qint64(r.first.value), qint64(r.last.value)});
     {
         std::vector<qint64> gone;
-        QSqlQuery q
+        TRows q
             = run(db, QStringLiteral("SELECT key FROM devices WHERE gone = 0 AND missed >= ? ORDER BY last_address"),
                   {std::max(1, options.goneAfter)});
         while (q.next()) {
@@ -637,7 +691,7 @@ void thin_sightings(const QSqlDatabase& db, const TInventoryOptions& options, qi
         return;
     const qint64 spacing = options.thinSpacingSecs;
     const qint64 cutoff = (now - qint64(options.thinAfterDays) * 86400) / spacing * spacing;
-    QSqlQuery q = run(db, QStringLiteral("SELECT thinned_until FROM corvane_inventory"));
+    TRows q = run(db, QStringLiteral("SELECT thinned_until FROM corvane_inventory"));
     const qint64 from = q.next() ? q.value(0).toLongLong() : 0;
     if (cutoff <= from)
         return;
@@ -668,6 +722,7 @@ TRecordResult TInventory::record(const TSurveyRecord& survey)
     bool lost = false;
     {
         QSqlDatabase d = m_state->db();
+        TUseStatements use(m_state->statements);
         for (int attempt = 0;; ++attempt) {
             TRecorder recorder(d, m_state->options, survey);
             recorder.t = when.toSecsSinceEpoch();
@@ -727,9 +782,9 @@ std::optional<std::vector<TInventoryDevice>> TInventory::devices(QString* error)
     try {
         std::vector<TInventoryDevice> out;
         std::unordered_map<qint64, std::size_t> index;
-        QSqlQuery q = run(d,
-                          QStringLiteral("SELECT id, mac, vendor, last_address, name, name_source, first_seen,"
-                                         " last_seen, times_seen, gone FROM devices ORDER BY last_address, id"));
+        TRows q = run(d,
+                      QStringLiteral("SELECT id, mac, vendor, last_address, name, name_source, first_seen,"
+                                     " last_seen, times_seen, gone FROM devices ORDER BY last_address, id"));
         while (q.next()) {
             TInventoryDevice v;
             v.mac = mac_from_text(q.value(1).toString());
@@ -743,9 +798,9 @@ std::optional<std::vector<TInventoryDevice>> TInventory::devices(QString* error)
             index.emplace(q.value(0).toLongLong(), out.size());
             out.push_back(std::move(v));
         }
-        QSqlQuery n = run(d,
-                          QStringLiteral("SELECT device_id, name, source, last_seen FROM names"
-                                         " ORDER BY device_id, last_seen DESC"));
+        TRows n = run(d,
+                      QStringLiteral("SELECT device_id, name, source, last_seen FROM names"
+                                     " ORDER BY device_id, last_seen DESC"));
         while (n.next()) {
             const auto it = index.find(n.value(0).toLongLong());
             if (it == index.end())
@@ -767,7 +822,7 @@ qint64 TInventory::sightingCount()
     if (!m_state->open)
         return -1;
     try {
-        QSqlQuery q = run(m_state->db(), QStringLiteral("SELECT COUNT(*) FROM sightings"));
+        TRows q = run(m_state->db(), QStringLiteral("SELECT COUNT(*) FROM sightings"));
         return q.next() ? q.value(0).toLongLong() : -1;
     } catch (const TFailure&) {
         return -1;

@@ -81,9 +81,7 @@ QString PgServer::start()
     }
     const QString listen = m_tcpPort > 0 ? QStringLiteral("127.0.0.1") : QString();
     const QString options = QStringLiteral("-k %1 -p %2 -c listen_addresses='%3' -c fsync=off -c max_connections=40")
-                                .arg(m_dir.path())
-                                .arg(m_port)
-                                .arg(listen);
+                                .arg(m_dir.path(), QString::number(m_port), listen);
     if (QString why = run(QStringLiteral("pg_ctl"),
                           {QStringLiteral("-D"), data, QStringLiteral("-o"), options, QStringLiteral("-l"),
                            m_dir.filePath(QStringLiteral("log")), QStringLiteral("-w"), QStringLiteral("start")},
@@ -125,7 +123,7 @@ QString PgServer::url() const
 {
     const QString host
         = m_tcpPort > 0 ? QStringLiteral("127.0.0.1") : QString::fromLatin1(QUrl::toPercentEncoding(m_dir.path()));
-    return QStringLiteral("postgresql://corvane@%1:%2/postgres").arg(host).arg(m_port);
+    return QStringLiteral("postgresql://corvane@%1:%2/postgres").arg(host, QString::number(m_port));
 }
 
 } // namespace corvane::test

@@ -6,6 +6,7 @@
 #include "TestSupport.h"
 
 #include <QSqlDatabase>
+#include <QSqlError>
 #include <QSqlQuery>
 #include <QTest>
 
@@ -40,7 +41,7 @@ class TestInventoryPg : public QObject
     std::unique_ptr<PgServer> m_server;
     int m_schema = 0;
 
-    // A schema of its own for each case, so that each starts from an empty inventory.
+    // A user with a schema of its own for each case (its tables go there), so each starts empty.
     QString freshUrl()
     {
         const QString name = QStringLiteral("case%1").arg(++m_schema);
@@ -50,12 +51,15 @@ class TestInventoryPg : public QObject
         db.setPort(url->port);
         db.setUserName(url->user);
         db.setDatabaseName(url->database);
-        bool made = db.open() && QSqlQuery(db).exec(QStringLiteral("CREATE DATABASE ") + name);
+        bool made = db.open() && QSqlQuery(db).exec(QStringLiteral("CREATE ROLE %1 LOGIN").arg(name))
+            && QSqlQuery(db).exec(QStringLiteral("CREATE SCHEMA AUTHORIZATION ") + name);
+        if (!made)
+            qWarning() << db.lastError().text();
         db = QSqlDatabase();
         QSqlDatabase::removeDatabase(QStringLiteral("admin"));
         if (!made)
             return {};
-        return m_server->url().replace(QLatin1String("/postgres"), u'/' + name);
+        return m_server->url().replace(QLatin1String("corvane@"), name + u'@');
     }
 
 private Q_SLOTS:
