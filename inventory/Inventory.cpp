@@ -182,6 +182,14 @@ TRows run(const QSqlDatabase& db, const QString& sql, const QVariantList& values
     return q == &fresh ? TRows(std::move(fresh)) : TRows(q);
 }
 
+// SQLite commits only when no statement is left mid-way through its rows.
+void finish_statements()
+{
+    if (t_statements)
+        for (auto& entry : *t_statements)
+            entry.second.finish();
+}
+
 // Lends a connection's statement cache to run() for one transaction.
 struct TUseStatements
 {
@@ -736,10 +744,12 @@ TRecordResult TInventory::record(const TSurveyRecord& survey)
                 }
                 recorder.run_();
                 thin_sightings(d, m_state->options, recorder.t);
+                finish_statements();
                 run(d, QStringLiteral("COMMIT"));
                 result.events = std::move(recorder.events);
                 return result;
             } catch (const TFailure& f) {
+                finish_statements();
                 QSqlQuery(d).exec(QStringLiteral("ROLLBACK"));
                 if (contended(f.error) && attempt + 1 < kRetries)
                     continue;
