@@ -31,7 +31,8 @@ struct dns_ptr_answer
 
 // Reads a response (QR set, opcode 0) to a PTR query for asked; none for a query, another opcode, a
 // message that is cut short or malformed, or one whose question is not asked. A name longer than
-// 255 bytes or a pointer loop makes the message malformed.
+// 255 bytes or a pointer loop makes the message malformed. A response without a question (as mDNS
+// multicast answers are) is read too; the records' owner must still be asked.
 std::optional<dns_ptr_answer> read_ptr_answer(const std::uint8_t* data, std::size_t length, const QByteArray& asked);
 
 } // namespace corvane::discovery

@@ -237,10 +237,17 @@ ask_names(const std::vector<std::uint32_t>& addresses, const name_query_options&
         to.sin_family = AF_INET;
         to.sin_addr.s_addr = address;
         to.sin_port = htons(port);
-        if (::sendto(fd, datagram.constData(), static_cast<std::size_t>(datagram.size()), MSG_NOSIGNAL,
-                     reinterpret_cast<const sockaddr*>(&to), sizeof to)
-            < 0)
-            *done = true; // nothing went out, so nothing will answer
+        // A send reports an ICMP error an earlier datagram met (the socket's pending error) and
+        // does not go out: try again, the error is cleared by then.
+        for (int attempt = 0; attempt < 4; ++attempt) {
+            if (::sendto(fd, datagram.constData(), static_cast<std::size_t>(datagram.size()), MSG_NOSIGNAL,
+                         reinterpret_cast<const sockaddr*>(&to), sizeof to)
+                >= 0)
+                return;
+            if (errno != ECONNREFUSED && errno != EHOSTUNREACH && errno != ENETUNREACH && errno != EHOSTDOWN)
+                break;
+        }
+        *done = true; // nothing went out, so nothing will answer
     };
 
     std::size_t next_send = 0; // datagrams sent: address next_send / per_address

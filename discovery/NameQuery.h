@@ -2,6 +2,10 @@
 // Names of devices from every protocol but NetBIOS, asked side by side: one mDNS datagram (unicast
 // reverse PTR to the device's port 5353), one LLMNR datagram (reverse PTR to port 5355) per address,
 // and a reverse lookup through the system resolver, all at once; no serial waits.
+//
+// The mDNS query goes from an ephemeral port, a "legacy unicast" query (RFC 6762 section 6.7): Avahi
+// answers it straight back to that port with our id and the question repeated; a QU query from port
+// 5353 it does not answer by unicast. An ICMP error for a datagram ends the wait for that answer.
 
 #include <QByteArray>
 #include <QString>

@@ -1,6 +1,7 @@
 #include "netbios/nbtscan.h"
 
 #include "netbios/netBios_procs.h"
+#include "platform/ArpSweep.h"
 #include "platform/Clock.h"
 #include "platform/FdCloser.h"
 #include "platform/QueryPacer.h"
@@ -260,6 +261,8 @@ struct TNBTscanThread::TWalk
     std::int64_t quiet_until_ns = 0;
     bool quiet_restarts = false;
     sockaddr_in from {};
+    // On-link addresses our own address resolution found empty: never queried, counted as done.
+    std::uint64_t skipped = 0;
 
     bool due() const
     {
@@ -300,7 +303,9 @@ void TNBTscanThread::RunScan()
     // A walk of all 2^32 addresses counts 0 in 32 bits and keeps the default buffer.
     if (!SetUpSocket(socket.fd, static_cast<std::uint32_t>(walk.order.count)))
         return;
-    QueryRange(socket.fd, walk);
+    ResolveOnLink(walk);
+    if (walk.order.count > 0)
+        QueryRange(socket.fd, walk);
     FinishScan(socket.fd);
 }
 
@@ -582,9 +587,72 @@ void TNBTscanThread::SendNextQuery(int fd, TWalk& walk)
     } else {
         walk.pacer->sent(step);
     }
-    QueriesSent_.store(static_cast<std::uint32_t>(walk.pacer->queried()), std::memory_order_relaxed);
+    QueriesSent_.store(static_cast<std::uint32_t>(walk.skipped + walk.pacer->queried()), std::memory_order_relaxed);
     WaitingForResolution_.store(walk.pacer->pending(), std::memory_order_relaxed);
     walk.attempted();
+}
+
+void TNBTscanThread::ResolveOnLink(TWalk& walk)
+{
+    namespace platform = corvane::platform;
+    // Up to a few hundred on-link addresses the kernel's resolution costs no time (the pacer's table
+    // budget holds them); beyond a million, looking up every address's route would.
+    constexpr std::uint64_t fits_table = 512;
+    constexpr std::uint64_t most_routes = std::uint64_t {1} << 20;
+    if (walk.order.count <= fits_table || walk.order.count > most_routes || !platform::can_resolve_addresses())
+        return;
+    std::vector<std::uint32_t> kept; // host order: routed, local and unreachable ones, then who answered
+    const TOrder& order = walk.order;
+    const std::vector<platform::on_link_part> parts = platform::split_on_link(
+        order.count, [&order](std::uint64_t i) { return order.address(i); },
+        [&kept](std::uint32_t a) { kept.push_back(ntohl(a)); });
+    std::uint64_t on_link = 0;
+    for (const platform::on_link_part& part : parts)
+        on_link += part.addresses.size();
+    if (on_link <= fits_table || isInterruptionRequested())
+        return;
+
+    platform::arp_sweep_options options;
+    options.rate = Rate > 0 ? std::clamp(Rate, 1, 100000) : 1000;
+    // A frame is 84 bytes on the wire with its padding, preamble and gap.
+    if (Bandwidth > 0)
+        options.rate = std::clamp(std::min(options.rate, Bandwidth / 672), 1, 100000);
+    // A reply on the link comes within milliseconds; arp-scan waits 500 ms for one too.
+    options.wait_ns = 500'000'000;
+    options.stopped = [this] { return isInterruptionRequested(); };
+    // Until the sweep ends, the addresses it asked are waiting for address resolution.
+    options.progress = [this](std::size_t asked, std::size_t answered) {
+        WaitingForResolution_.store(static_cast<std::uint32_t>(asked - answered), std::memory_order_relaxed);
+    };
+    const platform::arp_survey survey = platform::resolve_on_link(parts, options);
+    WaitingForResolution_ = 0;
+    if (!survey.ran) {
+        // Today's path: the kernel resolves as the queries go.
+        return;
+    }
+    // On-link addresses the sweep did not ask (outside the interface's subnet) are queried as today.
+    std::vector<std::uint32_t> swept(survey.swept.size());
+    std::transform(survey.swept.begin(), survey.swept.end(), swept.begin(), [](std::uint32_t a) { return ntohl(a); });
+    for (const platform::on_link_part& part : parts)
+        for (std::uint32_t a : part.addresses)
+            if (!std::binary_search(swept.begin(), swept.end(), ntohl(a)))
+                kept.push_back(ntohl(a));
+    for (const platform::arp_reply& r : survey.replies)
+        kept.push_back(ntohl(r.sender_ip));
+    std::sort(kept.begin(), kept.end());
+    kept.erase(std::unique(kept.begin(), kept.end()), kept.end());
+
+    TOrder narrowed;
+    for (std::size_t i = 0; i < kept.size();) {
+        std::size_t j = i + 1;
+        while (j < kept.size() && kept[j] == kept[j - 1] + 1)
+            ++j;
+        narrowed.add(ipv4::THostAddr {kept[i]}, j - i);
+        i = j;
+    }
+    walk.skipped = walk.order.count - narrowed.count;
+    walk.order = std::move(narrowed);
+    QueriesSent_.store(static_cast<std::uint32_t>(walk.skipped), std::memory_order_relaxed);
 }
 
 void TNBTscanThread::FinishScan(int fd)

@@ -116,8 +116,11 @@ private:
     struct TWalk; // the loop's pacing, the pacer over the addresses, the drain's quiet second
     enum class TWoke { Signal, Nothing, Socket };
 
-    // The scan's three steps.
+    // The scan's steps.
     bool SetUpSocket(int fd, std::uint32_t addresses);
+    // With CAP_NET_RAW, a large range's on-link addresses that do not answer our own address
+    // resolution leave the walk: nobody there can answer a query.
+    void ResolveOnLink(TWalk& walk);
     void QueryRange(int fd, TWalk& walk);
     void FinishScan(int fd);
     // One pass of the loop: wait, read the error queue, take one answer (false: skip this pass's send),

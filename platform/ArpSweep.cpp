@@ -235,7 +235,7 @@ std::vector<arp_reply> arp_sweep::run(const std::vector<std::uint32_t>& addresse
             }
             const std::optional<arp_reply> r
                 = parse_arp_reply(buffer, std::min(static_cast<std::size_t>(got), sizeof buffer));
-            if (!r || !asked.contains(r->sender_ip) || !answered.insert(r->sender_ip).second)
+            if (!r || !sent.contains(r->sender_ip) || !answered.insert(r->sender_ip).second)
                 continue;
             found.push_back(*r);
             if (on_reply)
@@ -290,9 +290,10 @@ std::vector<arp_reply> arp_sweep::run(const std::vector<std::uint32_t>& addresse
             }
             if (attempt == 0 && sent.insert(a).second)
                 report();
-            const std::int64_t now = monotonic_ns();
-            // A late frame moves the grid instead of bunching the frames that are behind.
-            due = now - due > 1'000'000 ? now + interval : due + interval;
+            // Wake-ups come late on a busy machine: catch up, but never by more than a burst of 20 ms
+            // of frames, so the pace holds on average without flooding the link.
+            due += interval;
+            due = std::max(due, monotonic_ns() - 20'000'000);
         }
     }
     if (!stopped())
@@ -305,20 +306,26 @@ std::vector<on_link_part> split_on_link(std::uint64_t count, const std::function
 {
     std::vector<on_link_part> parts;
     route_oracle routes;
-    for (std::uint64_t i = 0; i < count; ++i) {
-        const std::uint32_t a = address(i);
-        const route_info r = routes.route(a);
-        // ifindex 0: rtnetlink failed; the kernel's own resolution stays in charge of such an address.
-        if (r.kind != route_kind::on_link || r.ifindex <= 0) {
-            if (other)
-                other(a);
-            continue;
+    std::vector<std::uint32_t> chunk;
+    for (std::uint64_t first = 0; first < count; first += 4096) {
+        chunk.clear();
+        for (std::uint64_t i = first; i < std::min(count, first + 4096); ++i)
+            chunk.push_back(address(i));
+        const std::vector<route_info> found = routes.route_many(chunk);
+        for (std::size_t i = 0; i < chunk.size(); ++i) {
+            const route_info& r = found[i];
+            // ifindex 0: rtnetlink failed; the kernel's own resolution stays in charge of such an address.
+            if (r.kind != route_kind::on_link || r.ifindex <= 0) {
+                if (other)
+                    other(chunk[i]);
+                continue;
+            }
+            auto part = std::find_if(parts.begin(), parts.end(),
+                                     [&](const on_link_part& p) { return p.ifindex == r.ifindex; });
+            if (part == parts.end())
+                part = parts.insert(parts.end(), on_link_part {r.ifindex, {}});
+            part->addresses.push_back(chunk[i]);
         }
-        auto part
-            = std::find_if(parts.begin(), parts.end(), [&](const on_link_part& p) { return p.ifindex == r.ifindex; });
-        if (part == parts.end())
-            part = parts.insert(parts.end(), on_link_part {r.ifindex, {}});
-        part->addresses.push_back(a);
     }
     return parts;
 }

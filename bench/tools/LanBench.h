@@ -9,6 +9,7 @@
 
 #include <QElapsedTimer>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QSet>
 #include <QThread>
 
@@ -92,10 +93,12 @@ struct ScanFigures
     int duplicates = 0; // list rows beyond the first for an address
     int errorLines = 0;
     int mostPending = 0; // INCOMPLETE entries seen at once in the watched namespaces
+    int mostEntries = 0; // entries of any state seen at once there
     QString firstError;
 };
 
-// Counts INCOMPLETE neighbour entries in the namespaces four times a second until stopped.
+// Counts INCOMPLETE neighbour entries, and entries of any state, in the namespaces four times a
+// second until stopped.
 class PendingWatch
 {
 public:
@@ -104,18 +107,23 @@ public:
         m_thread.reset(QThread::create([this, namespaces] {
             while (!m_stop) {
                 int pending = 0;
+                int entries = 0;
                 for (const QString& ns : namespaces) {
                     QProcess p;
-                    p.start(QStringLiteral("ip"), {"-n", ns, "neigh", "show", "nud", "incomplete"});
+                    p.start(QStringLiteral("ip"), {"-n", ns, "neigh", "show"});
                     p.waitForFinished(2000);
-                    pending += int(p.readAllStandardOutput().count('\n'));
+                    const QByteArray out = p.readAllStandardOutput();
+                    pending += int(out.count(" INCOMPLETE"));
+                    entries += int(out.count('\n'));
                 }
                 m_most = std::max(m_most.load(), pending);
+                m_mostEntries = std::max(m_mostEntries.load(), entries);
                 QThread::msleep(250);
             }
         }));
         m_thread->start();
     }
+    int mostEntries() const { return m_mostEntries; }
     ~PendingWatch() { stop(); }
     int stop()
     {
@@ -128,6 +136,7 @@ private:
     std::unique_ptr<QThread> m_thread;
     std::atomic<bool> m_stop {false};
     std::atomic<int> m_most {0};
+    std::atomic<int> m_mostEntries {0};
 };
 
 // corvane-scan (argv[0]) in host's namespace, as root or as uid/gid 65534 without capabilities; the
@@ -144,12 +153,14 @@ inline ScanFigures run_scan(NetnsLab& lab, const QString& host, const QStringLis
         = asUser ? lab.runAsUser(host, 65534, 65534, argv, timeoutMs) : lab.run(host, argv, timeoutMs);
     f.seconds = double(clock.nsecsElapsed()) / 1e9;
     f.mostPending = watch.stop();
+    f.mostEntries = watch.mostEntries();
     f.exitCode = r.exitCode;
     QSet<QString> seen;
     for (const QString& line : r.out.split(u'\n')) {
         if (!line.startsWith(prefix))
             continue;
-        const QString address = line.section(u' ', 0, 0);
+        // nbstat separates its columns with blanks, arp-scan with tabs.
+        const QString address = line.left(line.indexOf(QRegularExpression(QStringLiteral("\\s"))));
         f.duplicates += seen.contains(address) ? 1 : 0;
         seen.insert(address);
     }
@@ -163,27 +174,31 @@ inline ScanFigures run_scan(NetnsLab& lab, const QString& host, const QStringLis
 
 inline void print_run(const char* what, int run, const ScanFigures& f, int hosts)
 {
-    std::printf("%s, run %d: exit %d, %d of %d hosts%s, %.1f s, %d error lines, at most %d pending resolutions%s%s\n",
+    std::printf("%s, run %d: exit %d, %d of %d hosts%s, %.1f s, %d error lines, at most %d pending resolutions, "
+                "%d neighbour entries%s%s\n",
                 what, run, f.exitCode, f.found, hosts, f.duplicates ? " (SOME TWICE)" : "", f.seconds, f.errorLines,
-                f.mostPending, f.firstError.isEmpty() ? "" : "; first: ", qPrintable(f.firstError));
+                f.mostPending, f.mostEntries, f.firstError.isEmpty() ? "" : "; first: ", qPrintable(f.firstError));
     std::fflush(stdout);
 }
 
 // Runs of one variant, and their medians.
 struct Series
 {
-    std::vector<double> seconds, found, errors, pending;
+    std::vector<double> seconds, found, errors, pending, entries;
     void add(const ScanFigures& f)
     {
         seconds.push_back(f.seconds);
         found.push_back(f.found);
         errors.push_back(f.errorLines);
         pending.push_back(f.mostPending);
+        entries.push_back(f.mostEntries);
     }
     void print(const char* what, int hosts) const
     {
-        std::printf("median of %zu, %s: %.0f of %d hosts, %.1f s, %.0f error lines, %.0f pending resolutions at most\n",
-                    seconds.size(), what, median(found), hosts, median(seconds), median(errors), median(pending));
+        std::printf("median of %zu, %s: %.0f of %d hosts, %.1f s, %.0f error lines, %.0f pending resolutions, "
+                    "%.0f neighbour entries at most\n",
+                    seconds.size(), what, median(found), hosts, median(seconds), median(errors), median(pending),
+                    median(entries));
         std::fflush(stdout);
     }
 };

@@ -8,7 +8,13 @@
 #include <QRegularExpression>
 #include <QThread>
 
+#include <algorithm>
+
+#include <arpa/inet.h>
 #include <fcntl.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
 #include <sched.h>
 #include <unistd.h>
 
@@ -48,6 +54,10 @@ NetnsLab::~NetnsLab()
         }
     }
     m_peers.clear();
+    for (const QString& dir : m_resolverDirs)
+        QDir(dir).removeRecursively();
+    if (m_madeEtcNetns)
+        QDir().rmdir(QStringLiteral("/etc/netns")); // only when empty: another lab may still use it
     for (auto it = m_namespaces.rbegin(); it != m_namespaces.rend(); ++it) {
         // Deleting a namespace also destroys the veths in it, and their peers.
         QProcess p;
@@ -458,6 +468,126 @@ QStringList NetnsLab::namespacesWithPrefix(const QString& prefix)
         if (n.startsWith(prefix))
             found << n;
     return found;
+}
+
+} // namespace corvane::test
+
+namespace corvane::test {
+
+bool NetnsLab::startAvahi(const QString& host, const QString& hostName)
+{
+    const QString dir = m_dir.filePath(QStringLiteral("avahi-") + host);
+    if (!QDir().mkpath(dir + QStringLiteral("/run/avahi-daemon")))
+        return fail(QStringLiteral("cannot make ") + dir);
+    const QString conf = dir + QStringLiteral("/avahi-daemon.conf");
+    QFile f(conf);
+    // Rate limits off: tests ask again quickly while the daemon starts.
+    const QByteArray text = "[server]\nhost-name=" + hostName.toUtf8()
+        + "\ndomain-name=local\nuse-ipv4=yes\nuse-ipv6=no\nenable-dbus=no\nratelimit-interval-usec=0\n"
+          "[wide-area]\nenable-wide-area=no\n"
+          "[publish]\npublish-addresses=yes\npublish-hinfo=no\npublish-workstation=no\n"
+          "[reflector]\nenable-reflector=no\n";
+    if (!f.open(QIODevice::WriteOnly) || f.write(text) != text.size())
+        return fail(QStringLiteral("cannot write ") + conf);
+    f.close();
+    // Its pid file and socket live under /run/avahi-daemon: a private mount per daemon keeps
+    // several in one lab apart and the machine's /run untouched.
+    QProcess* p = spawn(host, {QStringLiteral("unshare"), QStringLiteral("-m"), QStringLiteral("--propagation"),
+                               QStringLiteral("private"), QStringLiteral("sh"), QStringLiteral("-c"),
+                               QStringLiteral("mount --bind \"$0/run\" /run && exec avahi-daemon -f \"$0/avahi-daemon.conf\" "
+                                              "--no-drop-root --no-chroot --no-rlimits --no-proc-title"),
+                               dir});
+    if (!p)
+        return false;
+    m_avahiProcess[host] = p;
+    return true;
+}
+
+namespace {
+
+// A legacy unicast reverse PTR query (RFC 6762 section 6.7) for dotted, built here by hand so that
+// the lab does not lean on the code under test.
+QByteArray reverse_query(const QString& dotted)
+{
+    QByteArray q("\x12\x34\0\0\0\x01\0\0\0\0\0\0", 12);
+    QStringList parts = dotted.split(QLatin1Char('.'));
+    std::reverse(parts.begin(), parts.end());
+    for (const QString& label : parts + QStringList{QStringLiteral("in-addr"), QStringLiteral("arpa")}) {
+        q.append(static_cast<char>(label.size()));
+        q.append(label.toLatin1());
+    }
+    q.append("\0\0\x0c\0\x01", 5);
+    return q;
+}
+
+} // namespace
+
+bool NetnsLab::waitForAvahi(const QString& host, const QString& fromHost, int timeoutMs)
+{
+    QProcess* p = m_avahiProcess.count(host) ? m_avahiProcess[host] : nullptr;
+    if (!p)
+        return fail(QStringLiteral("no avahi-daemon in ") + host);
+    ScopedEnter in(*this, fromHost);
+    if (!in.ok())
+        return false;
+    const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        return fail(QStringLiteral("no socket to ask avahi"));
+    sockaddr_in to {};
+    to.sin_family = AF_INET;
+    to.sin_port = htons(5353);
+    ::inet_pton(AF_INET, addressOf(host).toLatin1().constData(), &to.sin_addr);
+    const QByteArray query = reverse_query(addressOf(host));
+    QDeadlineTimer deadline(timeoutMs);
+    bool answered = false;
+    while (!answered && !deadline.hasExpired() && p->state() == QProcess::Running) {
+        ::sendto(fd, query.constData(), static_cast<size_t>(query.size()), 0, reinterpret_cast<sockaddr*>(&to), sizeof to);
+        pollfd pfd {fd, POLLIN, 0};
+        char buffer[1500];
+        answered = ::poll(&pfd, 1, 300) > 0 && ::recv(fd, buffer, sizeof buffer, 0) > 12;
+    }
+    ::close(fd);
+    if (answered)
+        return true;
+    if (p->state() != QProcess::Running)
+        return fail(QStringLiteral("avahi-daemon in %1 exited (status %2)").arg(host).arg(p->exitCode()));
+    return fail(QStringLiteral("avahi-daemon in %1 did not answer within %2 ms").arg(host).arg(timeoutMs));
+}
+
+bool NetnsLab::startDnsmasq(const QString& host, const QList<std::pair<QString, QString>>& records, int timeoutMs)
+{
+    QStringList argv{QStringLiteral("dnsmasq"), QStringLiteral("--keep-in-foreground"), QStringLiteral("--conf-file=/dev/null"),
+                     QStringLiteral("--no-resolv"), QStringLiteral("--no-hosts"), QStringLiteral("--bind-interfaces"),
+                     QStringLiteral("--listen-address=") + addressOf(host), QStringLiteral("--port=53"),
+                     QStringLiteral("--pid-file=") + m_dir.filePath(QStringLiteral("dnsmasq-%1.pid").arg(host))};
+    for (const auto& [name, address] : records)
+        argv << QStringLiteral("--host-record=%1,%2").arg(name, address);
+    QProcess* p = spawn(host, argv);
+    if (!p)
+        return false;
+    QDeadlineTimer deadline(timeoutMs);
+    while (!udp_port_bound(p->processId(), 53)) {
+        if (p->state() != QProcess::Running)
+            return fail(QStringLiteral("dnsmasq in %1 exited (status %2)").arg(host).arg(p->exitCode()));
+        if (deadline.hasExpired())
+            return fail(QStringLiteral("dnsmasq in %1 did not bind UDP 53 within %2 ms").arg(host).arg(timeoutMs));
+        QThread::msleep(20);
+    }
+    return true;
+}
+
+bool NetnsLab::setResolver(const QString& host, const QString& server)
+{
+    const QString dir = QStringLiteral("/etc/netns/") + ns(host);
+    m_madeEtcNetns = m_madeEtcNetns || !QFile::exists(QStringLiteral("/etc/netns"));
+    if (!QDir().mkpath(dir))
+        return fail(QStringLiteral("cannot make ") + dir);
+    m_resolverDirs.push_back(dir);
+    QFile f(dir + QStringLiteral("/resolv.conf"));
+    const QByteArray text = "nameserver " + server.toLatin1() + "\noptions timeout:1 attempts:1\n";
+    if (!f.open(QIODevice::WriteOnly) || f.write(text) != text.size())
+        return fail(QStringLiteral("cannot write ") + f.fileName());
+    return true;
 }
 
 } // namespace corvane::test

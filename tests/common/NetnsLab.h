@@ -108,6 +108,18 @@ public:
     bool waitForNmbd(const QString& host, const QString& fromHost, int timeoutMs = 60000);
     // Until the host holds <workgroup><1d> and __MSBROWSE__<01>; nmbd needs about 20 s for this.
     bool waitForMasterBrowser(const QString& host, const QString& fromHost, int timeoutMs = 60000);
+    // avahi-daemon in the host, answering mDNS for hostName.local (its reverse PTR included): no
+    // D-Bus, its own config and runtime dir in the lab's temp dir (a private mount of /run).
+    bool startAvahi(const QString& host, const QString& hostName);
+    // Until the host's avahi answers a unicast reverse query for its address from fromHost.
+    bool waitForAvahi(const QString& host, const QString& fromHost, int timeoutMs = 30000);
+    // dnsmasq in the host as a DNS server on its address, authoritative for the records given as
+    // {name, address}: forward and reverse. Waits until it has bound UDP 53.
+    bool startDnsmasq(const QString& host, const QList<std::pair<QString, QString>>& records, int timeoutMs = 10000);
+    // Makes server the resolver of programs run in the host (/etc/netns/NS/resolv.conf, which
+    // "ip netns exec" mounts over /etc/resolv.conf); removed again at teardown.
+    bool setResolver(const QString& host, const QString& server);
+
     // "nmblookup -A ip" from fromHost's namespace, with the lab's client settings.
     RunResult nmblookup(const QString& fromHost, const QString& ip, int timeoutMs = 5000);
     // Its name table; empty when no reply.
@@ -152,6 +164,9 @@ private:
     std::map<QString, int> m_segmentPorts;         // segment -> veths made so far
     std::map<QString, NmbdConfig> m_nmbd;
     std::map<QString, QProcess*> m_nmbdProcess;
+    std::map<QString, QProcess*> m_avahiProcess;
+    std::vector<QString> m_resolverDirs; // /etc/netns/NS made by setResolver
+    bool m_madeEtcNetns = false;
     std::vector<std::unique_ptr<QProcess>> m_peers;
     QString m_clientConf;
 };

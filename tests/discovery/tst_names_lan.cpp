@@ -84,7 +84,7 @@ private Q_SLOTS:
             if (f.size() == 3 && f[0] == address)
                 got << f[1] + QLatin1Char(' ') + f[2];
         }
-        QCOMPARE(got, names);
+        QVERIFY2(got == names, qPrintable(QStringLiteral("got: ") + got.join(QStringLiteral("; "))));
     }
 
     void cleanupTestCase()

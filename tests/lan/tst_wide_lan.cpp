@@ -56,17 +56,41 @@ private Q_SLOTS:
     {
         QTest::addColumn<QStringList>("args");
         QTest::addColumn<QString>("found"); // the csv field that marks a found host
-        QTest::newRow("nbstat") << QStringList {"nbstat", "--format", "csv"} << "";
-        QTest::newRow("ping") << QStringList {"ping", "--format", "csv"} << "Received";
+        // root; "user": uid 65534 without capabilities, the kernel resolves; "user+p": uid 65534 running
+        // a copy given cap_net_raw+p, which it raises itself to resolve addresses.
+        QTest::addColumn<QString>("runAs");
+        QTest::addColumn<bool>("noFailed"); // no entry of the scanner's table pending or failed after
+        const QStringList nbstat {"nbstat", "--format", "csv"};
+        QTest::newRow("nbstat") << nbstat << "" << "root" << true;
+        QTest::newRow("nbstat unprivileged") << nbstat << "" << "user" << false;
+        QTest::newRow("nbstat cap_net_raw+p") << nbstat << "" << "user+p" << true;
+        QTest::newRow("ping") << QStringList {"ping", "--format", "csv"} << "Received" << "root" << false;
     }
 
     void everyHostOnce()
     {
         QFETCH(QStringList, args);
         QFETCH(QString, found);
+        QFETCH(QString, runAs);
+        QFETCH(bool, noFailed);
+        QString exe = kExe;
+        QTemporaryDir copyDir;
+        if (runAs == "user+p") {
+            if (!hasProgram("setcap"))
+                CORVANE_SKIP_OR_FAIL("needs setcap (libcap2-bin)");
+            exe = copyDir.filePath("corvane-scan");
+            QVERIFY(QFile::copy(kExe, exe));
+            QVERIFY(QFile::setPermissions(copyDir.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner
+                                                              | QFile::ReadOther | QFile::ExeOther));
+            QCOMPARE(m_lab->run("", {"setcap", "cap_net_raw+p", exe}).exitCode, 0);
+        }
         m_lab->run(plan().scanner, {"ip", "neigh", "flush", "all"});
-        const NetnsLab::RunResult r
-            = m_lab->run(plan().scanner, QStringList {kExe} + args + QStringList {"10.218.0.0/20"}, 240000);
+        const QStringList argv = QStringList {exe} + args + QStringList {"10.218.0.0/20"};
+        // Without no_new_privs, which would keep the file's capability from being granted.
+        const QStringList asNobody {"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", "--inh-caps=-all"};
+        const NetnsLab::RunResult r = runAs == "root" ? m_lab->run(plan().scanner, argv, 240000)
+            : runAs == "user" ? m_lab->runAsUser(plan().scanner, 65534, 65534, argv, 240000)
+                              : m_lab->run(plan().scanner, asNobody + argv, 240000);
         QCOMPARE(r.exitCode, 0);
         QCOMPARE(r.err, QString());
         QStringList hosts;
@@ -82,6 +106,13 @@ private Q_SLOTS:
             expected << plan().scannerAddress;
         expected.sort();
         QCOMPARE(hosts, expected);
+        if (noFailed) {
+            // As root the scan resolves addresses itself: the kernel only ever resolved the hosts.
+            const NetnsLab::RunResult table
+                = m_lab->run(plan().scanner, {"ip", "neigh", "show", "nud", "incomplete", "nud", "failed"});
+            QCOMPARE(table.exitCode, 0);
+            QCOMPARE(table.out, QString());
+        }
     }
 
 private:

@@ -173,6 +173,19 @@ void TestNeighbour::routes()
         if (!interface.isEmpty())
             QCOMPARE(r.ifindex, int(::if_nametoindex(interface.toLatin1().constData())));
     }
+    // In a batch, behind other lookups and across the batches' seam, the same answer.
+    const std::vector<std::uint32_t> many {net("10.84.1.5"), net("127.0.0.1"), net("172.31.5.5")};
+    std::vector<std::uint32_t> asked;
+    for (int i = 0; i < 40; ++i)
+        asked.push_back(i == 33 || i == 5 ? net(destination) : many[std::size_t(i) % many.size()]);
+    const std::vector<route_info> answers = oracle.route_many(asked);
+    QCOMPARE(answers.size(), asked.size());
+    for (std::size_t i = 0; i < asked.size(); ++i) {
+        const route_info one = oracle.route(asked[i]);
+        QCOMPARE(answers[i].kind, one.kind);
+        QCOMPARE(answers[i].gateway, one.gateway);
+        QCOMPARE(answers[i].ifindex, one.ifindex);
+    }
 }
 
 void TestNeighbour::pendingEntryFailsAfterItsProbes_data()

@@ -255,6 +255,13 @@ private Q_SLOTS:
                                   << false << 30 << false << "10.0.0.1 10.0.0.2";
         QTest::newRow("names with json") << QStringList {"nbstat", "--names", "--format", "json"} << nb << json << true
                                          << 0 << false << 30 << false << "";
+        // discover waits a second for late answers unless told otherwise.
+        const int discover = int(TCommand::Discover);
+        QTest::newRow("discover defaults") << QStringList {"discover"} << discover << txt << false << 0 << false << 1000
+                                           << false << "";
+        QTest::newRow("discover everything")
+            << QStringList {"discover", "--format=json", "--timeout", "250", "10.0.0.0/30"} << discover << json << false
+            << 0 << false << 250 << false << "10.0.0.1 10.0.0.2";
         QTest::newRow("version") << QStringList {"--version"} << int(TCommand::Version) << txt << false << 0 << false
                                  << 30 << false << "";
     }
@@ -336,6 +343,14 @@ private Q_SLOTS:
               "option --rate needs a whole number from 1 to 100000, not '100001'");
         error("retries 11", {"nbstat", "--retries", "11"}, "option --retries needs a whole number from 0 to 10, not '11'");
         error("retries is nbstat's", {"ping", "--retries", "2"}, "option --retries belongs to nbstat, not ping");
+        QTest::newRow("discover, rate and targets")
+            << QStringList {"discover", "--rate", "5000", "--targets", "{T}", "10.0.0.9"} << QByteArray("10.0.0.1\n")
+            << "10.0.0.1-10.0.0.1 10.0.0.9-10.0.0.9" << 2 << 5000 << 0 << "";
+        error("retries is not discover's", {"discover", "--retries", "1"},
+              "option --retries belongs to nbstat, not discover");
+        error("names is not discover's", {"discover", "--names"}, "option --names belongs to nbstat, not discover");
+        error("serial is not discover's", {"discover", "--serial"}, "option --serial belongs to ping, not discover");
+        error("timeout still not nbstat's", {"nbstat", "--timeout", "5"}, "option --timeout belongs to ping, not nbstat");
         error("rate with --serial", {"ping", "--serial", "--rate", "10"},
               "option --rate paces the parallel sweep; --serial waits for each address");
         error("a third address in a row", {"nbstat", "10.0.0.1", "10.0.0.2", "10.0.0.3"},

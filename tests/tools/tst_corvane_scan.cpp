@@ -109,8 +109,8 @@ private Q_SLOTS:
     {
         QTest::addColumn<QStringList>("args");
         QTest::addColumn<QString>("error"); // the one line after "corvane-scan: ", without the hint
-        QTest::newRow("no command") << QStringList {} << "no command given (nbstat or ping)";
-        QTest::newRow("unknown command") << QStringList {"scan"} << "unknown command 'scan' (nbstat or ping)";
+        QTest::newRow("no command") << QStringList {} << "no command given (nbstat, ping or discover)";
+        QTest::newRow("unknown command") << QStringList {"scan"} << "unknown command 'scan' (nbstat, ping or discover)";
         QTest::newRow("unknown option") << QStringList {"nbstat", "--fast"} << "unknown option '--fast'";
         QTest::newRow("unknown short option") << QStringList {"ping", "-x"} << "unknown option '-x'";
         QTest::newRow("unknown format") << QStringList {"nbstat", "--format", "xml"}
