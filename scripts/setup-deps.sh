@@ -18,8 +18,8 @@ test_pkgs=(samba samba-common-bin iproute2 iputils-ping nftables libcap2-bin ava
 # ieee-data: the IEEE registry the vendor names come from (the tests write their own); the inventory's
 # SQLite driver, and its PostgreSQL driver for a shared one.
 run_pkgs=(xdg-utils ieee-data libqt6sql6-sqlite libqt6sql6-psql)
-# The benchmarks' reference sweep.
-bench_pkgs=(fping)
+# The benchmarks' reference sweeps (ICMP; ARP).
+bench_pkgs=(fping arp-scan)
 
 pkgs=("${build_pkgs[@]}")
 case "$what" in
