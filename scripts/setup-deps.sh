@@ -10,13 +10,15 @@ build_pkgs=(g++ make cmake pkg-config qt6-base-dev qt6-base-dev-tools libgl-dev 
 # iputils-ping as the reference echo, nftables for lossy links and walled hosts, libcap2-bin (setcap) for a
 # program given cap_net_raw+p, avahi-daemon and dnsmasq-base as the name peers (mDNS, reverse DNS),
 # clang for the fuzz target, locales for a Latin-1 locale;
-# the checkers of the installed files and of the package, and what CPack's DEB generator runs.
+# the checkers of the installed files and of the package, and what CPack's DEB generator runs;
+# postgresql and Qt's drivers: the inventory tests start a server of their own.
 package_pkgs=(dpkg-dev fakeroot file)
 test_pkgs=(samba samba-common-bin iproute2 iputils-ping nftables libcap2-bin avahi-daemon dnsmasq-base util-linux procps
            clang libclang-rt-14-dev locales
-           desktop-file-utils appstream groff-base lintian "${package_pkgs[@]}")
-# ieee-data: the IEEE registry the vendor names come from (the tests write their own).
-run_pkgs=(xdg-utils ieee-data)
+           desktop-file-utils appstream groff-base lintian postgresql libqt6sql6-sqlite libqt6sql6-psql "${package_pkgs[@]}")
+# ieee-data: the IEEE registry the vendor names come from (the tests write their own); the inventory's
+# SQLite driver, and its PostgreSQL driver for a shared one.
+run_pkgs=(xdg-utils ieee-data libqt6sql6-sqlite libqt6sql6-psql)
 # The benchmarks' reference sweeps (ICMP; ARP).
 bench_pkgs=(fping arp-scan)
 

@@ -20,7 +20,8 @@ field() { dpkg-deb -f "$deb" "$1"; }
 [ "$(field Package)" = corvane ] || fail "Package: $(field Package)"
 [ "$(field Version)" = 1.1.0.0 ] || fail "Version: $(field Version)"
 [ "$(field Section)" = net ] || fail "Section: $(field Section)"
-[ "$(field Recommends)" = "xdg-utils, ieee-data" ] || fail "Recommends: $(field Recommends)"
+[ "$(field Recommends)" = "xdg-utils, ieee-data, libqt6sql6-psql" ] || fail "Recommends: $(field Recommends)"
+[[ "$(field Depends)" == *libqt6sql6-sqlite* ]] || fail "Depends lacks the SQLite driver: $(field Depends)"
 [[ "$(field Maintainer)" == *@example.com\> ]] || fail "Maintainer: $(field Maintainer)"
 # Computed from the programs' libraries, so Qt's widgets and network libraries are named.
 for lib in libqt6widgets6 libqt6network6 libc6; do

@@ -1,0 +1,842 @@
+#include "inventory/Inventory.h"
+
+#include "discovery/DeviceRows.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QSqlDatabase>
+#include <QSqlDriver>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QSqlRecord>
+#include <QStandardPaths>
+#include <QUrl>
+#include <QUuid>
+
+#include <map>
+#include <set>
+#include <unordered_map>
+
+#include <unistd.h>
+
+namespace corvane::inventory {
+
+using corvane::discovery::found_name;
+using corvane::discovery::name_source;
+using corvane::discovery::TDevice;
+using corvane::ipv4::THostAddr;
+
+namespace {
+
+constexpr int kSchemaVersion = 1;
+constexpr int kRetries = 5;
+
+// Each step takes the schema from version i to i + 1; the first makes the first release's tables.
+// {ID} and {BLOB} are the two words SQLite and PostgreSQL spell differently.
+const std::vector<std::vector<const char*>>& migrations()
+{
+    static const std::vector<std::vector<const char*>> steps = {{
+        "CREATE TABLE corvane_inventory (version INTEGER NOT NULL, thinned_until BIGINT NOT NULL)",
+        "INSERT INTO corvane_inventory (version, thinned_until) VALUES (0, 0)",
+        "CREATE TABLE devices (id {ID}, key TEXT NOT NULL UNIQUE, mac TEXT, vendor TEXT, last_address BIGINT NOT NULL,"
+        " name {BLOB}, name_source INTEGER NOT NULL, first_seen BIGINT NOT NULL, last_seen BIGINT NOT NULL,"
+        " times_seen BIGINT NOT NULL, missed INTEGER NOT NULL, gone INTEGER NOT NULL, last_survey BIGINT NOT NULL)",
+        "CREATE INDEX devices_address ON devices (last_address)",
+        "CREATE TABLE addresses (device_id BIGINT NOT NULL, address BIGINT NOT NULL, first_seen BIGINT NOT NULL,"
+        " last_seen BIGINT NOT NULL, PRIMARY KEY (device_id, address))",
+        "CREATE TABLE names (device_id BIGINT NOT NULL, name {BLOB} NOT NULL, source INTEGER NOT NULL,"
+        " first_seen BIGINT NOT NULL, last_seen BIGINT NOT NULL, PRIMARY KEY (device_id, name, source))",
+        "CREATE INDEX names_name ON names (name)",
+        "CREATE TABLE surveys (id {ID}, time BIGINT NOT NULL, scanner TEXT, ranges TEXT NOT NULL,"
+        " devices INTEGER NOT NULL)",
+        "CREATE TABLE sightings (id {ID}, survey_id BIGINT NOT NULL, device_id BIGINT NOT NULL,"
+        " address BIGINT NOT NULL, time BIGINT NOT NULL)",
+        "CREATE INDEX sightings_time ON sightings (time)",
+        "CREATE TABLE events (id {ID}, survey_id BIGINT NOT NULL, device_id BIGINT NOT NULL, time BIGINT NOT NULL,"
+        " kind TEXT NOT NULL, mac TEXT, address BIGINT NOT NULL, name {BLOB}, name_source INTEGER NOT NULL,"
+        " vendor TEXT, previous TEXT, site TEXT)",
+    }};
+    return steps;
+}
+
+QString key_of(const TDevice& device)
+{
+    return device.mac ? QStringLiteral("mac:") + mac_address_text(*device.mac)
+                      : QStringLiteral("ip:") + corvane::ipv4::dotted(device.address);
+}
+
+std::optional<TMacAddress> mac_from_text(const QString& text)
+{
+    const QStringList parts = text.split(u'.');
+    if (parts.size() != 6)
+        return std::nullopt;
+    TMacAddress mac {};
+    for (int i = 0; i < 6; ++i) {
+        bool ok = false;
+        mac[i] = static_cast<std::uint8_t>(parts[i].toUInt(&ok, 16));
+        if (!ok)
+            return std::nullopt;
+    }
+    return mac;
+}
+
+QVariant text_or_null(const std::optional<TMacAddress>& mac)
+{
+    return mac ? QVariant(mac_address_text(*mac)) : QVariant(QMetaType::fromType<QString>());
+}
+
+QString reason(const QSqlError& error)
+{
+    QString text = error.databaseText().trimmed();
+    if (text.isEmpty())
+        text = error.driverText().trimmed();
+    return text.isEmpty() ? QStringLiteral("unknown database error") : text;
+}
+
+// Another writer got in the way: worth running the transaction again.
+bool contended(const QSqlError& error)
+{
+    const QString code = error.nativeErrorCode();
+    return code == QLatin1String("5") || code == QLatin1String("6") || code == QLatin1String("40001")
+        || code == QLatin1String("40P01") || code == QLatin1String("23505");
+}
+
+struct TKnown
+{
+    qint64 id = 0;
+    QString key;
+    std::optional<TMacAddress> mac;
+    QString vendor;
+    THostAddr lastAddress;
+    found_name name;
+    bool gone = false;
+    bool seen = false;
+};
+
+// A failed statement, thrown so that a transaction unwinds at once.
+struct TFailure
+{
+    QSqlError error;
+};
+
+// Prepared statements kept per connection, so a survey of many devices prepares each once.
+using TStatements = std::unordered_map<QString, QSqlQuery>;
+thread_local TStatements* t_statements = nullptr;
+
+// The rows of a statement run: its own query, or a cached one until that runs again.
+class TRows
+{
+public:
+    explicit TRows(QSqlQuery&& own)
+        : m_own(std::move(own))
+    { }
+    explicit TRows(QSqlQuery* cached)
+        : m_cached(cached)
+    { }
+    bool next() { return query().next(); }
+    QVariant value(int i) { return query().value(i); }
+    QSqlError lastError() { return query().lastError(); }
+
+private:
+    QSqlQuery& query() { return m_cached ? *m_cached : *m_own; }
+    std::optional<QSqlQuery> m_own;
+    QSqlQuery* m_cached = nullptr;
+};
+
+// Runs one statement with its values bound; one without values unprepared, as PostgreSQL takes
+// BEGIN, LOCK and DDL only so.
+TRows run(const QSqlDatabase& db, const QString& sql, const QVariantList& values = {})
+{
+    if (values.isEmpty()) {
+        QSqlQuery q(db);
+        q.setForwardOnly(true);
+        if (!q.exec(sql))
+            throw TFailure {q.lastError()};
+        return TRows(std::move(q));
+    }
+    QSqlQuery fresh(db);
+    QSqlQuery* q = &fresh;
+    if (t_statements) {
+        auto it = t_statements->find(sql);
+        if (it == t_statements->end()) {
+            it = t_statements->emplace(sql, QSqlQuery(db)).first;
+            it->second.setForwardOnly(true);
+            if (!it->second.prepare(sql)) {
+                const QSqlError error = it->second.lastError();
+                t_statements->erase(it);
+                throw TFailure {error};
+            }
+        }
+        q = &it->second;
+    } else {
+        q->setForwardOnly(true);
+        if (!q->prepare(sql))
+            throw TFailure {q->lastError()};
+    }
+    for (int i = 0; i < values.size(); ++i)
+        q->bindValue(i, values[i]);
+    if (!q->exec())
+        throw TFailure {q->lastError()};
+    return q == &fresh ? TRows(std::move(fresh)) : TRows(q);
+}
+
+// SQLite commits only when no statement is left mid-way through its rows.
+void finish_statements()
+{
+    if (t_statements)
+        for (auto& entry : *t_statements)
+            entry.second.finish();
+}
+
+// Lends a connection's statement cache to run() for one transaction.
+struct TUseStatements
+{
+    explicit TUseStatements(TStatements& s) { t_statements = &s; }
+    ~TUseStatements() { t_statements = nullptr; }
+};
+
+} // namespace
+
+struct TInventory::TState
+{
+    TInventoryOptions options;
+    QString connection = QStringLiteral("corvane-inventory-") + QUuid::createUuid().toString(QUuid::WithoutBraces);
+    QString url;
+    TDbUrl where;
+    bool open = false;
+    bool postgres = false;
+    TStatements statements;
+
+    QSqlDatabase db() const { return QSqlDatabase::database(connection, false); }
+    QString ddl(const char* statement) const
+    {
+        QString s = QString::fromLatin1(statement);
+        s.replace(QLatin1String("{ID}"),
+                  postgres ? QLatin1String("BIGSERIAL PRIMARY KEY") : QLatin1String("INTEGER PRIMARY KEY"));
+        s.replace(QLatin1String("{BLOB}"), postgres ? QLatin1String("BYTEA") : QLatin1String("BLOB"));
+        return s;
+    }
+    QString connect();
+    QString checkSchema();
+    void close()
+    {
+        statements.clear();
+        {
+            QSqlDatabase d = db();
+            if (d.isValid())
+                d.close();
+        }
+        QSqlDatabase::removeDatabase(connection);
+        open = false;
+    }
+};
+
+QString default_url()
+{
+    return QStringLiteral("sqlite:") + QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation)
+        + QStringLiteral("/corvane/inventory.sqlite");
+}
+
+std::optional<TDbUrl> parse_db_url(const QString& url, QString* why)
+{
+    auto fail = [why](const QString& text) -> std::optional<TDbUrl> {
+        if (why)
+            *why = text;
+        return std::nullopt;
+    };
+    TDbUrl out;
+    if (url.startsWith(QLatin1String("sqlite:"))) {
+        out.path = url.mid(7);
+        if (out.path.isEmpty())
+            return fail(QStringLiteral("sqlite: needs a file path"));
+        return out;
+    }
+    QString rest;
+    for (const char* scheme : {"postgresql://", "postgres://"}) {
+        if (url.startsWith(QLatin1String(scheme)))
+            rest = url.mid(static_cast<int>(qstrlen(scheme)));
+    }
+    if (rest.isEmpty())
+        return fail(
+            QStringLiteral("not an inventory URL (sqlite:PATH or postgresql://USER@HOST[:PORT]/DB): %1").arg(url));
+    out.kind = TDbUrl::PostgreSQL;
+    const int slash = rest.indexOf(u'/');
+    if (slash < 0 || slash == rest.size() - 1)
+        return fail(QStringLiteral("the URL names no database: %1").arg(url));
+    out.database = QUrl::fromPercentEncoding(rest.mid(slash + 1).toUtf8());
+    QString authority = rest.left(slash);
+    const int at = authority.lastIndexOf(u'@');
+    if (at >= 0) {
+        const QString user = authority.left(at);
+        if (user.contains(u':'))
+            return fail(QStringLiteral("a password does not belong in the URL: libpq reads PGPASSWORD or ~/.pgpass"));
+        out.user = QUrl::fromPercentEncoding(user.toUtf8());
+        authority = authority.mid(at + 1);
+    }
+    const int colon = authority.lastIndexOf(u':');
+    if (colon >= 0) {
+        bool ok = false;
+        out.port = authority.mid(colon + 1).toInt(&ok);
+        if (!ok || out.port <= 0 || out.port > 65535)
+            return fail(QStringLiteral("not a port: %1").arg(authority.mid(colon + 1)));
+        authority = authority.left(colon);
+    }
+    out.host = QUrl::fromPercentEncoding(authority.toUtf8());
+    return out;
+}
+
+const char* event_word(TEventKind kind)
+{
+    switch (kind) {
+    case TEventKind::New:
+        return "new";
+    case TEventKind::Back:
+        return "back";
+    case TEventKind::Gone:
+        return "gone";
+    case TEventKind::AddressChanged:
+        return "address-changed";
+    case TEventKind::NameChanged:
+        return "name-changed";
+    case TEventKind::MacChanged:
+        return "mac-changed";
+    }
+    return "?";
+}
+
+bool is_randomised(const TMacAddress& mac)
+{
+    return (mac[0] & 0x02) != 0;
+}
+
+QByteArray event_json(const TEvent& event)
+{
+    auto text_or_null = [](const QString& s) { return s.isEmpty() ? QJsonValue() : QJsonValue(s); };
+    // Keys in their documented order, so each line is built by hand from json values.
+    const std::pair<const char*, QJsonValue> fields[] = {
+        {"time", event.time.toUTC().toString(Qt::ISODate)},
+        {"event", QString::fromLatin1(event_word(event.kind))},
+        {"mac", event.mac ? QJsonValue(mac_address_text(*event.mac)) : QJsonValue()},
+        {"address", corvane::ipv4::dotted(event.address)},
+        {"name", corvane::discovery::found_name_text(event.name)},
+        {"vendor", event.vendor},
+        {"previous", text_or_null(event.previous)},
+        {"site", event.site},
+    };
+    QByteArray line = "{";
+    for (const auto& [key, value] : fields) {
+        if (line.size() > 1)
+            line += ", ";
+        QJsonObject one {{QString::fromLatin1(key), value}};
+        QByteArray pair = QJsonDocument(one).toJson(QJsonDocument::Compact);
+        line += pair.mid(1, pair.size() - 2).replace("\":", "\": ");
+    }
+    return line + '}';
+}
+
+TInventory::TInventory(TInventoryOptions options)
+    : m_state(std::make_unique<TState>())
+{
+    m_state->options = options;
+}
+
+TInventory::~TInventory()
+{
+    m_state->close();
+}
+
+bool TInventory::isOpen() const
+{
+    return m_state->open;
+}
+
+QString TInventory::url() const
+{
+    return m_state->url;
+}
+
+const TInventoryOptions& TInventory::options() const
+{
+    return m_state->options;
+}
+
+QString TInventory::open(const QString& url)
+{
+    m_state->close();
+    m_state->url = url.isEmpty() ? default_url() : url;
+    QString why;
+    const std::optional<TDbUrl> where = parse_db_url(m_state->url, &why);
+    if (!where)
+        return why;
+    m_state->where = *where;
+    m_state->postgres = where->kind == TDbUrl::PostgreSQL;
+    why = m_state->connect();
+    if (why.isEmpty())
+        why = m_state->checkSchema();
+    if (!why.isEmpty()) {
+        m_state->close();
+        return why;
+    }
+    m_state->open = true;
+    return {};
+}
+
+QString TInventory::TState::connect()
+{
+    const QString driver = postgres ? QStringLiteral("QPSQL") : QStringLiteral("QSQLITE");
+    if (!QSqlDatabase::isDriverAvailable(driver))
+        return postgres ? QStringLiteral("the PostgreSQL driver QPSQL is missing (Debian: libqt6sql6-psql)")
+                        : QStringLiteral("the SQLite driver QSQLITE is missing (Debian: libqt6sql6-sqlite)");
+    QSqlDatabase d = QSqlDatabase::addDatabase(driver, connection);
+    if (postgres) {
+        d.setDatabaseName(where.database);
+        if (!where.user.isEmpty())
+            d.setUserName(where.user);
+        if (!where.host.isEmpty())
+            d.setHostName(where.host);
+        if (where.port > 0)
+            d.setPort(where.port);
+        d.setConnectOptions(QStringLiteral("connect_timeout=10"));
+    } else {
+        const QFileInfo file(where.path);
+        if (!QDir().mkpath(file.absolutePath()))
+            return QStringLiteral("cannot make the folder %1").arg(file.absolutePath());
+        // WAL needs the folder as well as the file; neither is touched when either is read-only.
+        if (::access(QFile::encodeName(file.absolutePath()).constData(), W_OK) != 0
+            || (file.exists() && ::access(QFile::encodeName(file.absoluteFilePath()).constData(), W_OK) != 0))
+            return QStringLiteral("%1 is read-only").arg(file.absoluteFilePath());
+        d.setDatabaseName(file.absoluteFilePath());
+        d.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=%1").arg(options.busyTimeoutMs));
+    }
+    if (!d.open())
+        return QStringLiteral("cannot open %1: %2").arg(url, reason(d.lastError()));
+    return {};
+}
+
+QString TInventory::TState::checkSchema()
+{
+    QSqlDatabase d = db();
+    try {
+        QStringList tables;
+        if (postgres) {
+            TRows q = run(d,
+                          QStringLiteral("SELECT table_name FROM information_schema.tables"
+                                         " WHERE table_schema = current_schema()"));
+            while (q.next())
+                tables << q.value(0).toString();
+        } else {
+            // Also the first read: a file that is no SQLite database fails here, unaltered.
+            TRows q = run(d, QStringLiteral("SELECT name FROM sqlite_master WHERE type = 'table'"));
+            while (q.next())
+                tables << q.value(0).toString();
+        }
+        int version = 0;
+        if (tables.contains(QLatin1String("corvane_inventory"))) {
+            TRows q = run(d, QStringLiteral("SELECT version FROM corvane_inventory"));
+            if (!q.next())
+                return QStringLiteral("%1 is not a Corvane inventory (its version row is missing)").arg(url);
+            version = q.value(0).toInt();
+            if (version > kSchemaVersion)
+                return QStringLiteral(
+                           "%1 is an inventory of a newer Corvane (schema %2, this one knows %3): left as it is")
+                    .arg(url, QString::number(version), QString::number(kSchemaVersion));
+        } else if (!tables.isEmpty()) {
+            return QStringLiteral("%1 is not a Corvane inventory (it holds other tables): left as it is").arg(url);
+        }
+        if (!postgres) {
+            TRows q = run(d, QStringLiteral("PRAGMA journal_mode=WAL"));
+            if (!q.next() || q.value(0).toString().compare(QLatin1String("wal"), Qt::CaseInsensitive) != 0)
+                return QStringLiteral("%1: cannot use write-ahead logging").arg(url);
+            // Safe against a killed process in WAL mode; only a power cut may lose the last survey.
+            run(d, QStringLiteral("PRAGMA synchronous=NORMAL"));
+        }
+        if (version == kSchemaVersion)
+            return {};
+        // Two scanners may create or migrate at once: one waits for the other, then sees its work.
+        run(d, postgres ? QStringLiteral("BEGIN") : QStringLiteral("BEGIN IMMEDIATE"));
+        try {
+            if (postgres)
+                run(d, QStringLiteral("SELECT pg_advisory_xact_lock(7304751)"));
+            int now = 0;
+            if (!postgres
+                    ? run(d, QStringLiteral("SELECT name FROM sqlite_master WHERE name = 'corvane_inventory'")).next()
+                    : run(d,
+                          QStringLiteral("SELECT 1 FROM information_schema.tables WHERE table_schema ="
+                                         " current_schema() AND table_name = 'corvane_inventory'"))
+                          .next()) {
+                TRows q = run(d, QStringLiteral("SELECT version FROM corvane_inventory"));
+                now = q.next() ? q.value(0).toInt() : 0;
+            }
+            for (int step = now; step < kSchemaVersion; ++step) {
+                for (const char* statement : migrations()[step])
+                    run(d, ddl(statement));
+                run(d, QStringLiteral("UPDATE corvane_inventory SET version = ?"), {step + 1});
+            }
+            run(d, QStringLiteral("COMMIT"));
+        } catch (...) {
+            QSqlQuery(d).exec(QStringLiteral("ROLLBACK"));
+            throw;
+        }
+        return {};
+    } catch (const TFailure& f) {
+        return QStringLiteral("cannot use %1: %2").arg(url, reason(f.error));
+    }
+}
+
+namespace {
+
+struct TRecorder
+{
+    TRecorder(const QSqlDatabase& d, const TInventoryOptions& o, const TSurveyRecord& s)
+        : db(d)
+        , options(o)
+        , survey(s)
+    { }
+    const QSqlDatabase& db;
+    const TInventoryOptions& options;
+    const TSurveyRecord& survey;
+    qint64 t = 0;
+    qint64 surveyId = 0;
+    std::vector<TEvent> events;
+    std::vector<qint64> eventDevice;
+
+    void event(TEventKind kind, const TKnown& known, const TDevice* device, QString previous = {})
+    {
+        TEvent e;
+        e.kind = kind;
+        e.time = QDateTime::fromSecsSinceEpoch(t, Qt::UTC);
+        e.mac = known.mac;
+        e.address = device ? device->address : known.lastAddress;
+        e.name = known.name;
+        e.vendor = known.vendor;
+        e.previous = std::move(previous);
+        e.site = survey.scanner;
+        events.push_back(std::move(e));
+        eventDevice.push_back(known.id);
+    }
+
+    void run_();
+};
+
+void TRecorder::run_()
+{
+    QString ranges;
+    for (const auto& r : survey.ranges)
+        ranges += (ranges.isEmpty() ? QString() : QStringLiteral(",")) + corvane::ipv4::dotted(r.first) + u'-'
+            + corvane::ipv4::dotted(r.last);
+    {
+        TRows q = run(db,
+                      QStringLiteral("INSERT INTO surveys (time, scanner, ranges, devices) VALUES (?, ?, ?, ?)"
+                                     " RETURNING id"),
+                      {t, survey.scanner, ranges, qint64(survey.devices.size())});
+        if (!q.next())
+            throw TFailure {q.lastError()};
+        surveyId = q.value(0).toLongLong();
+    }
+
+    std::unordered_map<QString, TKnown> known;
+    {
+        TRows q = run(db,
+                      QStringLiteral("SELECT id, key, mac, vendor, last_address, name, name_source, gone"
+                                     " FROM devices"));
+        while (q.next()) {
+            TKnown k;
+            k.id = q.value(0).toLongLong();
+            k.key = q.value(1).toString();
+            k.mac = mac_from_text(q.value(2).toString());
+            k.vendor = q.value(3).toString();
+            k.lastAddress = THostAddr {static_cast<std::uint32_t>(q.value(4).toLongLong())};
+            k.name = found_name {q.value(5).toByteArray(), static_cast<name_source>(q.value(6).toInt())};
+            k.gone = q.value(7).toInt() != 0;
+            known.emplace(k.key, std::move(k));
+        }
+    }
+    std::set<QString> surveyKeys;
+    for (const TDevice& d : survey.devices)
+        surveyKeys.insert(key_of(d));
+
+    for (const TDevice& d : survey.devices) {
+        const QString key = key_of(d);
+        const found_name* best = corvane::discovery::best_name(d);
+        const found_name bestName = best ? *best : found_name {};
+        auto it = known.find(key);
+        if (it == known.end() && d.mac) {
+            // A known name under another MAC is that device, when its own MAC is not in this survey.
+            for (const found_name& n : d.names) {
+                TRows q = run(db,
+                              QStringLiteral("SELECT d.key FROM names n JOIN devices d ON d.id = n.device_id"
+                                             " WHERE n.name = ? AND n.source = ? AND d.mac IS NOT NULL"
+                                             " ORDER BY d.last_seen DESC"),
+                              {n.name, int(n.source)});
+                while (q.next() && it == known.end()) {
+                    auto candidate = known.find(q.value(0).toString());
+                    if (candidate != known.end() && !candidate->second.seen && !surveyKeys.count(candidate->first))
+                        it = candidate;
+                }
+                if (it != known.end())
+                    break;
+            }
+            if (it != known.end()) {
+                TKnown moved = std::move(it->second);
+                known.erase(it);
+                const QString previous = moved.mac ? mac_address_text(*moved.mac) : QString();
+                moved.mac = d.mac;
+                moved.key = key;
+                if (!d.vendor.isEmpty())
+                    moved.vendor = d.vendor;
+                if (!bestName.name.isEmpty())
+                    moved.name = bestName;
+                it = known.emplace(key, std::move(moved)).first;
+                event(TEventKind::MacChanged, it->second, &d, previous);
+                it->second.gone = false;
+                it->second.lastAddress = d.address;
+            }
+        }
+        if (it == known.end()) {
+            TKnown k;
+            k.key = key;
+            k.mac = d.mac;
+            k.vendor = d.vendor;
+            k.lastAddress = d.address;
+            k.name = bestName;
+            TRows q = run(db,
+                          QStringLiteral("INSERT INTO devices (key, mac, vendor, last_address, name, name_source,"
+                                         " first_seen, last_seen, times_seen, missed, gone, last_survey)"
+                                         " VALUES (?, ?, ?, ?, ?, ?, ?, ?, 0, 0, 0, ?) RETURNING id"),
+                          {key, text_or_null(d.mac), d.vendor, qint64(d.address.value), bestName.name,
+                           int(bestName.source), t, t, surveyId});
+            if (!q.next())
+                throw TFailure {q.lastError()};
+            k.id = q.value(0).toLongLong();
+            it = known.emplace(key, std::move(k)).first;
+            event(TEventKind::New, it->second, &d);
+        } else if (!it->second.seen) {
+            TKnown& k = it->second;
+            if (!d.vendor.isEmpty())
+                k.vendor = d.vendor;
+            if (k.gone)
+                event(TEventKind::Back, k, &d);
+            if (k.lastAddress != d.address) {
+                const QString previous = corvane::ipv4::dotted(k.lastAddress);
+                k.lastAddress = d.address;
+                event(TEventKind::AddressChanged, k, &d, previous);
+            }
+            // A survey whose names did not answer this time changes no name.
+            if (!bestName.name.isEmpty() && bestName.name != k.name.name) {
+                const QString previous
+                    = k.name.name.isEmpty() ? QString() : corvane::discovery::found_name_text(k.name);
+                k.name = bestName;
+                if (!previous.isEmpty())
+                    event(TEventKind::NameChanged, k, &d, previous);
+            }
+        }
+        TKnown& k = it->second;
+        if (k.seen)
+            continue; // the same device twice in one survey counts once
+        k.seen = true;
+        k.gone = false;
+        k.lastAddress = d.address;
+        run(db,
+            QStringLiteral(
+                "UPDATE devices SET key = ?, mac = ?, vendor = ?, last_address = ?, name = ?, name_source = ?,"
+                " last_seen = ?, times_seen = times_seen + 1, missed = 0, gone = 0, last_survey = ?"
+                " WHERE id = ?"),
+            {k.key, text_or_null(k.mac), k.vendor, qint64(d.address.value), k.name.name, int(k.name.source), t,
+             surveyId, k.id});
+        run(db,
+            QStringLiteral("INSERT INTO addresses (device_id, address, first_seen, last_seen) VALUES (?, ?, ?, ?)"
+                           " ON CONFLICT (device_id, address) DO UPDATE SET last_seen = excluded.last_seen"),
+            {k.id, qint64(d.address.value), t, t});
+        for (const found_name& n : d.names)
+            run(db,
+                QStringLiteral(
+                    "INSERT INTO names (device_id, name, source, first_seen, last_seen) VALUES (?, ?, ?, ?, ?)"
+                    " ON CONFLICT (device_id, name, source) DO UPDATE SET last_seen = excluded.last_seen"),
+                {k.id, n.name, int(n.source), t, t});
+        run(db, QStringLiteral("INSERT INTO sightings (survey_id, device_id, address, time) VALUES (?, ?, ?, ?)"),
+            {surveyId, k.id, qint64(d.address.value), t});
+    }
+
+    // Missed: present devices whose last address this survey covered and that it did not see.
+    for (const auto& r : survey.ranges)
+        run(db,
+            QStringLiteral("UPDATE devices SET missed = missed + 1 WHERE gone = 0 AND last_survey <> ?"
+                           " AND last_address BETWEEN ? AND ?"),
+            {surveyId, qint64(r.first.value), qint64(r.last.value)});
+    {
+        std::vector<qint64> gone;
+        TRows q
+            = run(db, QStringLiteral("SELECT key FROM devices WHERE gone = 0 AND missed >= ? ORDER BY last_address"),
+                  {std::max(1, options.goneAfter)});
+        while (q.next()) {
+            auto it = known.find(q.value(0).toString());
+            if (it == known.end())
+                continue;
+            gone.push_back(it->second.id);
+            event(TEventKind::Gone, it->second, nullptr);
+        }
+        for (qint64 id : gone)
+            run(db, QStringLiteral("UPDATE devices SET gone = 1 WHERE id = ?"), {id});
+    }
+
+    for (std::size_t i = 0; i < events.size(); ++i) {
+        const TEvent& e = events[i];
+        run(db,
+            QStringLiteral("INSERT INTO events (survey_id, device_id, time, kind, mac, address, name, name_source,"
+                           " vendor, previous, site) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"),
+            {surveyId, eventDevice[i], t, QString::fromLatin1(event_word(e.kind)), text_or_null(e.mac),
+             qint64(e.address.value), e.name.name, int(e.name.source), e.vendor, e.previous, e.site});
+    }
+}
+
+// Keeps at most one sighting per device per spacing among those older than the options' span; each
+// span is thinned once, so recording stays cheap.
+void thin_sightings(const QSqlDatabase& db, const TInventoryOptions& options, qint64 now)
+{
+    if (options.thinSpacingSecs <= 0)
+        return;
+    const qint64 spacing = options.thinSpacingSecs;
+    const qint64 cutoff = (now - qint64(options.thinAfterDays) * 86400) / spacing * spacing;
+    TRows q = run(db, QStringLiteral("SELECT thinned_until FROM corvane_inventory"));
+    const qint64 from = q.next() ? q.value(0).toLongLong() : 0;
+    if (cutoff <= from)
+        return;
+    run(db,
+        QStringLiteral("DELETE FROM sightings WHERE time >= ? AND time < ? AND id NOT IN (SELECT MIN(id) FROM sightings"
+                       " WHERE time >= ? AND time < ? GROUP BY device_id, time / ?)"),
+        {from, cutoff, from, cutoff, spacing});
+    run(db, QStringLiteral("UPDATE corvane_inventory SET thinned_until = ?"), {cutoff});
+}
+
+} // namespace
+
+TRecordResult TInventory::record(const TSurveyRecord& survey)
+{
+    TRecordResult result;
+    if (!m_state->open) {
+        // A lost connection is opened anew on the next survey.
+        if (m_state->url.isEmpty()) {
+            result.error = QStringLiteral("no inventory is open");
+            return result;
+        }
+        if (const QString why = open(m_state->url); !why.isEmpty()) {
+            result.error = why;
+            return result;
+        }
+    }
+    const QDateTime when = survey.time.isValid() ? survey.time.toUTC() : QDateTime::currentDateTimeUtc();
+    bool lost = false;
+    {
+        QSqlDatabase d = m_state->db();
+        TUseStatements use(m_state->statements);
+        for (int attempt = 0;; ++attempt) {
+            TRecorder recorder(d, m_state->options, survey);
+            recorder.t = when.toSecsSinceEpoch();
+            try {
+                if (m_state->postgres) {
+                    run(d, QStringLiteral("BEGIN"));
+                    // One survey at a time per database: readers go on, writers queue instead of failing.
+                    run(d, QStringLiteral("LOCK TABLE devices IN SHARE ROW EXCLUSIVE MODE"));
+                } else {
+                    run(d, QStringLiteral("BEGIN IMMEDIATE"));
+                }
+                recorder.run_();
+                thin_sightings(d, m_state->options, recorder.t);
+                finish_statements();
+                run(d, QStringLiteral("COMMIT"));
+                result.events = std::move(recorder.events);
+                return result;
+            } catch (const TFailure& f) {
+                finish_statements();
+                QSqlQuery(d).exec(QStringLiteral("ROLLBACK"));
+                if (contended(f.error) && attempt + 1 < kRetries)
+                    continue;
+                result.error
+                    = QStringLiteral("the inventory %1 was not updated: %2").arg(m_state->url, reason(f.error));
+                lost = m_state->postgres && (!d.isOpen() || !QSqlQuery(d).exec(QStringLiteral("SELECT 1")));
+                break;
+            }
+        }
+    }
+    if (lost)
+        m_state->close();
+    return result;
+}
+
+QString TInventory::thin(const QDateTime& now)
+{
+    if (!m_state->open)
+        return QStringLiteral("no inventory is open");
+    QSqlDatabase d = m_state->db();
+    try {
+        run(d, m_state->postgres ? QStringLiteral("BEGIN") : QStringLiteral("BEGIN IMMEDIATE"));
+        thin_sightings(d, m_state->options, now.toSecsSinceEpoch());
+        run(d, QStringLiteral("COMMIT"));
+        return {};
+    } catch (const TFailure& f) {
+        QSqlQuery(d).exec(QStringLiteral("ROLLBACK"));
+        return QStringLiteral("the inventory %1 was not thinned: %2").arg(m_state->url, reason(f.error));
+    }
+}
+
+std::optional<std::vector<TInventoryDevice>> TInventory::devices(QString* error)
+{
+    if (!m_state->open) {
+        if (error)
+            *error = QStringLiteral("no inventory is open");
+        return std::nullopt;
+    }
+    QSqlDatabase d = m_state->db();
+    try {
+        std::vector<TInventoryDevice> out;
+        std::unordered_map<qint64, std::size_t> index;
+        TRows q = run(d,
+                      QStringLiteral("SELECT id, mac, vendor, last_address, name, name_source, first_seen,"
+                                     " last_seen, times_seen, gone FROM devices ORDER BY last_address, id"));
+        while (q.next()) {
+            TInventoryDevice v;
+            v.mac = mac_from_text(q.value(1).toString());
+            v.vendor = q.value(2).toString();
+            v.lastAddress = THostAddr {static_cast<std::uint32_t>(q.value(3).toLongLong())};
+            v.name = found_name {q.value(4).toByteArray(), static_cast<name_source>(q.value(5).toInt())};
+            v.firstSeen = QDateTime::fromSecsSinceEpoch(q.value(6).toLongLong(), Qt::UTC);
+            v.lastSeen = QDateTime::fromSecsSinceEpoch(q.value(7).toLongLong(), Qt::UTC);
+            v.timesSeen = q.value(8).toLongLong();
+            v.gone = q.value(9).toInt() != 0;
+            index.emplace(q.value(0).toLongLong(), out.size());
+            out.push_back(std::move(v));
+        }
+        TRows n = run(d,
+                      QStringLiteral("SELECT device_id, name, source, last_seen FROM names"
+                                     " ORDER BY device_id, last_seen DESC"));
+        while (n.next()) {
+            const auto it = index.find(n.value(0).toLongLong());
+            if (it == index.end())
+                continue;
+            out[it->second].names.push_back(
+                TNameSeen {n.value(1).toByteArray(), static_cast<name_source>(n.value(2).toInt()),
+                           QDateTime::fromSecsSinceEpoch(n.value(3).toLongLong(), Qt::UTC)});
+        }
+        return out;
+    } catch (const TFailure& f) {
+        if (error)
+            *error = QStringLiteral("cannot read the inventory %1: %2").arg(m_state->url, reason(f.error));
+        return std::nullopt;
+    }
+}
+
+qint64 TInventory::sightingCount()
+{
+    if (!m_state->open)
+        return -1;
+    try {
+        TRows q = run(m_state->db(), QStringLiteral("SELECT COUNT(*) FROM sightings"));
+        return q.next() ? q.value(0).toLongLong() : -1;
+    } catch (const TFailure&) {
+        return -1;
+    }
+}
+
+} // namespace corvane::inventory
