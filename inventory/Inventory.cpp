@@ -3,6 +3,7 @@
 #include "discovery/DeviceRows.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -12,6 +13,7 @@
 #include <QSqlQuery>
 #include <QSqlRecord>
 #include <QStandardPaths>
+#include <QThread>
 #include <QUrl>
 #include <QUuid>
 
@@ -375,6 +377,18 @@ QString TInventory::open(const QString& url)
     why = m_state->connect();
     if (why.isEmpty())
         why = m_state->checkSchema();
+    // SQLite does not wait in its busy handler while another connection turns a new file to
+    // write-ahead logging: try again within the busy timeout.
+    QElapsedTimer waited;
+    waited.start();
+    while (!m_state->postgres && why.contains(QLatin1String("database is locked")) &&
+           waited.elapsed() < m_state->options.busyTimeoutMs) {
+        m_state->close();
+        QThread::msleep(20);
+        why = m_state->connect();
+        if (why.isEmpty())
+            why = m_state->checkSchema();
+    }
     if (!why.isEmpty()) {
         m_state->close();
         return why;

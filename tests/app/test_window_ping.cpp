@@ -61,7 +61,11 @@ struct Window : corvane::test::WindowDriver
     void sweep(const QString& first, const QString& last) { scan(first, last); }
     void oneAtATime(bool on) { w.findChild<QCheckBox*>("Chk_OneAtATime")->setChecked(on); }
     QString note() const { return w.findChild<QLabel*>("StatusPingReason")->text(); }
-    QString errorsTitle() const { return w.findChild<QTabWidget*>("PageCtrlRes")->tabText(3); }
+    QString errorsTitle() const
+    {
+        auto* tabs = w.findChild<QTabWidget*>("PageCtrlRes");
+        return tabs->tabText(tabs->indexOf(w.findChild<QWidget*>("Tab_err")));
+    }
     QStringList captions() const { return corvane::test::columnTexts(list, 0); }
     QStringList statuses() const { return corvane::test::columnTexts(list, 1); }
     QString cell(int row, int column) const { return list->model()->index(row, column).data().toString(); }

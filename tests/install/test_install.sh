@@ -52,7 +52,7 @@ check_completion() {
     local got; got=$(complete_words "$@")
     [ "$got" = "$want" ] || fail "completion of '$*': '$got', want '$want'"
 }
-check_completion 'nbstat ping' corvane-scan ''
+check_completion 'nbstat ping discover' corvane-scan ''
 check_completion 'ping' corvane-scan p
 check_completion 'txt csv json' corvane-scan nbstat --format ''
 check_completion '--names' corvane-scan nbstat --na
