@@ -1,6 +1,7 @@
 #include "discovery/NameQuery.h"
 
 #include "discovery/DnsMessage.h"
+#include "platform/ErrorQueue.h"
 
 #include <QRandomGenerator>
 
@@ -14,7 +15,6 @@
 
 #include <arpa/inet.h>
 #include <cerrno>
-#include <linux/errqueue.h>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -208,29 +208,11 @@ ask_names(const std::vector<std::uint32_t>& addresses, const name_query_options&
     };
     // An unreachable port or host: no answer will come from there.
     auto read_errors = [&](int fd, bool is_mdns) {
-        for (;;) {
-            sockaddr_in to {};
-            char control[512];
-            std::uint8_t payload[64];
-            iovec iov {payload, sizeof payload};
-            msghdr msg {};
-            msg.msg_name = &to;
-            msg.msg_namelen = sizeof to;
-            msg.msg_iov = &iov;
-            msg.msg_iovlen = 1;
-            msg.msg_control = control;
-            msg.msg_controllen = sizeof control;
-            if (::recvmsg(fd, &msg, MSG_ERRQUEUE) < 0)
-                return;
-            for (cmsghdr* c = CMSG_FIRSTHDR(&msg); c; c = CMSG_NXTHDR(&msg, c)) {
-                if (c->cmsg_level != IPPROTO_IP || c->cmsg_type != IP_RECVERR)
-                    continue;
-                const auto* err = reinterpret_cast<const sock_extended_err*>(CMSG_DATA(c));
-                const auto it = index.find(to.sin_addr.s_addr);
-                if (err->ee_origin == SO_EE_ORIGIN_ICMP && err->ee_type == 3 && it != index.end())
-                    (is_mdns ? asked[it->second].mdns_done : asked[it->second].llmnr_done) = true;
-            }
-        }
+        corvane::platform::read_error_queue(fd, [&](const corvane::platform::TQueuedError& e) {
+            const auto it = index.find(e.destination);
+            if (e.unreachable() && it != index.end())
+                (is_mdns ? asked[it->second].mdns_done : asked[it->second].llmnr_done) = true;
+        });
     };
     auto send_to = [&](int fd, std::uint32_t address, std::uint16_t port, const QByteArray& datagram, bool* done) {
         sockaddr_in to {};

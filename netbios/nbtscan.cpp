@@ -3,6 +3,7 @@
 #include "netbios/netBios_procs.h"
 #include "platform/ArpSweep.h"
 #include "platform/Clock.h"
+#include "platform/ErrorQueue.h"
 #include "platform/FdCloser.h"
 #include "platform/QueryPacer.h"
 
@@ -10,7 +11,6 @@
 #include <QMetaObject>
 
 #include <arpa/inet.h>
-#include <linux/errqueue.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -18,7 +18,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstring>
 #include <optional>
 
 time_value time_of_day()
@@ -538,45 +537,15 @@ int TNBTscanThread::ReadErrorQueue(int fd, TWalk& walk)
     // ICMP errors for earlier queries: port unreachable (a host without the name service), host
     // unreachable (from a router, or this machine's own failed address resolution). Each ends its
     // address, which answers nothing: no line.
-    int read = 0;
-    for (; read < 1024; ++read) {
-        sockaddr_in to{};
-        alignas(cmsghdr) std::uint8_t control[256];
-        std::uint8_t payload[64];
-        iovec iov{payload, sizeof payload};
-        msghdr msg{};
-        msg.msg_name = &to;
-        msg.msg_namelen = sizeof to;
-        msg.msg_iov = &iov;
-        msg.msg_iovlen = 1;
-        msg.msg_control = control;
-        msg.msg_controllen = sizeof control;
-        if (::recvmsg(fd, &msg, MSG_ERRQUEUE | MSG_DONTWAIT) < 0)
-            break;
-        for (cmsghdr* c = CMSG_FIRSTHDR(&msg); c; c = CMSG_NXTHDR(&msg, c))
-            if (c->cmsg_level == SOL_IP && c->cmsg_type == IP_RECVERR && to.sin_family == AF_INET) {
-                walk.pacer->ended(to.sin_addr.s_addr);
-                if (OnPresence)
-                    ReportPresence(c, to.sin_addr.s_addr);
-            }
-    }
+    const int read = corvane::platform::read_error_queue(fd, [&](const corvane::platform::TQueuedError& e) {
+        walk.pacer->ended(e.destination);
+        // Only the address itself saying "port unreachable" shows a host; a router's or our own
+        // resolution's "host unreachable" shows none.
+        if (OnPresence && e.portUnreachable() && e.offender && e.offender->sin_addr.s_addr == e.destination)
+            OnPresence(e.destination, TPresence::PortUnreachable);
+    });
     WaitingForResolution_ = walk.pacer->pending();
     return read;
-}
-
-void TNBTscanThread::ReportPresence(const cmsghdr* c, std::uint32_t destination)
-{
-    // Only the address itself saying "port unreachable" shows a host; a router's or our own
-    // resolution's "host unreachable" shows none.
-    sock_extended_err ee {};
-    if (c->cmsg_len < CMSG_LEN(sizeof ee + sizeof(sockaddr_in)))
-        return;
-    std::memcpy(&ee, CMSG_DATA(c), sizeof ee);
-    sockaddr_in offender {};
-    std::memcpy(&offender, CMSG_DATA(c) + sizeof ee, sizeof offender);
-    if (ee.ee_origin == SO_EE_ORIGIN_ICMP && ee.ee_type == 3 && ee.ee_code == 3 && offender.sin_family == AF_INET
-        && offender.sin_addr.s_addr == destination)
-        OnPresence(destination, TPresence::PortUnreachable);
 }
 
 bool TNBTscanThread::ReceiveAnswer(int fd, TWalk& walk)

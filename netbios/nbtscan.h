@@ -19,7 +19,6 @@
 #include <functional>
 #include <vector>
 
-struct cmsghdr;
 struct pollfd;
 
 // A time as whole seconds and microseconds (0 .. 999999).
@@ -131,7 +130,6 @@ private:
     // send the next query.
     TWoke WaitForSocket(pollfd& pfd, TWalk& walk);
     int ReadErrorQueue(int fd, TWalk& walk);
-    void ReportPresence(const cmsghdr* c, std::uint32_t destination);
     bool ReceiveAnswer(int fd, TWalk& walk);
     void SendNextQuery(int fd, TWalk& walk);
     bool DrainEnded(TWalk& walk);
