@@ -428,7 +428,6 @@ void TFrm_Corvane::But_ScanClick()
             thread->FreeOnTerminate = true;
             m_startedScans.removeAll(nullptr);
             m_startedScans.append(thread.get());
-            m_unqueried = 0;
             m_panel1->setText(QStringLiteral("0"));
             const QPointer<TNBTscanThread> scan(thread.get());
             m_surveyProgress->start(TSurvey::NodeStatus,
@@ -677,9 +676,6 @@ void TFrm_Corvane::NetBiosScanError(TNBTscanThread*, const QString& Text)
 {
     if (m_closed)
         return;
-    // Until the thread counts them, its report of each address it gave up on counts.
-    if (Text.startsWith(QLatin1String("Send to ")))
-        ++m_unqueried;
     m_errorPage->add(Text);
 }
 
@@ -700,7 +696,7 @@ void TFrm_Corvane::NetBiosScanDone(TNBTscanThread* Sender)
     end.total = Sender->AddressCount();
     // The thread forgets the request once it has ended.
     end.stopped = Sender == m_stoppedScan;
-    end.unqueried = m_unqueried;
+    end.unqueried = Sender->FailedSends(); // counted by the thread: error lines may be cut short
     if (end.stopped)
         ShowNote(stopped_line(end));
     m_errorPage->showCount();

@@ -196,7 +196,6 @@ private:
     QLabel* m_pingCount = nullptr;
     QTimer m_countPacer;
     std::uint64_t m_pingAnswered = 0;
-    std::uint64_t m_unqueried = 0; // addresses of the scan whose query could not be sent
     QList<TPingSweep*> m_parallelSweeps; // running, innermost last
     TDesktop m_systemDesktop;
     TDesktop* m_desktop = &m_systemDesktop;
