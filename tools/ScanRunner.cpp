@@ -511,7 +511,8 @@ int TScanRunner::recordSurvey(const std::vector<corvane::discovery::TDevice>& de
         const QString named = QStringLiteral("the inventory %1 was not updated: ").arg(inventory->url());
         if (why.startsWith(named))
             why = inventory->url() + QStringLiteral(": ") + why.mid(named.size());
-        errorLine(QStringLiteral("the inventory was not updated: ") + why);
+        // libpq explains over several lines; the message stays one.
+        errorLine(QStringLiteral("the inventory was not updated: ") + why.simplified());
         return kExitNotRecorded;
     }
     if (watch)
@@ -538,7 +539,7 @@ void TScanRunner::listInventory()
     if (why.isEmpty())
         devices = inventory.devices(&why);
     if (!devices) {
-        errorLine(QStringLiteral("cannot read the inventory: ") + why);
+        errorLine(QStringLiteral("cannot read the inventory: ") + why.simplified());
         finish(kExitCannotStart);
         return;
     }

@@ -49,6 +49,9 @@ QByteArray fileBytes(const QString& path)
 // An inventory that is no inventory: made in dir, its URL.
 QString makeFailingInventory(const QTemporaryDir& dir, const QString& kind)
 {
+    // Nothing listens on port 1: libpq explains on several lines.
+    if (kind == QLatin1String("no server"))
+        return QStringLiteral("postgresql://nobody@127.0.0.1:1/inventory");
     const QString path = dir.filePath(QStringLiteral("inventory.sqlite"));
     if (kind == QLatin1String("not a database"))
         writeFile(dir, QStringLiteral("inventory.sqlite"), QByteArray(4096, 'x'));
@@ -92,6 +95,8 @@ private Q_SLOTS:
                                                   << "foreign tables" << QByteArray("IP ");
         QTest::newRow("discover, a folder") << "discover"
                                             << "a folder" << QByteArray("IP ");
+        QTest::newRow("discover, no PostgreSQL server") << "discover"
+                                                        << "no server" << QByteArray("IP ");
         QTest::newRow("nbstat, foreign tables") << "nbstat"
                                                 << "foreign tables" << QByteArray();
     }
