@@ -189,6 +189,34 @@ private Q_SLOTS:
         QCOMPARE(scalar(file, QStringLiteral("SELECT SUM(times_seen) FROM devices")).toLongLong(), sightings);
     }
 
+    // nbstat --db records each answering host with the MAC of its answer and its computer name.
+    void nbstatRecords()
+    {
+        if (!isRoot())
+            QSKIP("the node-status peer binds port 137: needs root");
+        NbResponder peer([](const NbResponder::Query& q) -> std::vector<NbResponder::Datagram> {
+            if ((q.to & 0xFF) != 5)
+                return {};
+            return {{node_status_answer(q.transactionId(), {{"PC-FIVE", 0x00, 0x04}, {"WG", 0x00, 0x84}},
+                                        {0x00, 0x1B, 0x21, 0x00, 0x00, 0x05})}};
+        });
+        QVERIFY2(peer.startWaiting(), qPrintable(peer.lastError()));
+        const QString url = QStringLiteral("sqlite:") + m_home->filePath("nb.sqlite");
+        const ProgramRun scan
+            = runProgram(kExe, {"nbstat", "--db", url, "127.0.0.4-127.0.0.6"}, ProgramOptions().env(m_env));
+        QCOMPARE(scan.code, 0);
+        QVERIFY2(scan.out.contains("PC-FIVE"), scan.out.constData());
+        const ProgramRun list
+            = runProgram(kExe, {"devices", "--db", url, "--format", "json"}, ProgramOptions().env(m_env));
+        QCOMPARE(list.code, 0);
+        const QJsonArray devices = QJsonDocument::fromJson(list.out).array();
+        QCOMPARE(devices.size(), 1);
+        QCOMPARE(devices[0]["mac"].toString(), QStringLiteral("00.1B.21.00.00.05"));
+        QCOMPARE(devices[0]["address"].toString(), QStringLiteral("127.0.0.5"));
+        QCOMPARE(devices[0]["name"].toString(), QStringLiteral("PC-FIVE"));
+        QCOMPARE(devices[0]["names"][0]["source"].toString(), QStringLiteral("netbios"));
+    }
+
     // Names are kept as any bytes: txt printable, csv guarded against formulas, json exact.
     void devicesNamesExact_data()
     {
