@@ -96,6 +96,22 @@ std::optional<TMacAddress> netbios_mac(const nb_status_result* result)
 
 } // namespace
 
+TDevice node_status_device(ipv4::THostAddr address, std::shared_ptr<const nb_status_result> result,
+                           const std::optional<TMacAddress>& neighbourMac, const QString& vendor)
+{
+    TDevice d;
+    d.address = address;
+    d.evidence = EvidenceNetbios;
+    d.vendor = vendor;
+    d.mac = netbios_mac(result.get());
+    if (!d.mac)
+        d.mac = neighbourMac;
+    if (const QByteArray name = SummarizeNameTable(result.get()).computer_name; !name.isEmpty())
+        d.names.push_back(found_name {name, name_source::netbios});
+    d.netbios = std::move(result);
+    return d;
+}
+
 struct TDeviceSurvey::TState
 {
     TDeviceSurveyOptions options;

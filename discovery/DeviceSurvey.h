@@ -50,6 +50,11 @@ struct TDevice
 // The name a list shows: the first of names (sources in the order above); none when unnamed.
 const found_name* best_name(const TDevice& device);
 
+// A host that answered a node-status query (corvane-scan nbstat) as a device: its MAC from the
+// answer, or neighbourMac when the answer reports zeros; its computer name; evidence netbios.
+TDevice node_status_device(corvane::ipv4::THostAddr address, std::shared_ptr<const nb_status_result> result,
+                           const std::optional<TMacAddress>& neighbourMac, const QString& vendor);
+
 struct TDeviceSurveyOptions
 {
     std::vector<corvane::ipv4::THostRange> targets; // merged: ascending, each address once

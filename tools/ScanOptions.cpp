@@ -1,5 +1,7 @@
 #include "tools/ScanOptions.h"
 
+#include "inventory/Inventory.h"
+
 #include <QFile>
 #include <QRegularExpression>
 
@@ -24,8 +26,12 @@ struct TParseState
     QStringList rangeWords;
     QStringList nbstatOnly; // options given that only nbstat takes
     QStringList pingOnly;
+    QStringList watchOnly;
+    QStringList surveyOnly; // options of a survey, which devices does not run
     bool rateGiven = false;
     bool timeoutGiven = false;
+    bool formatGiven = false;
+    bool dbGiven = false;
 };
 
 // The steps below give an error line without the hint, or an empty text.
@@ -43,8 +49,13 @@ QString take_word(TParseState& s, const QString& word)
         s.command = TCommand::Ping;
     else if (word == QLatin1String("discover"))
         s.command = TCommand::Discover;
+    else if (word == QLatin1String("watch"))
+        s.command = TCommand::Watch;
+    else if (word == QLatin1String("devices"))
+        s.command = TCommand::Devices;
     else
-        return QStringLiteral("unknown command ") + quoted(word) + QStringLiteral(" (nbstat, ping or discover)");
+        return QStringLiteral("unknown command ") + quoted(word)
+            + QStringLiteral(" (nbstat, ping, discover, watch or devices)");
     return {};
 }
 
@@ -61,14 +72,15 @@ std::optional<TCommand> answered_at_once(const QString& arg)
 bool is_flag(const QString& name)
 {
     return name == QLatin1String("--names") || name == QLatin1String("--port137") || name == QLatin1String("--resolve")
-        || name == QLatin1String("--serial");
+        || name == QLatin1String("--serial") || name == QLatin1String("--once");
 }
 
 bool takes_value(const QString& name)
 {
     return name == QLatin1String("--format") || name == QLatin1String("--bandwidth")
         || name == QLatin1String("--timeout") || name == QLatin1String("--compare") || name == QLatin1String("--rate")
-        || name == QLatin1String("--retries") || name == QLatin1String("--targets");
+        || name == QLatin1String("--retries") || name == QLatin1String("--targets") || name == QLatin1String("--db")
+        || name == QLatin1String("--every") || name == QLatin1String("--gone-after") || name == QLatin1String("--site");
 }
 
 // A whole number from low to high, or nothing.
@@ -91,14 +103,54 @@ void take_flag(TParseState& s, const QString& name)
     } else if (name == QLatin1String("--serial")) {
         s.o.serial = true;
         s.pingOnly << name;
+    } else if (name == QLatin1String("--once")) {
+        s.o.once = true;
+        s.watchOnly << name;
     } else {
         s.o.resolve = true;
         s.pingOnly << name;
     }
 }
 
+// --db, --every, --gone-after and --site.
+QString take_inventory_value(TParseState& s, const QString& name, const QString& v)
+{
+    if (name == QLatin1String("--db")) {
+        QString why;
+        if (!corvane::inventory::parse_db_url(v, &why))
+            return QStringLiteral("option --db: ") + why;
+        s.o.dbUrl = v;
+        s.dbGiven = true;
+        return {};
+    }
+    s.watchOnly << name;
+    if (name == QLatin1String("--every")) {
+        const std::optional<std::int32_t> secs = parse_duration(v);
+        if (!secs)
+            return QStringLiteral("option --every needs a duration from 1s to 24h such as 30s, 5m or 1h, not ")
+                + quoted(v);
+        s.o.everySecs = *secs;
+    } else if (name == QLatin1String("--gone-after")) {
+        const std::optional<std::int32_t> n = bounded(v, 1, kMaxGoneAfter);
+        if (!n)
+            return QStringLiteral("option --gone-after needs a whole number from 1 to %1, not ").arg(kMaxGoneAfter)
+                + quoted(v);
+        s.o.goneAfter = *n;
+    } else {
+        if (v.trimmed().isEmpty())
+            return QStringLiteral("option --site needs a name");
+        s.o.site = v;
+    }
+    return {};
+}
+
 QString take_value(TParseState& s, const QString& name, const QString& v)
 {
+    if (name == QLatin1String("--db") || name == QLatin1String("--every") || name == QLatin1String("--gone-after")
+        || name == QLatin1String("--site"))
+        return take_inventory_value(s, name, v);
+    if (name == QLatin1String("--rate") || name == QLatin1String("--timeout") || name == QLatin1String("--targets"))
+        s.surveyOnly << name;
     if (name == QLatin1String("--compare")) {
         if (v.isEmpty())
             return QStringLiteral("option --compare needs a file name");
@@ -129,6 +181,7 @@ QString take_value(TParseState& s, const QString& name, const QString& v)
         return {};
     }
     if (name == QLatin1String("--format")) {
+        s.formatGiven = true;
         if (v == QLatin1String("txt"))
             s.o.format = TFormat::Txt;
         else if (v == QLatin1String("csv"))
@@ -184,8 +237,37 @@ QString take_option(TParseState& s, const QStringList& args, qsizetype& i)
 QString check_command(TParseState& s)
 {
     if (!s.command)
-        return QStringLiteral("no command given (nbstat, ping or discover)");
+        return QStringLiteral("no command given (nbstat, ping, discover, watch or devices)");
     s.o.command = *s.command;
+    const auto notOf = [](const QString& option, const char* owner, const char* command) {
+        return QStringLiteral("option %1 belongs to %2, not %3").arg(option, QLatin1String(owner), QLatin1String(command));
+    };
+    if (s.o.command == TCommand::Devices) {
+        // It reads the inventory only: no survey, no range.
+        for (const QStringList* only : {&s.nbstatOnly, &s.pingOnly, &s.watchOnly, &s.surveyOnly})
+            if (!only->isEmpty())
+                return QStringLiteral("option %1 belongs to a survey, not devices").arg(only->first());
+        if (!s.rangeWords.isEmpty())
+            return QStringLiteral("devices lists the inventory and takes no RANGE");
+        return {};
+    }
+    if (s.o.command != TCommand::Watch && !s.watchOnly.isEmpty())
+        return notOf(s.watchOnly.first(), "watch", s.o.command == TCommand::Nbstat ? "nbstat"
+                                                   : s.o.command == TCommand::Ping  ? "ping"
+                                                                                    : "discover");
+    if (s.o.command == TCommand::Ping && s.dbGiven)
+        return QStringLiteral("option --db belongs to discover, nbstat, watch and devices, not ping");
+    if (s.o.command == TCommand::Watch) {
+        if (s.formatGiven)
+            return QStringLiteral("option --format is not watch's: it prints each event as one JSON line");
+        if (!s.nbstatOnly.isEmpty())
+            return notOf(s.nbstatOnly.first(), "nbstat", "watch");
+        s.pingOnly.removeAll(QStringLiteral("--timeout"));
+        if (!s.pingOnly.isEmpty())
+            return notOf(s.pingOnly.first(), "ping", "watch");
+        if (!s.timeoutGiven)
+            s.o.timeoutMs = 1000;
+    }
     if (s.o.command == TCommand::Discover) {
         // Discover waits for late answers too.
         s.pingOnly.removeAll(QStringLiteral("--timeout"));
@@ -376,6 +458,18 @@ TTargetsResult read_targets(const QString& file)
     return parse_targets(file_label(file), text);
 }
 
+std::optional<std::int32_t> parse_duration(const QString& text)
+{
+    if (text.size() < 2)
+        return std::nullopt;
+    const QChar unit = text.back();
+    const std::int64_t scale = unit == u's' ? 1 : unit == u'm' ? 60 : unit == u'h' ? 3600 : 0;
+    const std::optional<std::int32_t> n = parse_non_negative(text.chopped(1));
+    if (scale == 0 || !n || *n == 0 || *n * scale > kMaxEverySecs)
+        return std::nullopt;
+    return static_cast<std::int32_t>(*n * scale);
+}
+
 QString local_range_error(const TAddressRange& local)
 {
     // The hosts of a /16.
@@ -391,11 +485,15 @@ QString usage_text()
 {
     return QStringLiteral(
         "Usage: corvane-scan nbstat [--format txt|csv|json] [--names] [--bandwidth BITS] [--port137]\n"
-        "                           [--compare FILE] [--retries N] [--rate N] [--targets FILE] [RANGE...]\n"
+        "                           [--compare FILE] [--retries N] [--rate N] [--targets FILE] [--db URL]\n"
+        "                           [RANGE...]\n"
         "       corvane-scan ping [--format txt|csv|json] [--timeout MS] [--resolve] [--serial] [--rate N]\n"
         "                         [--targets FILE] [RANGE...]\n"
         "       corvane-scan discover [--format txt|csv|json] [--rate N] [--timeout MS] [--targets FILE]\n"
-        "                             [RANGE...]\n"
+        "                             [--db URL] [RANGE...]\n"
+        "       corvane-scan watch [--every DURATION] [--once] [--db URL] [--gone-after N] [--site NAME]\n"
+        "                          [--rate N] [--timeout MS] [--targets FILE] [RANGE...]\n"
+        "       corvane-scan devices [--db URL] [--format txt|csv|json]\n"
         "       corvane-scan --help | --version\n"
         "\n"
         "Surveys an IPv4 range from the command line with the engine of the Corvane window.\n"
@@ -407,6 +505,10 @@ QString usage_text()
         "  discover          every device that shows itself by any evidence (ARP reply, neighbour\n"
         "                    entry, node-status answer, echo reply, port unreachable), with its\n"
         "                    MAC, vendor and names from NetBIOS, mDNS, LLMNR and reverse DNS\n"
+        "  watch             the discover survey again and again, each recorded into the inventory;\n"
+        "                    prints each event (new, back, gone, address-changed, name-changed,\n"
+        "                    mac-changed) as one JSON line\n"
+        "  devices           lists the inventory: every device the recorded surveys have seen\n"
         "\n"
         "RANGE (default: the local subnet, as the window's \"Get LAN IPs\" finds it, up to a /16):\n"
         "  FIRST LAST        both ends included, e.g. 192.168.1.1 192.168.1.254\n"
@@ -432,8 +534,18 @@ QString usage_text()
         "                    millisecond); on-link addresses still wait for room in the machine's\n"
         "                    neighbour table; not with --serial\n"
         "  --targets FILE    more RANGEs, one a line ('#' comments, blank lines); - reads stdin\n"
-        "  --timeout MS      ping: time-out per address in milliseconds (default 30); discover:\n"
-        "                    how long to wait for late answers (default 1000)\n"
+        "  --timeout MS      ping: time-out per address in milliseconds (default 30); discover and\n"
+        "                    watch: how long to wait for late answers (default 1000)\n"
+        "  --db URL          the inventory: sqlite:PATH or postgresql://USER@HOST[:PORT]/DB (the\n"
+        "                    password from PGPASSWORD or ~/.pgpass); discover and nbstat record\n"
+        "                    into it only when given; watch and devices default to\n"
+        "                    $XDG_DATA_HOME/corvane/inventory.sqlite\n"
+        "  --every DURATION  watch: from the start of one survey to the start of the next, such as\n"
+        "                    30s, 5m or 1h, 1s to 24h (default 5m)\n"
+        "  --once            watch: one survey, then exit (for cron and systemd timers)\n"
+        "  --gone-after N    watch: a device missed by N surveys in a row that covered its address\n"
+        "                    is gone, 1 to 1000 (default 2)\n"
+        "  --site NAME       watch: the scanner's name in the inventory (default: the host name)\n"
         "  --resolve         ping: name each answering host (lookups run side by side)\n"
         "  --serial          ping: one address at a time, each waiting out its answer, as the\n"
         "                    window sweeps\n"
@@ -443,7 +555,8 @@ QString usage_text()
         "Exit status: 0 a scan ran (hosts found or not), 1 the scan could not start\n"
         "(socket, local subnet, ICMP engine) or its results could not be written,\n"
         "2 bad command line, a --compare or --targets FILE that cannot be read, or a local subnet\n"
-        "larger than a /16 without RANGE.\n"
+        "larger than a /16 without RANGE, 3 the survey ran (its list printed) but the inventory\n"
+        "could not be opened or updated.\n"
         "\n"
         "Vendor names (json \"vendor\", csv Vendor) come from the IEEE registry of the ieee-data\n"
         "package; for hosts that report the adapter address 00.00.00.00.00.00 from the address the\n"

@@ -23,7 +23,7 @@ using corvane::parse_non_negative;
 using corvane::parse_range;
 using corvane::TRangeResult;
 
-enum class TCommand { Help, Version, Nbstat, Ping, Discover };
+enum class TCommand { Help, Version, Nbstat, Ping, Discover, Watch, Devices };
 enum class TFormat { Txt, Csv, Json };
 
 struct TScanOptions
@@ -46,10 +46,22 @@ struct TScanOptions
     // RANGEs given, --targets lines included. One is walked as the window walks its range; several
     // are walked as their union in plain address order.
     int rangeCount = 0;
+    // The inventory: discover and nbstat record into it only when --db is given; watch and devices
+    // use the default file without it.
+    QString dbUrl; // empty: not given
+    std::int32_t everySecs = 300; // watch: from the start of one survey to the start of the next
+    bool once = false;            // watch: one survey, then exit
+    std::int32_t goneAfter = 2;   // watch: missed surveys that make a device gone
+    QString site;                 // watch: the scanner's name in the inventory; empty: the host name
 };
 
 inline constexpr std::int32_t kMaxRetries = 10;
 inline constexpr std::int32_t kMaxRate = 100000;
+inline constexpr std::int32_t kMaxEverySecs = 24 * 3600;
+inline constexpr std::int32_t kMaxGoneAfter = 1000;
+
+// "30s", "5m", "1h": seconds from 1 to kMaxEverySecs, or nothing.
+std::optional<std::int32_t> parse_duration(const QString& text);
 
 struct TParseResult
 {

@@ -3,12 +3,16 @@
 #include "discovery/DeviceRows.h"
 #include "discovery/DeviceSurvey.h"
 #include "icmp/Ping.h"
+#include "inventory/Inventory.h"
+#include "tools/InventoryOutput.h"
 #include "netbios/nbtscan.h"
 #include "platform/IcmpSweep.h"
 #include "platform/Neighbour.h"
 #include "support/My_net_tcpip.h"
 
+#include <QFileInfo>
 #include <QSocketNotifier>
+#include <QSysInfo>
 #include <QThread>
 #include <QThreadPool>
 
@@ -268,8 +272,18 @@ ipv4::THostAddr TScanRunner::addressAt(std::uint64_t index) const
     return ipv4::THostAddr {m_ranges[i].first.value + static_cast<std::uint32_t>(index - m_rangeStarts[i])};
 }
 
+void TScanRunner::setInventory(corvane::inventory::TInventory* inventory)
+{
+    m_inventory = inventory;
+}
+
 void TScanRunner::start()
 {
+    if (m_options.command == TCommand::Devices) {
+        listInventory();
+        return;
+    }
+    m_surveyTime = QDateTime::currentDateTimeUtc();
     if (!m_options.compareFile.isEmpty()) {
         corvane::THostListFile before = corvane::read_host_list_file(m_options.compareFile);
         if (!before.rows) {
@@ -285,7 +299,7 @@ void TScanRunner::start()
     }
     if (m_options.command == TCommand::Nbstat)
         startNbstat();
-    else if (m_options.command == TCommand::Discover)
+    else if (m_options.command == TCommand::Discover || m_options.command == TCommand::Watch)
         startDiscover();
     else
         startPing();
@@ -398,7 +412,18 @@ void TScanRunner::nbstatDone()
         writeOut(nbstat_json(m_hosts, compared != nullptr));
         break;
     }
-    finish(kExitScanRan);
+    std::vector<corvane::discovery::TDevice> devices;
+    if (!m_options.dbUrl.isEmpty())
+        for (std::size_t i = 0; i < m_hosts.size(); ++i) {
+            const TFoundHost& h = m_hosts[i];
+            const std::optional<ipv4::THostAddr> address = ipv4::parse_strict(h.ip());
+            if (h.gone() || !address || !h.result())
+                continue;
+            // The rows own the answers and outlive the recording.
+            const std::shared_ptr<const nb_status_result> result(std::shared_ptr<void>(), h.result());
+            devices.push_back(corvane::discovery::node_status_device(*address, result, h.neighbour, h.vendor));
+        }
+    finish(recordSurvey(devices));
 }
 
 void TScanRunner::startDiscover()
@@ -432,6 +457,10 @@ void TScanRunner::discoverDone()
         finish(kExitCannotStart);
         return;
     }
+    if (m_options.command == TCommand::Watch) {
+        finish(recordSurvey(m_survey->devices()));
+        return;
+    }
     QList<const corvane::discovery::TDevice*> list;
     for (const corvane::discovery::TDevice& d : m_survey->devices())
         list << &d;
@@ -444,6 +473,85 @@ void TScanRunner::discoverDone()
         break;
     case TFormat::Json:
         writeOut(corvane::discovery::device_list_json(list));
+        break;
+    }
+    finish(recordSurvey(m_survey->devices()));
+}
+
+int TScanRunner::recordSurvey(const std::vector<corvane::discovery::TDevice>& devices)
+{
+    const bool watch = m_options.command == TCommand::Watch;
+    if (!watch && m_options.dbUrl.isEmpty())
+        return kExitScanRan;
+    // A stopped survey missed devices it never asked: recorded, it would make them gone.
+    if (m_stopRequested) {
+        if (!watch)
+            errorLine(QStringLiteral("the survey was stopped; the inventory was not updated"));
+        return kExitScanRan;
+    }
+    corvane::inventory::TInventoryOptions o;
+    o.goneAfter = m_options.goneAfter;
+    std::unique_ptr<corvane::inventory::TInventory> own;
+    corvane::inventory::TInventory* inventory = m_inventory;
+    if (!inventory) {
+        own = std::make_unique<corvane::inventory::TInventory>(o);
+        inventory = own.get();
+    }
+    QString why;
+    if (!inventory->isOpen())
+        why = inventory->open(m_options.dbUrl);
+    corvane::inventory::TRecordResult recorded;
+    if (why.isEmpty()) {
+        const QString scanner = m_options.site.isEmpty() ? QSysInfo::machineHostName() : m_options.site;
+        recorded = inventory->record({m_surveyTime, m_ranges, scanner, devices});
+        why = recorded.error;
+    }
+    if (!why.isEmpty()) {
+        // The inventory's own line names it already; one form either way.
+        const QString named = QStringLiteral("the inventory %1 was not updated: ").arg(inventory->url());
+        if (why.startsWith(named))
+            why = inventory->url() + QStringLiteral(": ") + why.mid(named.size());
+        // libpq explains over several lines; the message stays one.
+        errorLine(QStringLiteral("the inventory was not updated: ") + why.simplified());
+        return kExitNotRecorded;
+    }
+    if (watch)
+        for (const corvane::inventory::TEvent& e : recorded.events)
+            writeOut(corvane::inventory::event_json(e) + '\n');
+    return kExitScanRan;
+}
+
+void TScanRunner::listInventory()
+{
+    // Listing makes no file: an inventory never recorded into is an empty one.
+    const std::optional<corvane::inventory::TDbUrl> url
+        = corvane::inventory::parse_db_url(m_options.dbUrl.isEmpty() ? corvane::inventory::default_url() : m_options.dbUrl);
+    if (url && url->kind == corvane::inventory::TDbUrl::SQLite && !QFileInfo::exists(url->path)) {
+        writeOut(m_options.format == TFormat::Txt   ? inventory_devices_txt({})
+                 : m_options.format == TFormat::Csv ? inventory_devices_csv({})
+                                                    : inventory_devices_json({}));
+        finish(kExitScanRan);
+        return;
+    }
+    corvane::inventory::TInventory inventory;
+    QString why = inventory.open(m_options.dbUrl);
+    std::optional<std::vector<corvane::inventory::TInventoryDevice>> devices;
+    if (why.isEmpty())
+        devices = inventory.devices(&why);
+    if (!devices) {
+        errorLine(QStringLiteral("cannot read the inventory: ") + why.simplified());
+        finish(kExitCannotStart);
+        return;
+    }
+    switch (m_options.format) {
+    case TFormat::Txt:
+        writeOut(inventory_devices_txt(*devices));
+        break;
+    case TFormat::Csv:
+        writeOut(inventory_devices_csv(*devices));
+        break;
+    case TFormat::Json:
+        writeOut(inventory_devices_json(*devices));
         break;
     }
     finish(kExitScanRan);

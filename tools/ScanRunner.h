@@ -8,6 +8,7 @@
 #include "tools/ScanOptions.h"
 #include "tools/ScanOutput.h"
 
+#include <QDateTime>
 #include <QElapsedTimer>
 #include <QObject>
 #include <QSet>
@@ -31,6 +32,10 @@ class icmp_sweep;
 }
 namespace corvane::discovery {
 class TDeviceSurvey;
+struct TDevice;
+}
+namespace corvane::inventory {
+class TInventory;
 }
 
 namespace corvane::scan {
@@ -39,6 +44,7 @@ namespace corvane::scan {
 inline constexpr int kExitScanRan = 0; // hosts found or not; also --help and --version
 inline constexpr int kExitCannotStart = 1; // no socket, local subnet or ICMP engine; results not written
 inline constexpr int kExitBadUsage = 2; // bad command line, a FILE that cannot be read, a local subnet over a /16
+inline constexpr int kExitNotRecorded = 3; // the survey ran and its list was printed; the inventory was not updated
 inline constexpr int kExitSecondSignal = 130; // a second SIGINT or SIGTERM
 
 // SIGINT and SIGTERM through a self-pipe into the event loop: the first one emits interrupted(); a
@@ -95,8 +101,11 @@ public:
 
     // Starts the command; the exit status comes with finished().
     void start();
-    // Stops the scan or sweep; what was found is still printed.
+    // Stops the scan or sweep; what was found is still printed, never recorded.
     void stop();
+    // The inventory a watch keeps open from survey to survey; without one a survey that records
+    // opens its own.
+    void setInventory(corvane::inventory::TInventory* inventory);
 
 Q_SIGNALS:
     void finished(int status);
@@ -109,6 +118,9 @@ private:
     void nbstatDone();
     void startDiscover();
     void discoverDone();
+    // Records a finished survey when asked to (--db, watch) and prints watch's events: the status.
+    int recordSurvey(const std::vector<corvane::discovery::TDevice>& devices);
+    void listInventory();
     void startPing();
     void pingStep();
     void pingReply(std::int32_t replies);
@@ -131,6 +143,8 @@ private:
     std::unique_ptr<TProgressLine> m_progress;
     bool m_stopRequested = false;
     bool m_finished = false;
+    QDateTime m_surveyTime; // when the survey began, for the inventory
+    corvane::inventory::TInventory* m_inventory = nullptr;
     int m_writeError = 0; // errno of the first failed write to stdout
 
     std::unique_ptr<TNBTscanThread> m_scan;

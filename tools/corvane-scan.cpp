@@ -2,6 +2,7 @@
 #include "platform/FileVersion.h"
 #include "tools/ScanOptions.h"
 #include "tools/ScanRunner.h"
+#include "tools/WatchRunner.h"
 
 #include <QCoreApplication>
 #include <QTimer>
@@ -29,6 +30,13 @@ int main(int argc, char* argv[])
     }
 
     TSignalPipe interrupts;
+    if (options.command == TCommand::Watch) {
+        TWatchRunner watch(options);
+        QObject::connect(&interrupts, &TSignalPipe::interrupted, &watch, &TWatchRunner::stop);
+        QObject::connect(&watch, &TWatchRunner::finished, &app, [](int status) { QCoreApplication::exit(status); });
+        QTimer::singleShot(0, &watch, &TWatchRunner::start);
+        return QCoreApplication::exec();
+    }
     TScanRunner runner(options);
     QObject::connect(&interrupts, &TSignalPipe::interrupted, &runner, &TScanRunner::stop);
     QObject::connect(&runner, &TScanRunner::finished, &app, [](int status) { QCoreApplication::exit(status); });

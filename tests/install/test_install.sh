@@ -33,6 +33,15 @@ for page in corvane corvane-scan; do
     out=$(groff -man -ww -z "$root/share/man/man1/$page.1" 2>&1)
     [ -z "$out" ] || fail "groff $page.1: $out"
 done
+# The watch units as systemd reads them, with ExecStart pointed at the program just installed.
+if command -v systemd-analyze >/dev/null; then
+    mkdir "$tmp/units"
+    sed "s|^ExecStart=/usr/bin/|ExecStart=$root/bin/|" "$root/lib/systemd/user/corvane-watch.service" >"$tmp/units/corvane-watch.service"
+    cp "$root/lib/systemd/user/corvane-watch.timer" "$tmp/units/"
+    grep -q "^ExecStart=$root/bin/corvane-scan watch --once" "$tmp/units/corvane-watch.service" || fail "watch service ExecStart"
+    out=$(systemd-analyze verify --man=no "$tmp/units/corvane-watch.service" "$tmp/units/corvane-watch.timer" 2>&1) \
+        || fail "systemd-analyze verify: $out"
+fi
 # Every option that corvane-scan's help lists is in its man page and in the completion.
 options=$("$root/bin/corvane-scan" --help | grep -o -- '--[a-z0-9]*' | sort -u)
 [ -n "$options" ] || fail "no options in corvane-scan --help"
@@ -52,12 +61,17 @@ check_completion() {
     local got; got=$(complete_words "$@")
     [ "$got" = "$want" ] || fail "completion of '$*': '$got', want '$want'"
 }
-check_completion 'nbstat ping discover' corvane-scan ''
+check_completion 'nbstat ping discover watch devices' corvane-scan ''
 check_completion 'ping' corvane-scan p
 check_completion 'txt csv json' corvane-scan nbstat --format ''
 check_completion '--names' corvane-scan nbstat --na
 check_completion '--timeout' corvane-scan ping --ti
 check_completion '' corvane-scan ping --na
+check_completion '--every' corvane-scan watch --ev
+check_completion '--gone-after' corvane-scan watch --go
+check_completion '' corvane-scan discover --ev
+check_completion '--db' corvane-scan devices --d
+check_completion '--db' corvane-scan nbstat --d
 check_completion '--retries' corvane-scan nbstat --ret
 check_completion '--rate' corvane-scan ping --ra
 echo "PASS: $(wc -l <"$tmp/files") files installed and valid"

@@ -311,6 +311,64 @@ private Q_SLOTS:
         }
     }
 
+    // The inventory's options as they are kept; their errors are the program's table (tst_corvane_scan).
+    void inventoryOptions_data()
+    {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<int>("command");
+        QTest::addColumn<int>("everySecs");
+        QTest::addColumn<bool>("once");
+        QTest::addColumn<int>("goneAfter");
+        QTest::addColumn<QString>("site");
+        QTest::addColumn<QString>("db");
+        QTest::addColumn<int>("timeout");
+        const int watch = int(TCommand::Watch), devices = int(TCommand::Devices);
+        QTest::newRow("watch defaults") << QStringList {"watch"} << watch << 300 << false << 2 << "" << "" << 1000;
+        QTest::newRow("watch seconds") << QStringList {"watch", "--every", "30s", "10.0.0.0/30"} << watch << 30 << false
+                                       << 2 << "" << "" << 1000;
+        QTest::newRow("watch minutes, once")
+            << QStringList {"watch", "--every=5m", "--once", "--timeout", "300"} << watch << 300 << true << 2 << ""
+            << "" << 300;
+        QTest::newRow("watch an hour, gone after 1")
+            << QStringList {"--gone-after", "1", "watch", "--every", "1h"} << watch << 3600 << false << 1 << "" << ""
+            << 1000;
+        QTest::newRow("watch a day, a site, a file")
+            << QStringList {"watch", "--every", "24h", "--site", "office 2", "--db", "sqlite:/tmp/inv.sqlite"} << watch
+            << 86400 << false << 2 << "office 2"
+            << "sqlite:/tmp/inv.sqlite" << 1000;
+        QTest::newRow("watch, postgresql")
+            << QStringList {"watch", "--db=postgresql://corvane@127.0.0.1:5433/inv"} << watch << 300 << false << 2 << ""
+            << "postgresql://corvane@127.0.0.1:5433/inv" << 1000;
+        QTest::newRow("discover records") << QStringList {"discover", "--db", "sqlite:a b.sqlite", "10.0.0.1"}
+                                          << int(TCommand::Discover) << 300 << false << 2 << ""
+                                          << "sqlite:a b.sqlite" << 1000;
+        QTest::newRow("nbstat records") << QStringList {"nbstat", "--db", "sqlite:/x"} << int(TCommand::Nbstat) << 300
+                                        << false << 2 << "" << "sqlite:/x" << 30;
+        QTest::newRow("devices") << QStringList {"devices", "--format", "json"} << devices << 300 << false << 2 << ""
+                                 << "" << 30;
+    }
+
+    void inventoryOptions()
+    {
+        QFETCH(QStringList, args);
+        QFETCH(int, command);
+        QFETCH(int, everySecs);
+        QFETCH(bool, once);
+        QFETCH(int, goneAfter);
+        QFETCH(QString, site);
+        QFETCH(QString, db);
+        QFETCH(int, timeout);
+        const TParseResult p = parse_scan_options(args);
+        QVERIFY2(p.options, qPrintable(p.error));
+        QCOMPARE(int(p.options->command), command);
+        QCOMPARE(p.options->everySecs, everySecs);
+        QCOMPARE(p.options->once, once);
+        QCOMPARE(p.options->goneAfter, goneAfter);
+        QCOMPARE(p.options->site, site);
+        QCOMPARE(p.options->dbUrl, db);
+        QCOMPARE(p.options->timeoutMs, timeout);
+    }
+
     // Beyond one RANGE: several, --targets, --rate and --retries, and their usage errors.
     void beyondOneRange_data()
     {
