@@ -118,6 +118,7 @@ struct TKnown
     found_name name;
     bool gone = false;
     bool seen = false;
+    bool fresh = false; // new in this survey
 };
 
 // A failed statement, thrown so that a transaction unwinds at once.
@@ -719,6 +720,7 @@ void TRecorder::run_()
             n.vendor = d.vendor;
             n.lastAddress = d.address;
             n.name = bestName;
+            n.fresh = true;
             k = &keep(std::move(n));
             fresh.push_back(k);
             event(TEventKind::New, *k, &d);
@@ -771,7 +773,7 @@ void TRecorder::run_()
     // The known ones seen again, all columns but the counters from the values.
     values.clear();
     for (const auto& [k, d] : seen)
-        if (std::find(fresh.begin(), fresh.end(), k) == fresh.end())
+        if (!k->fresh)
             values << k->id << k->key << text_or_null(k->mac) << k->vendor << qint64(d->address.value) << k->name.name
                    << int(k->name.source);
     run_rows(db, postgres,

@@ -29,6 +29,7 @@
 
 #include <cstdio>
 #include <functional>
+#include <map>
 
 using namespace corvane::inventory;
 
