@@ -17,9 +17,12 @@
 #include <QUrl>
 #include <QUuid>
 
+#include <algorithm>
+#include <deque>
 #include <map>
 #include <set>
 #include <unordered_map>
+#include <unordered_set>
 
 #include <unistd.h>
 
@@ -107,7 +110,7 @@ bool contended(const QSqlError& error)
 
 struct TKnown
 {
-    qint64 id = 0;
+    qint64 id = 0; // 0 until a new device is written
     QString key;
     std::optional<TMacAddress> mac;
     QString vendor;
@@ -115,6 +118,7 @@ struct TKnown
     found_name name;
     bool gone = false;
     bool seen = false;
+    bool fresh = false; // new in this survey
 };
 
 // A failed statement, thrown so that a transaction unwinds at once.
@@ -148,8 +152,8 @@ private:
 };
 
 // Runs one statement with its values bound; one without values unprepared, as PostgreSQL takes
-// BEGIN, LOCK and DDL only so.
-TRows run(const QSqlDatabase& db, const QString& sql, const QVariantList& values = {})
+// BEGIN, LOCK and DDL only so. A statement of a shape seen once is not kept prepared (cache false).
+TRows run(const QSqlDatabase& db, const QString& sql, const QVariantList& values = {}, bool cache = true)
 {
     if (values.isEmpty()) {
         QSqlQuery q(db);
@@ -160,7 +164,7 @@ TRows run(const QSqlDatabase& db, const QString& sql, const QVariantList& values
     }
     QSqlQuery fresh(db);
     QSqlQuery* q = &fresh;
-    if (t_statements) {
+    if (t_statements && cache) {
         auto it = t_statements->find(sql);
         if (it == t_statements->end()) {
             it = t_statements->emplace(sql, QSqlQuery(db)).first;
@@ -501,20 +505,88 @@ QString TInventory::TState::checkSchema()
 
 namespace {
 
+// Bound values in one statement: SQLite builds before 3.32 take at most 999 (Debian 12's takes
+// 250,000); PostgreSQL's protocol counts them in 16 bits.
+int value_limit(bool postgres)
+{
+    return postgres ? 30000 : 999;
+}
+
+// A statement of many rows: head, one `row` per row (its ? counted), tail; the values of all rows in
+// order, and `lead` before each statement's. Split into as few statements as the engine takes, so a
+// survey is a handful of round trips rather than a few per device. Only full statements are kept
+// prepared: the last, shorter one changes shape every survey.
+template<class F>
+void run_rows(const QSqlDatabase& db, bool postgres, const QString& head, const QString& row, const QString& tail,
+              const QVariantList& values, F&& each, const QVariantList& lead = {})
+{
+    const int width = static_cast<int>(row.count(u'?'));
+    const int perStatement = std::max(1, (value_limit(postgres) - static_cast<int>(lead.size())) / width);
+    const int rows = static_cast<int>(values.size()) / width;
+    for (int first = 0; first < rows; first += perStatement) {
+        const int n = std::min(perStatement, rows - first);
+        QString sql = head;
+        sql.reserve(head.size() + n * (row.size() + 2) + tail.size());
+        for (int i = 0; i < n; ++i) {
+            if (i > 0)
+                sql += QLatin1String(", ");
+            sql += row;
+        }
+        sql += tail;
+        TRows q = run(db, sql, lead + values.mid(first * width, n * width), n == perStatement);
+        each(q);
+    }
+}
+
+void no_rows(TRows&) { }
+
+// id, key, mac, vendor, last_address, name, name_source, gone from column `at` on.
+TKnown known_from(TRows& q, int at)
+{
+    TKnown k;
+    k.id = q.value(at).toLongLong();
+    k.key = q.value(at + 1).toString();
+    k.mac = mac_from_text(q.value(at + 2).toString());
+    k.vendor = q.value(at + 3).toString();
+    k.lastAddress = THostAddr {static_cast<std::uint32_t>(q.value(at + 4).toLongLong())};
+    k.name = found_name {q.value(at + 5).toByteArray(), static_cast<name_source>(q.value(at + 6).toInt())};
+    k.gone = q.value(at + 7).toInt() != 0;
+    return k;
+}
+
+const QLatin1String kKnownColumns("id, key, mac, vendor, last_address, name, name_source, gone");
+
 struct TRecorder
 {
-    TRecorder(const QSqlDatabase& d, const TInventoryOptions& o, const TSurveyRecord& s)
+    TRecorder(const QSqlDatabase& d, bool pg, const TInventoryOptions& o, const TSurveyRecord& s)
         : db(d)
+        , postgres(pg)
         , options(o)
         , survey(s)
     { }
     const QSqlDatabase& db;
+    const bool postgres;
     const TInventoryOptions& options;
     const TSurveyRecord& survey;
     qint64 t = 0;
     qint64 surveyId = 0;
     std::vector<TEvent> events;
-    std::vector<qint64> eventDevice;
+    std::vector<const TKnown*> eventDevice; // a new device's id is known once it is written
+    std::deque<TKnown> devices; // every device the survey touches
+    std::unordered_map<QString, TKnown*> byKey;
+
+    TKnown& keep(TKnown k)
+    {
+        devices.push_back(std::move(k));
+        TKnown& kept = devices.back();
+        byKey[kept.key] = &kept;
+        return kept;
+    }
+    TKnown& known_or_kept(TKnown k)
+    {
+        const auto it = byKey.find(k.key);
+        return it != byKey.end() ? *it->second : keep(std::move(k));
+    }
 
     void event(TEventKind kind, const TKnown& known, const TDevice* device, QString previous = {})
     {
@@ -528,7 +600,12 @@ struct TRecorder
         e.previous = std::move(previous);
         e.site = survey.scanner;
         events.push_back(std::move(e));
-        eventDevice.push_back(known.id);
+        eventDevice.push_back(&known);
+    }
+    // A value list's element as PostgreSQL must be told its type (SQLite needs no word).
+    QString typed(const char* type) const
+    {
+        return postgres ? QStringLiteral("CAST(? AS %1)").arg(QLatin1String(type)) : QStringLiteral("?");
     }
 
     void run_();
@@ -550,128 +627,184 @@ void TRecorder::run_()
         surveyId = q.value(0).toLongLong();
     }
 
-    std::unordered_map<QString, TKnown> known;
-    {
-        TRows q = run(db,
-                      QStringLiteral("SELECT id, key, mac, vendor, last_address, name, name_source, gone"
-                                     " FROM devices"));
-        while (q.next()) {
-            TKnown k;
-            k.id = q.value(0).toLongLong();
-            k.key = q.value(1).toString();
-            k.mac = mac_from_text(q.value(2).toString());
-            k.vendor = q.value(3).toString();
-            k.lastAddress = THostAddr {static_cast<std::uint32_t>(q.value(4).toLongLong())};
-            k.name = found_name {q.value(5).toByteArray(), static_cast<name_source>(q.value(6).toInt())};
-            k.gone = q.value(7).toInt() != 0;
-            known.emplace(k.key, std::move(k));
-        }
-    }
-    std::set<QString> surveyKeys;
-    for (const TDevice& d : survey.devices)
-        surveyKeys.insert(key_of(d));
-
+    // The known devices among the survey's, in a few statements.
+    std::vector<QString> keys;
+    keys.reserve(survey.devices.size());
+    std::unordered_set<QString> surveyKeys;
+    QVariantList values;
     for (const TDevice& d : survey.devices) {
-        const QString key = key_of(d);
+        keys.push_back(key_of(d));
+        if (surveyKeys.insert(keys.back()).second)
+            values << keys.back();
+    }
+    run_rows(db, postgres, QStringLiteral("SELECT %1 FROM devices WHERE key IN (").arg(kKnownColumns),
+             QStringLiteral("?"), QStringLiteral(")"), values, [this](TRows& q) {
+                 while (q.next())
+                     keep(known_from(q, 0));
+             });
+
+    // The devices that had a name of a MAC not known yet, the latest seen first: one of them not in
+    // this survey may be that MAC's device.
+    struct TCandidate
+    {
+        qint64 lastSeen;
+        TKnown* device;
+    };
+    std::map<std::pair<QByteArray, int>, std::vector<TCandidate>> candidates;
+    {
+        values.clear();
+        std::set<QByteArray> asked;
+        for (std::size_t i = 0; i < survey.devices.size(); ++i)
+            if (survey.devices[i].mac && !byKey.count(keys[i]))
+                for (const found_name& n : survey.devices[i].names)
+                    if (asked.insert(n.name).second)
+                        values << n.name;
+        run_rows(
+            db, postgres,
+            QStringLiteral("SELECT n.name, n.source, d.last_seen, %1 FROM names n JOIN devices d ON d.id ="
+                           " n.device_id WHERE d.mac IS NOT NULL AND n.name IN (")
+                .arg(QStringLiteral("d.") + QString(kKnownColumns).replace(QLatin1String(", "), QLatin1String(", d."))),
+            QStringLiteral("?"), QStringLiteral(")"), values, [&](TRows& q) {
+                while (q.next())
+                    candidates[{q.value(0).toByteArray(), q.value(1).toInt()}].push_back(
+                        {q.value(2).toLongLong(), &known_or_kept(known_from(q, 3))});
+            });
+        for (auto& entry : candidates)
+            std::sort(entry.second.begin(), entry.second.end(), [](const TCandidate& a, const TCandidate& b) {
+                return a.lastSeen != b.lastSeen ? a.lastSeen > b.lastSeen : a.device->id > b.device->id;
+            });
+    }
+
+    std::vector<TKnown*> fresh;
+    std::vector<std::pair<TKnown*, const TDevice*>> seen; // each device once, in survey order
+    for (std::size_t i = 0; i < survey.devices.size(); ++i) {
+        const TDevice& d = survey.devices[i];
+        const QString& key = keys[i];
         const found_name* best = corvane::discovery::best_name(d);
         const found_name bestName = best ? *best : found_name {};
-        auto it = known.find(key);
-        if (it == known.end() && d.mac) {
+        const auto found = byKey.find(key);
+        TKnown* k = found != byKey.end() ? found->second : nullptr;
+        if (!k && d.mac) {
             // A known name under another MAC is that device, when its own MAC is not in this survey.
             for (const found_name& n : d.names) {
-                TRows q = run(db,
-                              QStringLiteral("SELECT d.key FROM names n JOIN devices d ON d.id = n.device_id"
-                                             " WHERE n.name = ? AND n.source = ? AND d.mac IS NOT NULL"
-                                             " ORDER BY d.last_seen DESC"),
-                              {n.name, int(n.source)});
-                while (q.next() && it == known.end()) {
-                    auto candidate = known.find(q.value(0).toString());
-                    if (candidate != known.end() && !candidate->second.seen && !surveyKeys.count(candidate->first))
-                        it = candidate;
-                }
-                if (it != known.end())
+                const auto c = candidates.find({n.name, int(n.source)});
+                if (c == candidates.end())
+                    continue;
+                for (const TCandidate& candidate : c->second)
+                    if (!candidate.device->seen && !surveyKeys.count(candidate.device->key)) {
+                        k = candidate.device;
+                        break;
+                    }
+                if (k)
                     break;
             }
-            if (it != known.end()) {
-                TKnown moved = std::move(it->second);
-                known.erase(it);
-                const QString previous = moved.mac ? mac_address_text(*moved.mac) : QString();
-                moved.mac = d.mac;
-                moved.key = key;
+            if (k) {
+                byKey.erase(k->key);
+                const QString previous = k->mac ? mac_address_text(*k->mac) : QString();
+                k->mac = d.mac;
+                k->key = key;
                 if (!d.vendor.isEmpty())
-                    moved.vendor = d.vendor;
+                    k->vendor = d.vendor;
                 if (!bestName.name.isEmpty())
-                    moved.name = bestName;
-                it = known.emplace(key, std::move(moved)).first;
-                event(TEventKind::MacChanged, it->second, &d, previous);
-                it->second.gone = false;
-                it->second.lastAddress = d.address;
+                    k->name = bestName;
+                byKey[key] = k;
+                event(TEventKind::MacChanged, *k, &d, previous);
+                k->gone = false;
+                k->lastAddress = d.address;
             }
         }
-        if (it == known.end()) {
-            TKnown k;
-            k.key = key;
-            k.mac = d.mac;
-            k.vendor = d.vendor;
-            k.lastAddress = d.address;
-            k.name = bestName;
-            TRows q = run(db,
-                          QStringLiteral("INSERT INTO devices (key, mac, vendor, last_address, name, name_source,"
-                                         " first_seen, last_seen, times_seen, missed, gone, last_survey)"
-                                         " VALUES (?, ?, ?, ?, ?, ?, ?, ?, 0, 0, 0, ?) RETURNING id"),
-                          {key, text_or_null(d.mac), d.vendor, qint64(d.address.value), bestName.name,
-                           int(bestName.source), t, t, surveyId});
-            if (!q.next())
-                throw TFailure {q.lastError()};
-            k.id = q.value(0).toLongLong();
-            it = known.emplace(key, std::move(k)).first;
-            event(TEventKind::New, it->second, &d);
-        } else if (!it->second.seen) {
-            TKnown& k = it->second;
+        if (!k) {
+            TKnown n;
+            n.key = key;
+            n.mac = d.mac;
+            n.vendor = d.vendor;
+            n.lastAddress = d.address;
+            n.name = bestName;
+            n.fresh = true;
+            k = &keep(std::move(n));
+            fresh.push_back(k);
+            event(TEventKind::New, *k, &d);
+        } else if (!k->seen) {
             if (!d.vendor.isEmpty())
-                k.vendor = d.vendor;
-            if (k.gone)
-                event(TEventKind::Back, k, &d);
-            if (k.lastAddress != d.address) {
-                const QString previous = corvane::ipv4::dotted(k.lastAddress);
-                k.lastAddress = d.address;
-                event(TEventKind::AddressChanged, k, &d, previous);
+                k->vendor = d.vendor;
+            if (k->gone)
+                event(TEventKind::Back, *k, &d);
+            if (k->lastAddress != d.address) {
+                const QString previous = corvane::ipv4::dotted(k->lastAddress);
+                k->lastAddress = d.address;
+                event(TEventKind::AddressChanged, *k, &d, previous);
             }
             // A survey whose names did not answer this time changes no name.
-            if (!bestName.name.isEmpty() && bestName.name != k.name.name) {
+            if (!bestName.name.isEmpty() && bestName.name != k->name.name) {
                 const QString previous
-                    = k.name.name.isEmpty() ? QString() : corvane::discovery::found_name_text(k.name);
-                k.name = bestName;
+                    = k->name.name.isEmpty() ? QString() : corvane::discovery::found_name_text(k->name);
+                k->name = bestName;
                 if (!previous.isEmpty())
-                    event(TEventKind::NameChanged, k, &d, previous);
+                    event(TEventKind::NameChanged, *k, &d, previous);
             }
         }
-        TKnown& k = it->second;
-        if (k.seen)
+        if (k->seen)
             continue; // the same device twice in one survey counts once
-        k.seen = true;
-        k.gone = false;
-        k.lastAddress = d.address;
-        run(db,
-            QStringLiteral(
-                "UPDATE devices SET key = ?, mac = ?, vendor = ?, last_address = ?, name = ?, name_source = ?,"
-                " last_seen = ?, times_seen = times_seen + 1, missed = 0, gone = 0, last_survey = ?"
-                " WHERE id = ?"),
-            {k.key, text_or_null(k.mac), k.vendor, qint64(d.address.value), k.name.name, int(k.name.source), t,
-             surveyId, k.id});
-        run(db,
-            QStringLiteral("INSERT INTO addresses (device_id, address, first_seen, last_seen) VALUES (?, ?, ?, ?)"
-                           " ON CONFLICT (device_id, address) DO UPDATE SET last_seen = excluded.last_seen"),
-            {k.id, qint64(d.address.value), t, t});
-        for (const found_name& n : d.names)
-            run(db,
-                QStringLiteral(
-                    "INSERT INTO names (device_id, name, source, first_seen, last_seen) VALUES (?, ?, ?, ?, ?)"
-                    " ON CONFLICT (device_id, name, source) DO UPDATE SET last_seen = excluded.last_seen"),
-                {k.id, n.name, int(n.source), t, t});
-        run(db, QStringLiteral("INSERT INTO sightings (survey_id, device_id, address, time) VALUES (?, ?, ?, ?)"),
-            {surveyId, k.id, qint64(d.address.value), t});
+        k->seen = true;
+        k->gone = false;
+        k->lastAddress = d.address;
+        seen.emplace_back(k, &d);
     }
+
+    // The new devices, and their ids by their keys.
+    values.clear();
+    for (const TKnown* k : fresh)
+        values << k->key << text_or_null(k->mac) << k->vendor << qint64(k->lastAddress.value) << k->name.name
+               << int(k->name.source) << t << t << surveyId;
+    run_rows(db, postgres,
+             QStringLiteral("INSERT INTO devices (key, mac, vendor, last_address, name, name_source, first_seen,"
+                            " last_seen, times_seen, missed, gone, last_survey) VALUES "),
+             QStringLiteral("(?, ?, ?, ?, ?, ?, ?, ?, 1, 0, 0, ?)"), QStringLiteral(" RETURNING id, key"), values,
+             [this](TRows& q) {
+                 while (q.next())
+                     if (const auto it = byKey.find(q.value(1).toString()); it != byKey.end())
+                         it->second->id = q.value(0).toLongLong();
+             });
+    for (const TKnown* k : fresh)
+        if (k->id == 0)
+            throw TFailure {
+                QSqlError(QStringLiteral("a new device was not written"), QString(), QSqlError::StatementError)};
+
+    // The known ones seen again, all columns but the counters from the values.
+    values.clear();
+    for (const auto& [k, d] : seen)
+        if (!k->fresh)
+            values << k->id << k->key << text_or_null(k->mac) << k->vendor << qint64(d->address.value) << k->name.name
+                   << int(k->name.source);
+    run_rows(db, postgres,
+             QStringLiteral("UPDATE devices SET key = v.column2, mac = v.column3, vendor = v.column4,"
+                            " last_address = v.column5, name = v.column6, name_source = v.column7, last_seen = ?,"
+                            " times_seen = times_seen + 1, missed = 0, gone = 0, last_survey = ? FROM (VALUES "),
+             QStringLiteral("(%1, %2, %3, %4, %5, %6, %7)")
+                 .arg(typed("BIGINT"), typed("TEXT"), typed("TEXT"), typed("TEXT"), typed("BIGINT"), typed("BYTEA"),
+                      typed("INTEGER")),
+             QStringLiteral(") AS v WHERE devices.id = v.column1"), values, no_rows, {t, surveyId});
+
+    QVariantList addresses, names, sightings;
+    for (const auto& [k, d] : seen) {
+        addresses << k->id << qint64(d->address.value) << t << t;
+        sightings << surveyId << k->id << qint64(d->address.value) << t;
+        // One statement may not touch a row twice (PostgreSQL): a name heard twice is one row.
+        std::set<std::pair<QByteArray, int>> once;
+        for (const found_name& n : d->names)
+            if (once.insert({n.name, int(n.source)}).second)
+                names << k->id << n.name << int(n.source) << t << t;
+    }
+    run_rows(db, postgres, QStringLiteral("INSERT INTO addresses (device_id, address, first_seen, last_seen) VALUES "),
+             QStringLiteral("(?, ?, ?, ?)"),
+             QStringLiteral(" ON CONFLICT (device_id, address) DO UPDATE SET last_seen = excluded.last_seen"),
+             addresses, no_rows);
+    run_rows(db, postgres, QStringLiteral("INSERT INTO names (device_id, name, source, first_seen, last_seen) VALUES "),
+             QStringLiteral("(?, ?, ?, ?, ?)"),
+             QStringLiteral(" ON CONFLICT (device_id, name, source) DO UPDATE SET last_seen = excluded.last_seen"),
+             names, no_rows);
+    run_rows(db, postgres, QStringLiteral("INSERT INTO sightings (survey_id, device_id, address, time) VALUES "),
+             QStringLiteral("(?, ?, ?, ?)"), QString(), sightings, no_rows);
 
     // Missed: present devices whose last address this survey covered and that it did not see.
     for (const auto& r : survey.ranges)
@@ -680,29 +813,32 @@ void TRecorder::run_()
                            " AND last_address BETWEEN ? AND ?"),
             {surveyId, qint64(r.first.value), qint64(r.last.value)});
     {
-        std::vector<qint64> gone;
-        TRows q
-            = run(db, QStringLiteral("SELECT key FROM devices WHERE gone = 0 AND missed >= ? ORDER BY last_address"),
-                  {std::max(1, options.goneAfter)});
-        while (q.next()) {
-            auto it = known.find(q.value(0).toString());
-            if (it == known.end())
-                continue;
-            gone.push_back(it->second.id);
-            event(TEventKind::Gone, it->second, nullptr);
+        const int goneAfter = std::max(1, options.goneAfter);
+        bool any = false;
+        {
+            TRows q = run(db,
+                          QStringLiteral("SELECT %1 FROM devices WHERE gone = 0 AND missed >= ? ORDER BY last_address")
+                              .arg(kKnownColumns),
+                          {goneAfter});
+            while (q.next()) {
+                event(TEventKind::Gone, known_or_kept(known_from(q, 0)), nullptr);
+                any = true;
+            }
         }
-        for (qint64 id : gone)
-            run(db, QStringLiteral("UPDATE devices SET gone = 1 WHERE id = ?"), {id});
+        if (any)
+            run(db, QStringLiteral("UPDATE devices SET gone = 1 WHERE gone = 0 AND missed >= ?"), {goneAfter});
     }
 
+    values.clear();
     for (std::size_t i = 0; i < events.size(); ++i) {
         const TEvent& e = events[i];
-        run(db,
-            QStringLiteral("INSERT INTO events (survey_id, device_id, time, kind, mac, address, name, name_source,"
-                           " vendor, previous, site) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"),
-            {surveyId, eventDevice[i], t, QString::fromLatin1(event_word(e.kind)), text_or_null(e.mac),
-             qint64(e.address.value), e.name.name, int(e.name.source), e.vendor, e.previous, e.site});
+        values << surveyId << eventDevice[i]->id << t << QString::fromLatin1(event_word(e.kind)) << text_or_null(e.mac)
+               << qint64(e.address.value) << e.name.name << int(e.name.source) << e.vendor << e.previous << e.site;
     }
+    run_rows(db, postgres,
+             QStringLiteral("INSERT INTO events (survey_id, device_id, time, kind, mac, address, name, name_source,"
+                            " vendor, previous, site) VALUES "),
+             QStringLiteral("(?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"), QString(), values, no_rows);
 }
 
 // Keeps at most one sighting per device per spacing among those older than the options' span; each
@@ -746,7 +882,7 @@ TRecordResult TInventory::record(const TSurveyRecord& survey)
         QSqlDatabase d = m_state->db();
         TUseStatements use(m_state->statements);
         for (int attempt = 0;; ++attempt) {
-            TRecorder recorder(d, m_state->options, survey);
+            TRecorder recorder(d, m_state->postgres, m_state->options, survey);
             recorder.t = when.toSecsSinceEpoch();
             try {
                 if (m_state->postgres) {

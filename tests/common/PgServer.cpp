@@ -126,4 +126,10 @@ QString PgServer::url() const
     return QStringLiteral("postgresql://corvane@%1:%2/postgres").arg(host, QString::number(m_port));
 }
 
+QString PgServer::socketUrl() const
+{
+    return QStringLiteral("postgresql://corvane@%1:%2/postgres")
+        .arg(QString::fromLatin1(QUrl::toPercentEncoding(m_dir.path())), QString::number(m_port));
+}
+
 } // namespace corvane::test

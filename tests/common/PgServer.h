@@ -26,6 +26,8 @@ public:
     void stop();
     // postgresql://corvane@HOST:PORT/postgres, over the socket or the loopback port.
     QString url() const;
+    // The same server over its Unix socket, also when it listens on a port.
+    QString socketUrl() const;
 
 private:
     QString run(const QString& program, const QStringList& args, int timeoutMs);

@@ -136,4 +136,90 @@ inline void check_event_rules(const QString& url)
     }
 }
 
+// Surveys larger than one statement takes (SQLite: 999 bound values; PostgreSQL: 30,000): every
+// event and every device checked exactly.
+inline void big_surveys_data()
+{
+    QTest::addColumn<int>("size");
+    QTest::newRow("2,500 devices") << 2500;
+    QTest::newRow("3,500 devices") << 3500;
+}
+
+// Devices 1..size at 10.0.x.y, MAC 00.1B.21.00.x.y, name host-N; then the second survey: every tenth
+// under a randomised MAC with its name, every tenth plus five missing (gone after one), of the rest
+// a third moved to 10.1.x.y and a third renamed node-N, and size / 2 new ones at 10.2.x.y.
+inline void check_big_surveys(const QString& url)
+{
+    QFETCH(int, size);
+    auto at = [](int net, int i) { return QStringLiteral("10.%1.%2.%3").arg(net).arg(i >> 8).arg(i & 0xFF); };
+    auto mac = [](const char* prefix, int i) {
+        return QStringLiteral("%1.%2.%3")
+            .arg(QLatin1String(prefix))
+            .arg(i >> 8, 2, 16, QLatin1Char('0'))
+            .arg(i & 0xFF, 2, 16, QLatin1Char('0'))
+            .toUpper();
+    };
+    const QString range = QStringLiteral("10.0.0.0-10.3.255.255;");
+    QString first = range, second = range;
+    QStringList firstEvents, secondEvents, gone, devices;
+    for (int i = 1; i <= size; ++i) {
+        const QString a = at(0, i), m = mac("00.1B.21.00", i), name = QStringLiteral("host-%1").arg(i);
+        first += QStringLiteral(" %1 %2 %3,").arg(a, m, name);
+        firstEvents << QStringLiteral("new %1 %2 %3 -").arg(a, m, name);
+        if (i % 10 == 0) {
+            const QString random = mac("02.00.00.00", i);
+            second += QStringLiteral(" %1 %2 %3,").arg(a, random, name);
+            secondEvents << QStringLiteral("mac-changed %1 %2 %3 %4").arg(a, random, name, m);
+            devices << QStringLiteral("%1 %2 %3 2 present").arg(random, a, name);
+        } else if (i % 10 == 5) {
+            gone << QStringLiteral("gone %1 %2 %3 -").arg(a, m, name);
+            devices << QStringLiteral("%1 %2 %3 1 gone").arg(m, a, name);
+        } else if (i % 3 == 0) {
+            second += QStringLiteral(" %1 %2 %3,").arg(at(1, i), m, name);
+            secondEvents << QStringLiteral("address-changed %1 %2 %3 %4").arg(at(1, i), m, name, a);
+            devices << QStringLiteral("%1 %2 %3 2 present").arg(m, at(1, i), name);
+        } else if (i % 3 == 1) {
+            const QString renamed = QStringLiteral("node-%1").arg(i);
+            second += QStringLiteral(" %1 %2 %3,").arg(a, m, renamed);
+            secondEvents << QStringLiteral("name-changed %1 %2 %3 %4").arg(a, m, renamed, name);
+            devices << QStringLiteral("%1 %2 %3 2 present").arg(m, a, renamed);
+        } else {
+            second += QStringLiteral(" %1 %2 %3,").arg(a, m, name);
+            devices << QStringLiteral("%1 %2 %3 2 present").arg(m, a, name);
+        }
+    }
+    for (int j = 1; j <= size / 2; ++j) {
+        const QString a = at(2, j), m = mac("00.1B.21.01", j), name = QStringLiteral("fresh-%1").arg(j);
+        second += QStringLiteral(" %1 %2 %3,").arg(a, m, name);
+        secondEvents << QStringLiteral("new %1 %2 %3 -").arg(a, m, name);
+        devices << QStringLiteral("%1 %2 %3 1 present").arg(m, a, name);
+    }
+    TInventoryOptions options;
+    options.goneAfter = 1;
+    TInventory inventory(options);
+    QCOMPARE(inventory.open(url), QString());
+    const QString surveys[] = {first, second};
+    const QStringList expected[] = {firstEvents, secondEvents + gone};
+    for (int s = 0; s < 2; ++s) {
+        const TRecordResult r = inventory.record(parse_survey(surveys[s], 1'800'000'000 + 300 * s));
+        QVERIFY2(r.ok(), qPrintable(r.error));
+        QStringList got;
+        for (const TEvent& e : r.events)
+            got << event_text(e);
+        QCOMPARE(got, expected[s]);
+    }
+    const auto all = inventory.devices();
+    QVERIFY(all);
+    QStringList got;
+    for (const TInventoryDevice& d : *all)
+        got << QStringLiteral("%1 %2 %3 %4 %5")
+                   .arg(d.mac ? mac_address_text(*d.mac) : QStringLiteral("-"), corvane::ipv4::dotted(d.lastAddress),
+                        QString::fromUtf8(d.name.name), QString::number(d.timesSeen),
+                        QLatin1String(d.gone ? "gone" : "present"));
+    got.sort();
+    devices.sort();
+    QCOMPARE(got, devices);
+    QCOMPARE(inventory.sightingCount(), qint64(size + size - size / 10 + size / 2));
+}
+
 } // namespace corvane::test

@@ -57,6 +57,13 @@ private Q_SLOTS:
         check_event_rules(QStringLiteral("sqlite:") + dir.filePath(QStringLiteral("inv.sqlite")));
     }
 
+    void big_surveys_data() { corvane::test::big_surveys_data(); }
+    void big_surveys()
+    {
+        QTemporaryDir dir;
+        check_big_surveys(QStringLiteral("sqlite:") + dir.filePath(QStringLiteral("inv.sqlite")));
+    }
+
     void names_exact_data()
     {
         QTest::addColumn<QByteArray>("name");

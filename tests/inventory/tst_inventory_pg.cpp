@@ -83,6 +83,14 @@ private Q_SLOTS:
         check_event_rules(url);
     }
 
+    void big_surveys_data() { corvane::test::big_surveys_data(); }
+    void big_surveys()
+    {
+        const QString url = freshUrl();
+        QVERIFY(!url.isEmpty());
+        check_big_surveys(url);
+    }
+
     // Two scanners, each its own connection and thread, record the same 300 devices 10 times at once.
     void two_scanners()
     {
