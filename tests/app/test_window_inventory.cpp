@@ -51,7 +51,7 @@ namespace {
 constexpr std::uint8_t U = 0x04;
 const char* const kBusEnv = "CORVANE_TEST_BUS"; // "none": the child run without a session bus
 
-// NetBIOS names for some loopback addresses, so a notification has names to show.
+// NetBIOS names (and MACs) for some loopback addresses, so a notification has names to show.
 struct Peer
 {
     std::map<QString, QByteArray> names {{"127.0.0.5", "PC5"}, {"127.0.0.6", "LAB6"}};
@@ -59,7 +59,10 @@ struct Peer
         const auto it = names.find(host_order_dotted(q.to));
         if (it == names.end())
             return std::vector<NbResponder::Datagram> {};
-        return std::vector<NbResponder::Datagram> {{node_status_answer(q.transactionId(), {{it->second, 0x00, U}})}};
+        // A MAC of its own each: the inventory keys them by it.
+        const std::array<std::uint8_t, 6> mac {0x00, 0x11, 0x22, 0xAA, 0xBB, std::uint8_t(q.to & 0xff)};
+        return std::vector<NbResponder::Datagram> {
+            {node_status_answer(q.transactionId(), {{it->second, 0x00, U}}, mac)}};
     }};
 };
 
