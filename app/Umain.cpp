@@ -130,6 +130,8 @@ void TFrm_Corvane::SetupDevicesPage()
             m_errorPage->add(text);
     });
     connect(m_devicesPage, &TDevicesPage::finished, this, &TFrm_Corvane::DeviceSurveyDone);
+    connect(m_devicesPage, &TDevicesPage::watchStarted, this, [this] { DeviceWatchRound(true); });
+    connect(m_devicesPage, &TDevicesPage::roundDue, this, [this] { DeviceWatchRound(false); });
 }
 
 void TFrm_Corvane::SetupMenus()
@@ -437,11 +439,8 @@ void TFrm_Corvane::But_ScanClick()
             thread.release()->Resume();
             UpdateScanButton();
         } else if (page == m_devicesPage) {
-            m_devicesPage->start(*range);
-            TDevicesPage* devices = m_devicesPage;
-            m_surveyProgress->start(TSurvey::Devices,
-                                    {devices->total(), true, [devices] { return devices->asked(); }, {}});
-            UpdateScanButton();
+            m_watchRound = false;
+            StartDeviceSurvey(*range);
         } else if (page == m_ui->Tab_Ping) {
             m_results->pings().clear();
             PingRange(corvane::ipv4::dotted(range->first), corvane::ipv4::dotted(range->last));
@@ -451,9 +450,38 @@ void TFrm_Corvane::But_ScanClick()
     }
 }
 
+void TFrm_Corvane::StartDeviceSurvey(const corvane::ipv4::THostRange& range)
+{
+    m_devicesPage->start(range);
+    TDevicesPage* devices = m_devicesPage;
+    m_surveyProgress->start(corvane::TSurvey::Devices,
+                            {devices->total(), true, [devices] { return devices->asked(); }, {}});
+    UpdateScanButton();
+}
+
+void TFrm_Corvane::DeviceWatchRound(bool first)
+{
+    if (m_closed || !m_devicesPage->watching())
+        return;
+    // Each round surveys the header's range as it is now; the large-range question comes once for it.
+    if (first)
+        m_watchRange.reset();
+    const std::optional<corvane::ipv4::THostRange> range = CheckScanInput(corvane::TSurvey::Devices, m_watchRange);
+    if (!range) {
+        m_devicesPage->stopWatching();
+        return;
+    }
+    m_watchRange = range;
+    if (m_devicesPage->running())
+        return; // its end plans the next round
+    m_watchRound = true;
+    StartDeviceSurvey(*range);
+}
+
 void TFrm_Corvane::But_StopClick()
 {
     StopRequested = true;
+    m_devicesPage->stopWatching();
     for (TPingSweep* sweep : std::as_const(m_parallelSweeps))
         sweep->stop();
     m_surveyProgress->stopAll();
@@ -709,7 +737,8 @@ void TFrm_Corvane::DeviceSurveyDone(int devices, bool stopped)
 {
     m_surveyProgress->stop(corvane::TSurvey::Devices);
     UpdateScanButton();
-    if (m_closed)
+    // Watch's rounds end without a box: the page's status line tells.
+    if (m_closed || std::exchange(m_watchRound, false))
         return;
     ShowMessage(QMessageBox::Information, QStringLiteral("Survey %1.\rDevices found: %2")
                                               .arg(stopped ? QStringLiteral("stopped") : QStringLiteral("finished"))

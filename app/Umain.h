@@ -103,6 +103,9 @@ public:
     void NetBiosScanError(TNBTscanThread* Sender, const QString& Text);
     void NetBiosScanDone(TNBTscanThread* Sender);
     void DeviceSurveyDone(int devices, bool stopped);
+    // Watch on the page Devices: a survey of the header's range now (first: Watch was just checked)
+    // or as the next round; a range refused ends the watching.
+    void DeviceWatchRound(bool first);
 
     // The newest scan thread while it runs, else null.
     TNBTscanThread* ScanThread() const { return m_ScanThread; }
@@ -179,8 +182,11 @@ private:
     void SetupGuards();
     // A range form in the first field spread over both fields; false (with the box) when it is no range.
     bool ExpandRangeForm(bool report);
-    // The range to survey, asked about when large; nothing (the box shown or No answered) to refuse.
-    std::optional<corvane::ipv4::THostRange> CheckScanInput(corvane::TSurvey survey);
+    // The range to survey, asked about when large (unless it is `approved`); nothing (the box shown or
+    // No answered) to refuse.
+    std::optional<corvane::ipv4::THostRange>
+    CheckScanInput(corvane::TSurvey survey, const std::optional<corvane::ipv4::THostRange>& approved = std::nullopt);
+    void StartDeviceSurvey(const corvane::ipv4::THostRange& range);
     void ReportLaunchFailure(const QString& what, const TLaunch& launch);
     void ShowVendors();
     void LookUpBrowser();
@@ -189,6 +195,8 @@ private:
     std::unique_ptr<Ui::TFrm_Corvane> m_ui;
     TResultViews* m_results = nullptr;
     TDevicesPage* m_devicesPage = nullptr;
+    std::optional<corvane::ipv4::THostRange> m_watchRange; // the range Watch was allowed to survey
+    bool m_watchRound = false; // the devices survey running was started by Watch: no end box
     TPing* m_Ping1 = nullptr;
     QLabel* m_panel0 = nullptr;
     QLabel* m_panel1 = nullptr;

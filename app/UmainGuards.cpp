@@ -87,7 +87,8 @@ bool TFrm_Corvane::ExpandRangeForm(bool report)
     return true;
 }
 
-std::optional<corvane::ipv4::THostRange> TFrm_Corvane::CheckScanInput(TSurvey survey)
+std::optional<corvane::ipv4::THostRange>
+TFrm_Corvane::CheckScanInput(TSurvey survey, const std::optional<corvane::ipv4::THostRange>& approved)
 {
     if (!ExpandRangeForm(true))
         return std::nullopt;
@@ -106,7 +107,7 @@ std::optional<corvane::ipv4::THostRange> TFrm_Corvane::CheckScanInput(TSurvey su
         }
         timeoutMs = *timeout.ms;
     }
-    if (checked.range->count() > corvane::kLargeRange) {
+    if (checked.range->count() > corvane::kLargeRange && checked.range != approved) {
         const corvane::TScanEstimate estimate = corvane::estimate_scan(
             survey, *checked.range, corvane::on_link_nets(corvane::local_interfaces()), timeoutMs);
         if (!m_desktop->question(this, corvane::large_range_question(survey, *checked.range, estimate, timeoutMs)))

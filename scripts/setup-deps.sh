@@ -11,11 +11,13 @@ build_pkgs=(g++ make cmake pkg-config qt6-base-dev qt6-base-dev-tools libgl-dev 
 # program given cap_net_raw+p, avahi-daemon and dnsmasq-base as the name peers (mDNS, reverse DNS),
 # clang for the fuzz target, locales for a Latin-1 locale;
 # the checkers of the installed files and of the package, and what CPack's DEB generator runs;
-# postgresql and Qt's drivers: the inventory tests start a server of their own.
+# postgresql and Qt's drivers: the inventory tests start a server of their own; dbus-daemon for the
+# window's notifications, caught on a session bus of the test's own.
 package_pkgs=(dpkg-dev fakeroot file)
 test_pkgs=(samba samba-common-bin iproute2 iputils-ping nftables libcap2-bin avahi-daemon dnsmasq-base util-linux procps
            clang libclang-rt-14-dev locales
-           desktop-file-utils appstream groff-base lintian postgresql libqt6sql6-sqlite libqt6sql6-psql "${package_pkgs[@]}")
+           desktop-file-utils appstream groff-base lintian postgresql libqt6sql6-sqlite libqt6sql6-psql dbus-daemon
+           "${package_pkgs[@]}")
 # ieee-data: the IEEE registry the vendor names come from (the tests write their own); the inventory's
 # SQLite driver, and its PostgreSQL driver for a shared one.
 run_pkgs=(xdg-utils ieee-data libqt6sql6-sqlite libqt6sql6-psql)

@@ -4,6 +4,7 @@
 #include "TestSupport.h"
 
 #include <QApplication>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include <cstdio>
@@ -22,6 +23,12 @@ int gui_test_main(int argc, char** argv, Loopback loopback = Loopback::Machine,
                   const std::function<int(int argc, char** argv)>& child = {})
 {
     const bool isChild = childWanted && childWanted(argc, argv);
+    // The page Devices records its surveys and keeps settings: never in the user's own files.
+    QTemporaryDir home;
+    if (!isChild && home.isValid()) {
+        qputenv("XDG_DATA_HOME", home.filePath(QStringLiteral("data")).toLocal8Bit());
+        qputenv("XDG_CONFIG_HOME", home.filePath(QStringLiteral("config")).toLocal8Bit());
+    }
     if (!isChild && loopback == Loopback::Private && isRoot() && !enterPrivateLoopback())
         std::fprintf(stderr, "no private network namespace: using the machine's loopback\n");
     QApplication app(argc, argv);

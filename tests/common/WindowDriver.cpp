@@ -169,10 +169,15 @@ QString WindowDriver::tip(int row, int column) const
 
 QString WindowDriver::markShown(int row)
 {
-    res->scrollTo(res->model()->index(row, 0));
-    QRect r = res->visualRect(res->model()->index(row, 0));
+    return corvane::test::markShown(res, row);
+}
+
+QString markShown(QAbstractItemView* list, int row)
+{
+    list->scrollTo(list->model()->index(row, 0));
+    QRect r = list->visualRect(list->model()->index(row, 0));
     r.setWidth(std::min(r.width(), 24)); // where the mark goes, left of the address
-    const QImage image = res->viewport()->grab(r).toImage();
+    const QImage image = list->viewport()->grab(r).toImage();
     int green = 0;
     int amber = 0;
     int red = 0;

@@ -109,6 +109,8 @@ public:
     QString markShown(int row);
 };
 
+// The compare mark drawn on a row's first column in list, as WindowDriver::markShown tells it.
+QString markShown(QAbstractItemView* list, int row);
 // The text of every row of list in one column, as shown.
 QStringList columnTexts(const QAbstractItemView* list, int column);
 // Every row of list as shown, its columns joined by '|'.
