@@ -337,7 +337,9 @@ QByteArray event_json(const TEvent& event)
             line += ", ";
         QJsonObject one {{QString::fromLatin1(key), value}};
         QByteArray pair = QJsonDocument(one).toJson(QJsonDocument::Compact);
-        line += pair.mid(1, pair.size() - 2).replace("\":", "\": ");
+        // The key is plain ASCII, so its closing quote and colon come first; a value may hold '":' too.
+        QByteArray inner = pair.mid(1, pair.size() - 2);
+        line += inner.insert(inner.indexOf("\":") + 2, ' ');
     }
     return line + '}';
 }

@@ -2,10 +2,13 @@
 // a file as it was, a lock held past the timeout, a writer killed mid-write and two writers at once.
 
 #include "InventoryCases.h"
+#include "discovery/DeviceRows.h"
 #include "ProgramRun.h"
 #include "TestSupport.h"
 
 #include <QCryptographicHash>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QTemporaryDir>
@@ -71,6 +74,7 @@ private Q_SLOTS:
         QTest::newRow("quote and SQL") << QByteArray("x'); DROP TABLE devices; --");
         QTest::newRow("UTF-8") << QByteArray("caf\xc3\xa9.local");
         QTest::newRow("255 bytes") << QByteArray(255, '\x80');
+        QTest::newRow("quote and colon") << QByteArray("a\":\"b\": c");
     }
     void names_exact()
     {
@@ -86,6 +90,9 @@ private Q_SLOTS:
             QVERIFY2(r.ok(), qPrintable(r.error));
             QCOMPARE(r.events.size(), std::size_t(1));
             QCOMPARE(r.events[0].name.name, name);
+            // The watch's line carries the name as the lists show it, nothing added.
+            const QJsonObject line = QJsonDocument::fromJson(event_json(r.events[0])).object();
+            QCOMPARE(line.value(QStringLiteral("name")).toString(), corvane::discovery::found_name_text(r.events[0].name));
         }
         TInventory again;
         QCOMPARE(again.open(url), QString());
