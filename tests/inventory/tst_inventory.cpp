@@ -2,9 +2,9 @@
 // a file as it was, a lock held past the timeout, a writer killed mid-write and two writers at once.
 
 #include "InventoryCases.h"
-#include "discovery/DeviceRows.h"
 #include "ProgramRun.h"
 #include "TestSupport.h"
+#include "discovery/DeviceRows.h"
 
 #include <QCryptographicHash>
 #include <QJsonDocument>
@@ -92,7 +92,8 @@ private Q_SLOTS:
             QCOMPARE(r.events[0].name.name, name);
             // The watch's line carries the name as the lists show it, nothing added.
             const QJsonObject line = QJsonDocument::fromJson(event_json(r.events[0])).object();
-            QCOMPARE(line.value(QStringLiteral("name")).toString(), corvane::discovery::found_name_text(r.events[0].name));
+            QCOMPARE(line.value(QStringLiteral("name")).toString(),
+                     corvane::discovery::found_name_text(r.events[0].name));
         }
         TInventory again;
         QCOMPARE(again.open(url), QString());
