@@ -226,8 +226,13 @@ void TDevicesPage::setupControls()
     });
     connect(m_every, &QComboBox::currentIndexChanged, this, [this] {
         settings()->setValue(kIntervalKey, m_every->currentData());
-        if (m_round.isActive())
-            scheduleRound();
+        if (!m_round.isActive())
+            return;
+        scheduleRound();
+        // The status's time of the next survey follows the new interval.
+        QString text = m_status->text();
+        if (const qsizetype at = text.indexOf(QLatin1String(" Next survey at ")); at >= 0)
+            setStatus(text.left(at) + nextRoundText());
     });
     connect(m_notifyGone, &QCheckBox::toggled, this, [](bool on) { settings()->setValue(kNotifyGoneKey, on); });
     connect(m_inventoryButton, &QPushButton::clicked, this, &TDevicesPage::editInventory);
@@ -353,7 +358,7 @@ void TDevicesPage::recorded(int ticket, const TInventoryOutcome& outcome)
 void TDevicesPage::showOutcome(const TInventoryOutcome& outcome)
 {
     const int goneAfter = TInventoryOptions {}.goneAfter;
-    int added = 0, gone = 0;
+    int added = 0, back = 0, gone = 0;
     static const std::vector<TInventoryDevice> none;
     const TKnown known(outcome.devices ? *outcome.devices : none);
     for (int r = 0; r < m_devices.rowCount(); ++r) {
@@ -382,15 +387,18 @@ void TDevicesPage::showOutcome(const TInventoryOutcome& outcome)
             continue;
         if (e.kind == TEventKind::New)
             ++added;
+        if (e.kind == TEventKind::Back)
+            ++back;
         m_devices.mark(row, e.kind == TEventKind::New ? TChange::New : TChange::Changed, event_tip(e, goneAfter));
     }
     m_views.fitColumns(m_list);
     if (running())
         return;
-    QString text = QStringLiteral("Survey of %1 recorded: %2 devices, %3 new, %4 gone.")
+    QString text = QStringLiteral("Survey of %1 recorded: %2 devices, %3 new, %4 back, %5 gone.")
                        .arg(clock_text(m_started))
                        .arg(m_devices.rowCount() - gone)
                        .arg(added)
+                       .arg(back)
                        .arg(gone);
     if (!outcome.devices)
         text += QStringLiteral(" First and last seen could not be read: %1.").arg(outcome.devicesError);
@@ -493,8 +501,10 @@ void TDevicesPage::editInventory()
             dialog.accept();
             return;
         }
-        refused->setText(QStringLiteral("Not an inventory URL: %1").arg(why));
+        // The reason names the forms already; the dialog grows to show it whole.
+        refused->setText(why.left(1).toUpper() + why.mid(1));
         refused->show();
+        dialog.adjustSize();
         field->setFocus();
     });
     dialog.exec();
@@ -577,7 +587,8 @@ void TDevicesPage::copyDevices()
 
 void TDevicesPage::saveDeviceList()
 {
-    const QString fileName = m_views.chooseListFile(QStringLiteral("Save device list"), QStringLiteral("corvane-devices-"));
+    const QString fileName
+        = m_views.chooseListFile(QStringLiteral("Save device list"), QStringLiteral("corvane-devices-"));
     if (fileName.isEmpty())
         return;
     const QList<const TDevice*> rows = devicesInShownOrder();

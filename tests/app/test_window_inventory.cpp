@@ -322,6 +322,7 @@ private Q_SLOTS:
     {
         Page p;
         QString refusal;
+        bool whole = false;
         QTimer::singleShot(0, [&] {
             auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget());
             QVERIFY(dialog);
@@ -329,12 +330,16 @@ private Q_SLOTS:
             field->selectAll();
             QTest::keyClicks(field, QStringLiteral("mysql://me@db/inv"));
             QTest::keyClick(field, Qt::Key_Return);
-            refusal = dialog->findChild<QLabel*>("Lbl_InventoryRefused")->text();
+            const QLabel* refused = dialog->findChild<QLabel*>("Lbl_InventoryRefused");
+            refusal = refused->text();
+            // Shown whole, not cut to the height the dialog had before.
+            whole = refused->height() >= refused->heightForWidth(refused->width());
             QVERIFY(dialog->isVisible());
             dialog->reject();
         });
         p.click("But_Inventory");
-        QVERIFY2(refusal.startsWith(QLatin1String("Not an inventory URL: ")), qPrintable(refusal));
+        QVERIFY2(refusal.startsWith(QLatin1String("Not an inventory URL (")), qPrintable(refusal));
+        QVERIFY(whole);
         QCOMPARE(TDevicesPage::inventorySetting(), p.url());
         QCOMPARE(p.w.findChild<QLabel*>("Lbl_Inventory")->text(), QStringLiteral("Inventory: ") + p.url());
     }
@@ -392,6 +397,27 @@ private Q_SLOTS:
         if (after != QLatin1String("stop"))
             QCOMPARE(p.marks(), marks);
         QCOMPARE(p.boxes, boxes);
+        p.watch->setChecked(false);
+    }
+
+    // A shorter interval moves the next survey, and the status's time of it, forward.
+    void intervalChanged()
+    {
+        CORVANE_REQUIRE_ROOT();
+        Page p;
+        p.setRange(QStringLiteral("127.0.0.2"), QStringLiteral("127.0.0.3"));
+        auto* every = p.w.findChild<QComboBox*>("Cmb_WatchEvery");
+        every->setCurrentIndex(every->findData(300));
+        QTest::mouseClick(p.watch, Qt::LeftButton);
+        QVERIFY(QTest::qWaitFor([&] { return p.done.size() == 1 && !p.page.running(); }, 30000));
+        const auto next = [&] {
+            const QString text = p.page.statusText();
+            return QTime::fromString(text.mid(text.indexOf(QLatin1String("Next survey at ")) + 15, 8), u"HH:mm:ss");
+        };
+        QVERIFY(next().isValid());
+        QVERIFY(QTime::currentTime().secsTo(next()) > 200);
+        every->setCurrentIndex(every->findData(30));
+        QVERIFY2(QTime::currentTime().secsTo(next()) <= 30, qPrintable(p.page.statusText()));
         p.watch->setChecked(false);
     }
 
