@@ -314,6 +314,11 @@ void TDevicesPage::surveyEnded(int generation)
     for (const TDevice& device : m_survey->devices())
         m_devices.update(device);
     m_views.fitColumns(m_list);
+    if (const QString why = m_survey->vendorsMissing(); !why.isEmpty()) {
+        m_devices.setVendorNote(why);
+        if (!std::exchange(m_vendorNoteShown, true))
+            Q_EMIT note(why);
+    }
     const bool stopped = m_survey->stopped();
     if (stopped) {
         setStatus(QStringLiteral("Survey stopped: not recorded in the inventory, as a stopped survey would make "

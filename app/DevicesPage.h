@@ -81,6 +81,8 @@ Q_SIGNALS:
     void roundDue();
     // A survey's recording came back: recorded, or not (why on the Errors page and in the status).
     void inventoryDone(bool recorded);
+    // Something the window's status bar says once, such as why vendors are missing.
+    void note(const QString& text);
 
 private:
     void setupControls();
@@ -119,4 +121,5 @@ private:
     TInventoryLink* m_link;
     TDesktopNotifier* m_notifier;
     bool m_notifyNoteShown = false; // "unavailable" is said once
+    bool m_vendorNoteShown = false;
 };

@@ -130,6 +130,7 @@ void TFrm_Corvane::SetupDevicesPage()
             m_errorPage->add(text);
     });
     connect(m_devicesPage, &TDevicesPage::finished, this, &TFrm_Corvane::DeviceSurveyDone);
+    connect(m_devicesPage, &TDevicesPage::note, this, &TFrm_Corvane::ShowNote);
     connect(m_devicesPage, &TDevicesPage::watchStarted, this, [this] { DeviceWatchRound(true); });
     connect(m_devicesPage, &TDevicesPage::roundDue, this, [this] { DeviceWatchRound(false); });
 }
@@ -681,9 +682,7 @@ void TFrm_Corvane::ShowVendors()
     m_results->hosts().showVendors(*vendors);
     // Said once: the registry is read once in the window's life.
     if (vendors->size() == 0) {
-        const QString note = QStringLiteral("No vendor names: the IEEE registry cannot be read in %1 "
-                                            "(install the package ieee-data)")
-                                 .arg(QDir::toNativeSeparators(m_vendors.directory()));
+        const QString note = corvane::vendors_missing_note(m_vendors.directory());
         m_results->hosts().setVendorNote(note);
         ShowNote(note);
     }

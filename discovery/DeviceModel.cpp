@@ -41,6 +41,8 @@ QVariant TDeviceTableModel::data(const QModelIndex& index, int role) const
 
 QVariant TDeviceTableModel::headerData(int section, Qt::Orientation orientation, int role) const
 {
+    if (orientation == Qt::Horizontal && role == Qt::ToolTipRole)
+        return section == DeviceVendor && !m_vendorNote.isEmpty() ? QVariant(m_vendorNote) : QVariant();
     if (orientation != Qt::Horizontal || role != Qt::DisplayRole)
         return {};
     if (section == DeviceFirstSeen)
@@ -104,6 +106,14 @@ void TDeviceTableModel::addGone(const TDevice& device, const QDateTime& first, c
 void TDeviceTableModel::rowChanged(int row)
 {
     Q_EMIT dataChanged(index(row, 0), index(row, DeviceListColumnCount - 1));
+}
+
+void TDeviceTableModel::setVendorNote(const QString& note)
+{
+    if (note == m_vendorNote)
+        return;
+    m_vendorNote = note;
+    Q_EMIT headerDataChanged(Qt::Horizontal, DeviceVendor, DeviceVendor);
 }
 
 } // namespace corvane::discovery

@@ -58,10 +58,13 @@ public:
     void mark(int row, TChange change, const QString& tip);
     // A device of the inventory that this survey missed: a row of its own with the gone mark.
     void addGone(const TDevice& device, const QDateTime& first, const QDateTime& last, const QString& tip);
+    // The Vendor heading's tool tip: why the column is empty.
+    void setVendorNote(const QString& note);
 
 private:
     void rowChanged(int row);
     std::unordered_map<std::uint32_t, int> m_rowOf; // rows of the survey's devices, never gone ones
+    QString m_vendorNote;
 };
 
 } // namespace corvane::discovery

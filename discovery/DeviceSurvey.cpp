@@ -192,6 +192,12 @@ bool TDeviceSurvey::ownResolution() const
     return m_state->own;
 }
 
+QString TDeviceSurvey::vendorsMissing() const
+{
+    const std::shared_ptr<const TVendorTable> table = m_state->vendors.table();
+    return table && table->size() == 0 ? vendors_missing_note(m_state->vendors.directory()) : QString();
+}
+
 bool TDeviceSurvey::cannotStart() const
 {
     return m_state->cannotStart;

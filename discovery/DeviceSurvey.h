@@ -83,6 +83,8 @@ public:
     bool ownResolution() const;
     // The node-status socket could not be set up (its line came by errorLine); read after finished().
     bool cannotStart() const;
+    // Why no device has a vendor name: the registry gave none; empty when it did (read after finished()).
+    QString vendorsMissing() const;
 
     // Every device, in address order; whole once finished() came.
     const std::vector<TDevice>& devices() const;

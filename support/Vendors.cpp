@@ -2,6 +2,7 @@
 
 #include "platform/Ipv4.h"
 
+#include <QDir>
 #include <QFile>
 #include <QList>
 #include <QObject>
@@ -38,7 +39,9 @@ std::uint64_t mac_value(const TMacAddress& mac)
 class TCsvReader
 {
 public:
-    explicit TCsvReader(const QByteArray& text) : m_text(text) {}
+    explicit TCsvReader(const QByteArray& text)
+        : m_text(text)
+    { }
     bool atEnd() const { return m_pos >= m_text.size(); }
 
     QList<QByteArray> next()
@@ -160,7 +163,15 @@ QString default_ieee_data_dir()
     return dir.isEmpty() ? QStringLiteral("/usr/share/ieee-data") : dir;
 }
 
-TVendorRegistry::TVendorRegistry(QString directory) : m_directory(std::move(directory)) {}
+QString vendors_missing_note(const QString& directory)
+{
+    return QStringLiteral("No vendor names: the IEEE registry cannot be read in %1 (install the package ieee-data)")
+        .arg(QDir::toNativeSeparators(directory));
+}
+
+TVendorRegistry::TVendorRegistry(QString directory)
+    : m_directory(std::move(directory))
+{ }
 
 TVendorRegistry::~TVendorRegistry()
 {

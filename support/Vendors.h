@@ -54,6 +54,9 @@ private:
 // The directory the registry is read from: $CORVANE_IEEE_DATA when set, else /usr/share/ieee-data.
 QString default_ieee_data_dir();
 
+// Why the vendor columns stay empty when the registry in directory gave no names.
+QString vendors_missing_note(const QString& directory);
+
 // Reads the registry once, on a thread of its own, the first time load() is called: start-up does
 // not wait for some megabytes of CSV, and neither does the GUI thread.
 class TVendorRegistry

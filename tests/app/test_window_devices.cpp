@@ -14,6 +14,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QLabel>
 #include <QPlainTextEdit>
 #include <QTabWidget>
 #include <QTemporaryDir>
@@ -152,6 +153,38 @@ private Q_SLOTS:
         QCOMPARE(saved.size(), rows);
         for (int r = 0; r < rows; ++r)
             QCOMPARE(saved[r].toObject()[QLatin1String("address")].toString(), columnTexts(page.list, 0)[r]);
+    }
+
+    // Without a readable registry the Vendor heading says why the column stays empty, as does the
+    // status bar; with one, nothing.
+    void vendorNote_data()
+    {
+        QTest::addColumn<bool>("registry");
+        QTest::newRow("registry missing") << false;
+        QTest::newRow("registry read") << true;
+    }
+
+    void vendorNote()
+    {
+        CORVANE_REQUIRE_ROOT();
+        QFETCH(bool, registry);
+        QTemporaryDir dir;
+        if (registry) {
+            QFile oui(dir.filePath(QStringLiteral("oui.csv")));
+            QVERIFY(oui.open(QIODevice::WriteOnly));
+            oui.write("Registry,Assignment,Organization Name\r\nMA-L,001122,Maker A\r\n");
+        }
+        const QByteArray oldRegistry = qgetenv("CORVANE_IEEE_DATA");
+        qputenv("CORVANE_IEEE_DATA", QFile::encodeName(dir.path()));
+        const auto restore = qScopeGuard([&] { qputenv("CORVANE_IEEE_DATA", oldRegistry); });
+        Page page;
+        page.scan(QStringLiteral("127.0.3.9"), QStringLiteral("127.0.3.9"));
+        QVERIFY(page.waitEnd(1));
+        const QString expected = registry
+            ? QString()
+            : "No vendor names: the IEEE registry cannot be read in " + dir.path() + " (install the package ieee-data)";
+        QCOMPARE(page.list->model()->headerData(4, Qt::Horizontal, Qt::ToolTipRole).toString(), expected);
+        QCOMPARE(page.w.findChild<QLabel*>("StatusPingReason")->text(), expected);
     }
 
     // While its survey runs Scan is disabled on the page, a second click starts nothing, and
