@@ -3,6 +3,7 @@
 
 #include "InventoryCases.h"
 #include "ProgramRun.h"
+#include "SqliteCheck.h"
 #include "TestSupport.h"
 #include "discovery/DeviceRows.h"
 
@@ -27,23 +28,6 @@ QByteArray digest(const QString& path)
     QFile f(path);
     return f.open(QIODevice::ReadOnly) ? QCryptographicHash::hash(f.readAll(), QCryptographicHash::Sha256)
                                        : QByteArray();
-}
-
-// One query on a plain connection of the test's own, not the inventory's.
-QVariant scalar(const QString& path, const QString& sql)
-{
-    QVariant out;
-    {
-        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("check"));
-        db.setDatabaseName(path);
-        if (db.open()) {
-            QSqlQuery q(db);
-            if (q.exec(sql) && q.next())
-                out = q.value(0);
-        }
-    }
-    QSqlDatabase::removeDatabase(QStringLiteral("check"));
-    return out;
 }
 
 } // namespace
@@ -162,7 +146,7 @@ private Q_SLOTS:
             QCOMPARE(made.open(QStringLiteral("sqlite:") + path), QString());
         } else {
             for (const QString& statement : setup.split(u';'))
-                QVERIFY(!scalar(path, statement).isValid()); // runs it; none gives a row
+                QVERIFY(!sqlite_scalar(path, statement).isValid()); // runs it; none gives a row
         }
         const QByteArray before = digest(path);
         QVERIFY(!before.isEmpty());
@@ -210,7 +194,7 @@ private Q_SLOTS:
         const TRecordResult r = inventory.record(parse_survey(survey, 1'800'000'300));
         QVERIFY2(r.ok(), qPrintable(r.error));
         QCOMPARE(r.events.size(), std::size_t(1)); // still new: the first attempt left nothing
-        QCOMPARE(scalar(path, QStringLiteral("SELECT COUNT(*) FROM surveys")).toInt(), 1);
+        QCOMPARE(sqlite_scalar(path, QStringLiteral("SELECT COUNT(*) FROM surveys")).toInt(), 1);
     }
 
     // Killed at some moment of a run of 2,000-device surveys: the file checks and holds whole surveys.
@@ -235,12 +219,12 @@ private Q_SLOTS:
             ::kill(static_cast<pid_t>(writer.pid()), SIGKILL);
             writer.finish(5000);
         }
-        QCOMPARE(scalar(path, QStringLiteral("PRAGMA integrity_check")).toString(), QStringLiteral("ok"));
+        QCOMPARE(sqlite_scalar(path, QStringLiteral("PRAGMA integrity_check")).toString(), QStringLiteral("ok"));
         // No half survey: every recorded survey has all its sightings, and nothing else is there.
-        QCOMPARE(scalar(path, QStringLiteral("SELECT COUNT(*) FROM sightings")).toLongLong(),
-                 scalar(path, QStringLiteral("SELECT COALESCE(SUM(devices), 0) FROM surveys")).toLongLong());
-        QCOMPARE(scalar(path, QStringLiteral("SELECT COALESCE(SUM(times_seen), 0) FROM devices")).toLongLong(),
-                 scalar(path, QStringLiteral("SELECT COUNT(*) FROM sightings")).toLongLong());
+        QCOMPARE(sqlite_scalar(path, QStringLiteral("SELECT COUNT(*) FROM sightings")).toLongLong(),
+                 sqlite_scalar(path, QStringLiteral("SELECT COALESCE(SUM(devices), 0) FROM surveys")).toLongLong());
+        QCOMPARE(sqlite_scalar(path, QStringLiteral("SELECT COALESCE(SUM(times_seen), 0) FROM devices")).toLongLong(),
+                 sqlite_scalar(path, QStringLiteral("SELECT COUNT(*) FROM sightings")).toLongLong());
         TInventory inventory;
         QCOMPARE(inventory.open(QStringLiteral("sqlite:") + path), QString());
         QVERIFY(inventory.record(parse_survey(QStringLiteral("10.0.0.1-10.0.0.9;"), 1'900'000'000)).ok());
@@ -257,10 +241,10 @@ private Q_SLOTS:
         QVERIFY2(ra.code == 0, ra.err.constData());
         QVERIFY2(rb.code == 0, rb.err.constData());
         const QString path = dir.filePath(QStringLiteral("inv.sqlite"));
-        QCOMPARE(scalar(path, QStringLiteral("SELECT COUNT(*) FROM surveys")).toInt(), 20);
-        QCOMPARE(scalar(path, QStringLiteral("SELECT COUNT(*) FROM devices")).toInt(), 300);
-        QCOMPARE(scalar(path, QStringLiteral("SELECT SUM(times_seen) FROM devices")).toInt(), 6000);
-        QCOMPARE(scalar(path, QStringLiteral("SELECT COUNT(*) FROM events WHERE kind = 'new'")).toInt(), 300);
+        QCOMPARE(sqlite_scalar(path, QStringLiteral("SELECT COUNT(*) FROM surveys")).toInt(), 20);
+        QCOMPARE(sqlite_scalar(path, QStringLiteral("SELECT COUNT(*) FROM devices")).toInt(), 300);
+        QCOMPARE(sqlite_scalar(path, QStringLiteral("SELECT SUM(times_seen) FROM devices")).toInt(), 6000);
+        QCOMPARE(sqlite_scalar(path, QStringLiteral("SELECT COUNT(*) FROM events WHERE kind = 'new'")).toInt(), 300);
     }
 };
 

@@ -3,6 +3,7 @@
 // names exactly as they were received.
 #include "NbResponder.h"
 #include "ProgramRun.h"
+#include "SqliteCheck.h"
 #include "TestSupport.h"
 
 #include "inventory/Inventory.h"
@@ -23,22 +24,6 @@ using corvane::inventory::TInventory;
 namespace {
 
 const QString kExe = QStringLiteral(CORVANE_SCAN_EXE);
-
-QVariant scalar(const QString& path, const QString& sql)
-{
-    QVariant out;
-    {
-        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("check"));
-        db.setDatabaseName(path);
-        if (db.open()) {
-            QSqlQuery q(db);
-            if (q.exec(sql) && q.next())
-                out = q.value(0);
-        }
-    }
-    QSqlDatabase::removeDatabase(QStringLiteral("check"));
-    return out;
-}
 
 QByteArray fileBytes(const QString& path)
 {
@@ -172,7 +157,7 @@ private Q_SLOTS:
                                             ProgramOptions().env(m_env));
         QCOMPARE(first.code, 0);
         QCOMPARE(first.out.count("\"event\": \"new\""), 2);
-        const qint64 sightings = scalar(file, QStringLiteral("SELECT COUNT(*) FROM sightings")).toLongLong();
+        const qint64 sightings = sqlite_scalar(file, QStringLiteral("SELECT COUNT(*) FROM sightings")).toLongLong();
         QCOMPARE(sightings, 2);
 
         // Every loopback address answers the echo: 59 of them at 10 a second take 6 s.
@@ -184,9 +169,9 @@ private Q_SLOTS:
         const ProgramRun stopped = watch.finish(10000);
         QCOMPARE(stopped.code, 0);
         QCOMPARE(stopped.out, QByteArray());
-        QCOMPARE(scalar(file, QStringLiteral("PRAGMA integrity_check")).toString(), QStringLiteral("ok"));
-        QCOMPARE(scalar(file, QStringLiteral("SELECT COUNT(*) FROM sightings")).toLongLong(), sightings);
-        QCOMPARE(scalar(file, QStringLiteral("SELECT SUM(times_seen) FROM devices")).toLongLong(), sightings);
+        QCOMPARE(sqlite_scalar(file, QStringLiteral("PRAGMA integrity_check")).toString(), QStringLiteral("ok"));
+        QCOMPARE(sqlite_scalar(file, QStringLiteral("SELECT COUNT(*) FROM sightings")).toLongLong(), sightings);
+        QCOMPARE(sqlite_scalar(file, QStringLiteral("SELECT SUM(times_seen) FROM devices")).toLongLong(), sightings);
     }
 
     // nbstat --db records each answering host with the MAC of its answer and its computer name.
