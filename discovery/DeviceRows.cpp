@@ -18,24 +18,11 @@ QString best_text(const TDevice& device)
     return best ? printable_name(found_name_text(*best)) : QString();
 }
 
-QString trim_right(QString line)
-{
-    while (line.endsWith(u' '))
-        line.chop(1);
-    return line;
-}
-
 // "%-16s %-24s %-8s %-18s %-24s %s", as nbstat's list lays out its columns.
 QString txt_line(const QStringList& cells)
 {
     static constexpr int widths[DeviceColumnCount - 1] = {16, 24, 8, 18, 24};
-    QString line;
-    for (int c = 0; c < DeviceColumnCount; ++c) {
-        if (c)
-            line += u' ';
-        line += c < DeviceColumnCount - 1 ? pad_right(cells[c], widths[c]) : cells[c];
-    }
-    return trim_right(line);
+    return column_line(cells, widths);
 }
 
 QStringList row_cells(const TDevice& device)

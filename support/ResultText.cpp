@@ -117,6 +117,19 @@ QString pad_right(const QString& text, int width)
     return chars >= width ? text : text + QString(width - chars, QLatin1Char(' '));
 }
 
+QString column_line(const QStringList& cells, std::span<const int> widths)
+{
+    QString line;
+    for (qsizetype c = 0; c < cells.size(); ++c) {
+        if (c)
+            line += u' ';
+        line += std::size_t(c) < widths.size() ? pad_right(cells[c], widths[std::size_t(c)]) : cells[c];
+    }
+    while (line.endsWith(u' '))
+        line.chop(1);
+    return line;
+}
+
 QString HostInfoHeading()
 {
     // "%-18s %-47s %s "

@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <functional>
 #include <optional>
+#include <span>
 
 // One host's name table reduced to a row. The three names stay in the sender's OEM bytes, as they
 // came; NetBiosRowTexts converts them for display.
@@ -58,6 +59,9 @@ QByteArray NetworkListFile(const QList<TNetworkListRow>& rows); // UTF-8, every 
 
 // Left-aligns text in width characters (code points, not bytes or UTF-16 units); never cuts.
 QString pad_right(const QString& text, int width);
+// Cells padded to widths (one fewer than cells: the last is not padded), a space between, trailing
+// spaces dropped; without a line break.
+QString column_line(const QStringList& cells, std::span<const int> widths);
 
 // One row of the ping page.
 struct TPingRowTexts

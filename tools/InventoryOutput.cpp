@@ -61,15 +61,7 @@ QStringList headings()
 QString txt_line(const QStringList& cells)
 {
     static constexpr int widths[ColumnCount - 1] = {18, 24, 16, 21, 21, 7, 8};
-    QString line;
-    for (int c = 0; c < ColumnCount; ++c) {
-        if (c)
-            line += u' ';
-        line += c < ColumnCount - 1 ? pad_right(cells[c], widths[c]) : cells[c];
-    }
-    while (line.endsWith(u' '))
-        line.chop(1);
-    return line + QStringLiteral("\r\n");
+    return column_line(cells, widths) + QStringLiteral("\r\n");
 }
 
 } // namespace
