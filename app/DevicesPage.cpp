@@ -287,6 +287,7 @@ void TDevicesPage::start(const ipv4::THostRange& range)
     m_sinceStart.start();
     setStatus(QStringLiteral("Surveying %1-%2...").arg(ipv4::dotted(range.first), ipv4::dotted(range.last)));
     m_survey.reset(); // a finished survey's thread is gone already
+    m_surveyOpen = true;
     m_devices.clear();
     m_info->clear();
     TDeviceSurveyOptions options;
@@ -310,6 +311,7 @@ void TDevicesPage::surveyEnded(int generation)
 {
     if (generation != m_generation || !m_survey)
         return;
+    m_surveyOpen = false;
     // The whole list, should a change have been passed over while the list was busy.
     for (const TDevice& device : m_survey->devices())
         m_devices.update(device);
@@ -535,6 +537,7 @@ void TDevicesPage::stop()
 void TDevicesPage::shutDown()
 {
     ++m_generation;
+    m_surveyOpen = false;
     m_round.stop();
     m_survey.reset(); // stops and waits for its thread
     m_link->shutDown(); // after the survey being recorded
@@ -542,7 +545,7 @@ void TDevicesPage::shutDown()
 
 bool TDevicesPage::running() const
 {
-    return m_survey && m_survey->running();
+    return m_surveyOpen;
 }
 
 std::uint64_t TDevicesPage::total() const

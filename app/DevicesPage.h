@@ -114,6 +114,9 @@ private:
     corvane::THostFilterModel m_shown;
     std::unique_ptr<corvane::discovery::TDeviceSurvey> m_survey;
     int m_generation = 0; // a signal of a survey since replaced is dropped
+    // Until its end is handled: its thread ends a moment earlier, and a survey started in that
+    // moment would drop the finished one's result unrecorded.
+    bool m_surveyOpen = false;
     corvane::ipv4::THostRange m_range {};
     QDateTime m_started; // the survey's start, UTC
     QElapsedTimer m_sinceStart;

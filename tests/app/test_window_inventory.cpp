@@ -130,9 +130,12 @@ bool hide(const QString& address)
 
 void unhide()
 {
-    QProcess::execute(
-        QStringLiteral("nft"),
-        {QStringLiteral("delete"), QStringLiteral("table"), QStringLiteral("ip"), QStringLiteral("corvane_hide")});
+    // Quiet: the table is there only after hide().
+    QProcess nft;
+    nft.setStandardErrorFile(QProcess::nullDevice());
+    nft.start(QStringLiteral("nft"),
+              {QStringLiteral("delete"), QStringLiteral("table"), QStringLiteral("ip"), QStringLiteral("corvane_hide")});
+    nft.waitForFinished(5000);
 }
 
 // The driver on the Devices page with an inventory of its own.
