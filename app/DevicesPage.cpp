@@ -1,6 +1,7 @@
 #include "app/DevicesPage.h"
 
 #include "app/DesktopNotice.h"
+#include "app/ElidedLabel.h"
 #include "app/InventoryLink.h"
 #include "app/ResultViews.h"
 #include "discovery/DeviceRows.h"
@@ -55,6 +56,11 @@ const QString kNotifyGoneKey = QStringLiteral("watch/notifyGone");
 QString clock_text(const QDateTime& time)
 {
     return time.toLocalTime().toString(QStringLiteral("HH:mm:ss"));
+}
+
+QString devices_text(int count)
+{
+    return count == 1 ? QStringLiteral("1 device") : QStringLiteral("%1 devices").arg(count);
 }
 
 QString event_tip(const TEvent& e, int goneAfter)
@@ -114,8 +120,8 @@ TDevicesPage::TDevicesPage(TResultViews& views, QWidget* parent)
     , m_every(new QComboBox(this))
     , m_notifyGone(new QCheckBox(QStringLiteral("Notify gone devices"), this))
     , m_inventoryButton(new QPushButton(QStringLiteral("Inventory..."), this))
-    , m_inventory(new QLabel(this))
-    , m_status(new QLabel(this))
+    , m_inventory(new TElidedLabel(Qt::ElideMiddle, this))
+    , m_status(new TElidedLabel(Qt::ElideRight, this))
     , m_list(new QTreeView(this))
     , m_info(new QPlainTextEdit(this))
     , m_copy(new QAction(QStringLiteral("Copy"), this))
@@ -202,10 +208,6 @@ void TDevicesPage::setupControls()
     m_every->setCurrentIndex(chosen >= 0 ? chosen : kDefaultInterval);
     m_notifyGone->setChecked(s->value(kNotifyGoneKey, false).toBool());
     // Long texts are cut rather than widen the window; the whole text is the tool tip.
-    for (QLabel* label : {m_inventory, m_status}) {
-        label->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
-        label->setTextInteractionFlags(Qt::TextSelectableByMouse);
-    }
     m_inventory->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     showInventory();
 
@@ -335,8 +337,8 @@ void TDevicesPage::surveyEnded(int generation)
         record.scanner = QSysInfo::machineHostName();
         record.devices = m_survey->devices();
         m_link->record(generation, inventorySetting(), std::move(record));
-        setStatus(QStringLiteral("Survey finished: %1 devices; recording it into the inventory...")
-                      .arg(m_devices.rowCount()));
+        setStatus(QStringLiteral("Survey finished: %1; recording it into the inventory...")
+                      .arg(devices_text(m_devices.rowCount())));
     }
     if (watching())
         scheduleRound();
@@ -401,9 +403,9 @@ void TDevicesPage::showOutcome(const TInventoryOutcome& outcome)
     m_views.fitColumns(m_list);
     if (running())
         return;
-    QString text = QStringLiteral("Survey of %1 recorded: %2 devices, %3 new, %4 back, %5 gone.")
+    QString text = QStringLiteral("Survey of %1 recorded: %2, %3 new, %4 back, %5 gone.")
                        .arg(clock_text(m_started))
-                       .arg(m_devices.rowCount() - gone)
+                       .arg(devices_text(m_devices.rowCount() - gone))
                        .arg(added)
                        .arg(back)
                        .arg(gone);

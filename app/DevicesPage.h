@@ -28,6 +28,7 @@ class QPlainTextEdit;
 class QPushButton;
 class QTreeView;
 class TDesktopNotifier;
+class TElidedLabel;
 class TInventoryLink;
 class TResultViews;
 struct TInventoryOutcome;
@@ -103,8 +104,8 @@ private:
     QComboBox* m_every;
     QCheckBox* m_notifyGone;
     QPushButton* m_inventoryButton;
-    QLabel* m_inventory;
-    QLabel* m_status;
+    TElidedLabel* m_inventory;
+    TElidedLabel* m_status;
     QTreeView* m_list;
     QPlainTextEdit* m_info;
     QAction* m_copy;

@@ -356,6 +356,8 @@ void TDeviceSurvey::survey()
         ao.rate = s.options.rate > 0 ? s.options.rate : 1000;
         // Replies on a link come within milliseconds; a long wait here only delays the rest.
         ao.wait_ns = std::int64_t {std::clamp(s.options.timeoutMs, 1, 500)} * 1'000'000;
+        // A /16 takes a minute at the default pace: the progress follows the sweep, not only its end.
+        ao.progress = [&s](std::size_t asked, std::size_t) { s.asked = asked; };
         const platform::arp_survey arp = platform::resolve_on_link(
             s.addresses, ao,
             [this](const platform::arp_reply& r) { noteEvidence(r.sender_ip, EvidenceArp, r.sender_mac); }, &s.stop);

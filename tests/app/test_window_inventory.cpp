@@ -8,6 +8,7 @@
 #include "WindowDriver.h"
 
 #include "app/DevicesPage.h"
+#include "app/ElidedLabel.h"
 #include "discovery/DeviceModel.h"
 
 #include <QCheckBox>
@@ -319,6 +320,44 @@ private Q_SLOTS:
         QCOMPARE(p.marks(), QStringLiteral("new:127.0.0.2,127.0.0.3,127.0.0.4"));
         QVERIFY2(p.errors().isEmpty(), qPrintable(p.errors()));
     }
+
+    // The status and the inventory share a line: at any width each ends in an ellipsis rather than
+    // running into the other, and the inventory keeps its file's name.
+    void labelsFit_data()
+    {
+        QTest::addColumn<int>("width");
+        QTest::newRow("narrow") << 560;
+        QTest::newRow("default") << 0;
+        QTest::newRow("wide") << 1800;
+    }
+
+    void labelsFit()
+    {
+        CORVANE_REQUIRE_ROOT();
+        QFETCH(int, width);
+        Page p;
+        if (width > 0)
+            p.w.resize(width, p.w.height());
+        QVERIFY(p.survey(QStringLiteral("127.0.0.2"), QStringLiteral("127.0.0.4")));
+        QTest::qWait(50); // the resize laid out
+        for (const char* name : {"Lbl_DeviceStatus", "Lbl_Inventory"}) {
+            const auto* label = p.w.findChild<TElidedLabel*>(name);
+            QVERIFY(label);
+            const QString shown = label->shownText();
+            QVERIFY2(label->fontMetrics().horizontalAdvance(shown) <= label->contentsRect().width(), qPrintable(shown));
+            if (shown != label->text()) {
+                QVERIFY2(shown.contains(QChar(0x2026)), qPrintable(shown));
+                QCOMPARE(label->toolTip(), label->text());
+            }
+        }
+        const auto* label = p.w.findChild<TElidedLabel*>("Lbl_Inventory");
+        const QString inventory = label->shownText();
+        if (width > 1000)
+            QCOMPARE(inventory, label->text());
+        QVERIFY2(inventory.startsWith(QLatin1String("Inventory: ")) && inventory.endsWith(QLatin1String("inventory.sqlite")),
+                 qPrintable(inventory));
+    }
+
 
     // A URL that is neither form is refused in the dialog and the one in use stays.
     void refusedUrl()
