@@ -1,6 +1,7 @@
 #include "app/Umain.h"
 
 #include "app/DevicesPage.h"
+#include "app/ElidedLabel.h"
 #include "app/ErrorPage.h"
 #include "app/HeaderFit.h"
 #include "app/PingSweep.h"
@@ -159,11 +160,10 @@ void TFrm_Corvane::SetupStatusBar()
     m_panel1->setMinimumWidth(50);
     m_ui->StatusBar1->addWidget(m_panel0);
     m_ui->StatusBar1->addWidget(m_panel1);
-    // Beside the two panels, so neither loses its meaning; a long reason is clipped, never widens
-    // the window, and is whole in its tool tip and on the Errors page.
-    m_pingReason = new QLabel(this);
+    // Beside the two panels, so neither loses its meaning; a long reason ends in an ellipsis, never
+    // widens the window, and is whole in its tool tip and on the Errors page.
+    m_pingReason = new TElidedLabel(Qt::ElideRight, this);
     m_pingReason->setObjectName(QStringLiteral("StatusPingReason"));
-    m_pingReason->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     // The Ping page's own count, apart from the hosts found; shown from the first sweep on.
     m_pingCount = new QLabel(this);
     m_pingCount->setObjectName(QStringLiteral("StatusPingCount"));

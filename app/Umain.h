@@ -27,6 +27,7 @@
 
 class QFileDialog;
 class TDevicesPage;
+class TElidedLabel;
 class QLabel;
 class TResultViews;
 class QProgressBar;
@@ -200,7 +201,7 @@ private:
     TPing* m_Ping1 = nullptr;
     QLabel* m_panel0 = nullptr;
     QLabel* m_panel1 = nullptr;
-    QLabel* m_pingReason = nullptr; // the status bar's note: why echoes failed, a stop, a missing registry
+    TElidedLabel* m_pingReason = nullptr; // the status bar's note: why echoes failed, a stop, a missing registry
     QLabel* m_pingCount = nullptr;
     QTimer m_countPacer;
     std::uint64_t m_pingAnswered = 0;

@@ -4,6 +4,7 @@
 #include "app/Umain.h"
 
 #include "app/DevicesPage.h"
+#include "app/ElidedLabel.h"
 #include "app/ErrorPage.h"
 #include "app/SurveyProgress.h"
 #include "support/LanRange.h"

@@ -185,6 +185,8 @@ private Q_SLOTS:
             : "No vendor names: the IEEE registry cannot be read in " + dir.path() + " (install the package ieee-data)";
         QCOMPARE(page.list->model()->headerData(4, Qt::Horizontal, Qt::ToolTipRole).toString(), expected);
         QCOMPARE(page.w.findChild<QLabel*>("StatusPingReason")->text(), expected);
+        const QString fault = elisionFault(page.w, "StatusPingReason");
+        QVERIFY2(fault.isEmpty(), qPrintable(fault));
     }
 
     // While its survey runs Scan is disabled on the page, a second click starts nothing, and

@@ -341,23 +341,17 @@ private Q_SLOTS:
         QVERIFY(p.survey(QStringLiteral("127.0.0.2"), QStringLiteral("127.0.0.4")));
         QTest::qWait(50); // the resize laid out
         for (const char* name : {"Lbl_DeviceStatus", "Lbl_Inventory"}) {
-            const auto* label = p.w.findChild<TElidedLabel*>(name);
-            QVERIFY(label);
-            const QString shown = label->shownText();
-            QVERIFY2(label->fontMetrics().horizontalAdvance(shown) <= label->contentsRect().width(), qPrintable(shown));
-            if (shown != label->text()) {
-                QVERIFY2(shown.contains(QChar(0x2026)), qPrintable(shown));
-                QCOMPARE(label->toolTip(), label->text());
-            }
+            const QString fault = corvane::test::elisionFault(p.w, name);
+            QVERIFY2(fault.isEmpty(), qPrintable(fault));
         }
         const auto* label = p.w.findChild<TElidedLabel*>("Lbl_Inventory");
         const QString inventory = label->shownText();
         if (width > 1000)
             QCOMPARE(inventory, label->text());
-        QVERIFY2(inventory.startsWith(QLatin1String("Inventory: ")) && inventory.endsWith(QLatin1String("inventory.sqlite")),
+        QVERIFY2(inventory.startsWith(QLatin1String("Inventory: "))
+                     && inventory.endsWith(QLatin1String("inventory.sqlite")),
                  qPrintable(inventory));
     }
-
 
     // A URL that is neither form is refused in the dialog and the one in use stays.
     void refusedUrl()

@@ -1,5 +1,7 @@
 #include "WindowDriver.h"
 
+#include "app/ElidedLabel.h"
+
 #include <QApplication>
 #include <QComboBox>
 #include <QFileDialog>
@@ -213,6 +215,19 @@ QStringList allRows(const QAbstractItemView* list)
         rows << columns.join(u'|');
     }
     return rows;
+}
+
+QString elisionFault(const QWidget& window, const char* name)
+{
+    const auto* label = window.findChild<TElidedLabel*>(QLatin1String(name));
+    if (!label)
+        return QStringLiteral("no elided label %1").arg(QLatin1String(name));
+    const QString shown = label->shownText();
+    if (label->fontMetrics().horizontalAdvance(shown) > label->contentsRect().width())
+        return QStringLiteral("wider than the label: ") + shown;
+    if (shown != label->text() && (!shown.contains(QChar(0x2026)) || label->toolTip() != label->text()))
+        return QStringLiteral("cut without an ellipsis or a whole tooltip: ") + shown;
+    return {};
 }
 
 } // namespace corvane::test

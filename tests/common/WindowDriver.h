@@ -115,5 +115,8 @@ QString markShown(QAbstractItemView* list, int row);
 QStringList columnTexts(const QAbstractItemView* list, int column);
 // Every row of list as shown, its columns joined by '|'.
 QStringList allRows(const QAbstractItemView* list);
+// What is wrong with how the elided label named name in window draws its text: wider than the label,
+// or cut without an ellipsis or a whole tooltip; empty when nothing.
+QString elisionFault(const QWidget& window, const char* name);
 
 } // namespace corvane::test
